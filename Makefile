@@ -1,0 +1,56 @@
+# The two commands of the README, plus the ones around them.
+#   make demo   build, then run a whole device update against the simulated device
+#   make test   build and run every test, then again under the sanitizers, then the fuzzers
+#   make gui    build, then start the dialog with a simulated device as a COM port
+# Each first runs scripts/install-deps.sh, which installs what is missing (and nothing else).
+
+JOBS ?= 2
+FUZZ_SECONDS ?= 20
+GEN := -G Ninja
+SAN_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+TSAN_FILTER := Serial*:Link*:Ports*:Transfer*
+
+.PHONY: deps build demo test test-plain test-asan test-tsan test-fuzz gui install clean
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS)
+
+demo: build
+	build/bin/matrixctl demo
+
+test: deps
+	$(MAKE) --no-print-directory test-plain test-asan test-tsan test-fuzz
+	@echo "All test runs passed."
+
+test-plain:
+	cmake -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS)
+	ctest --test-dir build --output-on-failure -j $(JOBS)
+
+test-asan:
+	cmake -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DMATRIX_SANITIZE=address,undefined -DMATRIX_BUILD_BENCH=OFF
+	cmake --build build-asan -j $(JOBS)
+	$(SAN_ENV) ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+test-tsan:
+	cmake -S . -B build-tsan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DMATRIX_SANITIZE=thread -DMATRIX_BUILD_GUI=OFF -DMATRIX_BUILD_BENCH=OFF
+	cmake --build build-tsan -j $(JOBS) --target matrix_tests matrixctl
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 setarch -R build-tsan/bin/matrix_tests --gtest_filter='$(TSAN_FILTER)'
+
+test-fuzz:
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GEN) -DCMAKE_BUILD_TYPE=Debug -DMATRIX_BUILD_FUZZ=ON -DMATRIX_BUILD_GUI=OFF -DMATRIX_SANITIZE=address,undefined
+	cmake --build build-fuzz -j $(JOBS)
+	scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
+
+gui: build
+	scripts/run-gui.sh build
+
+install: build
+	cmake --install build --prefix $(or $(PREFIX),$(CURDIR)/dist/matrix-update)
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz

@@ -1,0 +1,22 @@
+#pragma once
+// The subcommands of matrixctl. Each takes the arguments after its own name and returns
+// the process exit status: 0 success, 1 usage, 2 cannot start, 3 finished with records
+// given up unanswered, 4 cancelled.
+
+enum : int {
+    EXIT_OK = 0,
+    EXIT_USAGE = 1,
+    EXIT_CANNOT_START = 2,
+    EXIT_UNANSWERED = 3,
+    EXIT_CANCELLED = 4,
+};
+
+int RunPortsCommand(int argc, char** argv);
+int RunSendCommand(int argc, char** argv);
+int RunPatternCommand(int argc, char** argv);
+int RunSkinCommand(int argc, char** argv);
+int RunSimulateCommand(int argc, char** argv);
+int RunDemoCommand(int argc, char** argv);
+
+// The program's own path as given to main (argv[0]), for the settings beside the program.
+extern const char* g_pszArgv0;

@@ -1,0 +1,54 @@
+#include <cstdio>
+#include <cstring>
+
+#include "cli/commands.h"
+
+const char* g_pszArgv0 = "matrixctl";
+
+namespace {
+
+struct CCommand {
+    const char* pszName;
+    int (*pfnRun)(int, char**);
+    const char* pszSummary;
+};
+
+const CCommand g_aCommands[] = {
+    {"ports", RunPortsCommand, "list the COM ports present, with their devices"},
+    {"send", RunSendCommand, "send a pattern file to the device on a COM port"},
+    {"pattern", RunPatternCommand, "convert pattern records between CSV and binary"},
+    {"skin", RunSkinCommand, "list or extract the entries of the skin archive"},
+    {"simulate", RunSimulateCommand, "run a simulated device on a pseudo-terminal"},
+    {"demo", RunDemoCommand, "run a whole update of the sample file against a simulated device"},
+};
+
+void PrintUsage(FILE* pOut)
+{
+    std::fprintf(pOut, "usage: matrixctl COMMAND [ARGS...]\n\ncommands:\n");
+    for (const CCommand& cmd : g_aCommands)
+        std::fprintf(pOut, "  %-9s %s\n", cmd.pszName, cmd.pszSummary);
+    std::fprintf(pOut, "\n'matrixctl COMMAND --help' tells more about each.\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 0 && argv[0] != nullptr)
+        g_pszArgv0 = argv[0];
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return EXIT_USAGE;
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "help") == 0) {
+        PrintUsage(stdout);
+        return EXIT_OK;
+    }
+    for (const CCommand& cmd : g_aCommands) {
+        if (std::strcmp(argv[1], cmd.pszName) == 0)
+            return cmd.pfnRun(argc - 2, argv + 2);
+    }
+    std::fprintf(stderr, "matrixctl: unknown command '%s'.\n", argv[1]);
+    PrintUsage(stderr);
+    return EXIT_USAGE;
+}

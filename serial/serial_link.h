@@ -1,0 +1,77 @@
+#pragma once
+// CSerialLink: one open COM port with its monitor thread. The monitor thread performs all
+// port I/O after the open and talks to the owner only through link messages
+// (serial/link_messages.h): every received byte is posted as WM_LINK_RXBYTE.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "serial/link_messages.h"
+
+class ISerialDevice; // platform/serial_device.h
+
+// Why OpenPort could not open the device; kept for the front ends to show.
+enum class EPortOpenError {
+    None,
+    NotFound,     // COMn resolves to no device, or the device does not exist
+    Busy,         // another program (or another link) holds the port
+    NoPermission, // the user may not open the device (not in its group)
+    Other,        // any other system error; strSystemText says which
+};
+
+struct CPortOpenFailure {
+    EPortOpenError eKind = EPortOpenError::None;
+    std::string strDevice;     // the device path COMn resolved to, if any
+    std::string strGroup;      // for NoPermission: the group owning the device (e.g. dialout)
+    std::string strSystemText; // the system's own text for the error
+    // One sentence for a person: which port, which device and why, e.g.
+    // "COM5 (/dev/ttyUSB0) is busy: another program is using it."
+    std::string Describe(int nPort) const;
+};
+
+class CSerialLink {
+public:
+    CSerialLink();
+    virtual ~CSerialLink();
+    CSerialLink(const CSerialLink&) = delete;
+    CSerialLink& operator=(const CSerialLink&) = delete;
+
+    // Opens COMn (resolved through the COM port namespace) and configures it. Returns false
+    // only when the device cannot be opened; GetOpenFailure() then says why. A failed
+    // configuration step is shown through the owner's ShowPortError and still returns true.
+    bool OpenPort(ILinkOwner* pOwner, int nPort, int nBaud, char cParity, int nDataBits, int nStopBits,
+                  uint32_t dwEventMask, uint32_t nWriteBufferSize);
+    // The same on a device that is already open (tests, the simulator); takes ownership.
+    bool OpenDevice(ILinkOwner* pOwner, int nPort, std::unique_ptr<ISerialDevice> pDevice, int nBaud,
+                    char cParity, int nDataBits, int nStopBits, uint32_t dwEventMask, uint32_t nWriteBufferSize);
+
+    // Starts the monitor thread; true when a thread was created.
+    bool StartMonitor();
+
+    // Copies up to the write capacity from pData and asks the monitor thread to write it.
+    // Returns at once; must not be called again before the previous block was written.
+    void QueueWrite(const uint8_t* pData, uint32_t nLength);
+
+    // Replaces the owner (nullptr: notifications are dropped). Safe while the monitor runs.
+    void SetOwner(ILinkOwner* pOwner);
+
+    int GetPortNumber() const { return m_nPortNumber; }
+    const CPortOpenFailure& GetOpenFailure() const { return m_openFailure; }
+    bool IsMonitorRunning() const { return m_bRunning.load(); }
+    // True from QueueWrite until the monitor thread has finished writing that block.
+    bool IsWritePending() const { return m_bWritePending.load(); }
+
+private:
+    struct CImpl;
+    std::unique_ptr<CImpl> m_pImpl;
+    std::atomic<bool> m_bClosing{false};
+    std::atomic<bool> m_bRunning{false};
+    std::atomic<bool> m_bWritePending{false};
+    int m_nPortNumber = 0;
+    CPortOpenFailure m_openFailure;
+};
+
+// The program's one current link, or none.
+extern CSerialLink* g_pSerialLink;

@@ -1,0 +1,33 @@
+#pragma once
+// What the record transfer needs of its host window. The dialog implements these over
+// Qt widgets; matrixctl over stdout/stderr; the tests over recorders and a fake clock.
+
+#include <cstdint>
+#include <string>
+
+// The "status window": its caption shows the progress texts.
+class IStatusWindow {
+public:
+    virtual ~IStatusWindow() = default;
+    virtual void SetWindowText(const std::string& strText) = 0;
+    // A modal box with an OK button and the application's default caption.
+    virtual void MessageBox(const std::string& strText) = 0;
+};
+
+// The progress bar the transfer drives (g_pTransferProgress).
+class IProgressBar {
+public:
+    virtual ~IProgressBar() = default;
+    virtual void SetRange(uint64_t nMin, uint64_t nMax) = 0;
+    virtual void SetPos(uint64_t nPos) = 0;
+};
+
+// The calling thread's message queue, as PumpMessages pumps it (g_pMessagePump).
+class IMessagePump {
+public:
+    virtual ~IMessagePump() = default;
+    // Dispatches every message waiting; when none is waiting, blocks until one arrives or
+    // nMaxWaitMs ticks (platform/tick_clock.h) have passed, then dispatches what came.
+    // Returns false when a quit message was taken (its code in *pnQuitCode).
+    virtual bool WaitAndDispatch(uint32_t nMaxWaitMs, int* pnQuitCode) = 0;
+};
