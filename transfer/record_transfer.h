@@ -1,0 +1,71 @@
+#pragma once
+// The record transfer: sends the application's transfer file to the device over
+// g_pSerialLink one 12-byte record at a time, judging the device's framed reply after each.
+// Runs on the owner's thread; while it waits it pumps that thread's messages (g_pMessagePump),
+// so the reply assembler and a cancel request run inside the wait.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "transfer/transfer_host.h"
+
+class CMatrixApp;
+
+constexpr uint32_t RECORD_SIZE = 12;
+constexpr uint32_t REPLY_TIME_LIMIT_MS = 16200;
+constexpr uint32_t WAIT_SLICE_MS = 10;
+constexpr int EXTRA_ATTEMPTS_AFTER_SILENCE = 4;
+constexpr uint8_t END_OF_TRANSFER_BYTE = 0xC3;
+constexpr uint8_t REPLY_START_MARKER = 0xFB;
+constexpr uint8_t REPLY_END_MARKER = 0xFE;
+constexpr size_t REPLY_BUFFER_SIZE = 256;
+
+enum : uint8_t {
+    REPLY_NONE = 0,
+    REPLY_OK = 1,
+    REPLY_ABNORMAL = 2,
+};
+
+// Transfer state, used only on the owner's thread.
+extern int32_t g_bTransferring;
+extern int32_t g_bCancelTransfer;
+extern uint8_t g_nReplyStatus;
+extern uint8_t g_abReplyBuffer[REPLY_BUFFER_SIZE];
+extern IProgressBar* g_pTransferProgress;
+extern IMessagePump* g_pMessagePump;
+// Ours: set by the owner's WM_LINK_LOST handler; ends a running transfer at once.
+extern int32_t g_bLinkLost;
+
+// How a transfer ended, for the front ends (the dialog ignores most of it; matrixctl turns it
+// into its exit status).
+struct CTransferOutcome {
+    bool bStarted = false;         // false: the file could not be used, nothing was sent
+    uint32_t nRecords = 0;         // whole records in the file
+    uint32_t nHandled = 0;         // records handled (answered or given up)
+    uint32_t nUnanswered = 0;      // records given up after five sends without a reply
+    uint32_t nTrailingBytes = 0;   // bytes after the last whole record, not sent
+    bool bCancelled = false;
+    bool bLinkLost = false;
+    std::string strFailure;        // for !bStarted or a lost link: the sentence shown
+};
+
+// Sends app.GetTransferFile() and reports progress through pStatus and g_pTransferProgress.
+CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app);
+
+// Queues the bytes on g_pSerialLink and waits up to nLimitMs for a judged reply; returns
+// g_nReplyStatus as the wait ended.
+uint8_t SendAndWait(const uint8_t* pData, uint32_t nLength, uint32_t nLimitMs);
+
+// Dispatches the thread's messages for at most nDurationMs; returns 0, or the exit code of a
+// quit message that ended it early.
+int PumpMessages(uint32_t nDurationMs);
+
+// Judges the reply that the assembler has just completed; always returns 1.
+int JudgeReply(const uint8_t* pReplyBuffer, const void* pLink, uint8_t* pnStatus);
+
+// The reply assembler: the owner's WM_LINK_RXBYTE handler calls this with each byte.
+void AssembleReplyByte(uint8_t nByte);
+
+// The owner's WM_LINK_LOST handler calls this.
+void NoteLinkLost(int nPort);
