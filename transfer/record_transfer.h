@@ -36,6 +36,8 @@ extern IProgressBar* g_pTransferProgress;
 extern IMessagePump* g_pMessagePump;
 // Ours: set by the owner's WM_LINK_LOST handler; ends a running transfer at once.
 extern int32_t g_bLinkLost;
+// The reply time limit per send; matrixctl's --reply-timeout replaces it.
+extern uint32_t g_nReplyTimeLimitMs;
 
 // How a transfer ended, for the front ends (the dialog ignores most of it; matrixctl turns it
 // into its exit status).
@@ -61,11 +63,17 @@ uint8_t SendAndWait(const uint8_t* pData, uint32_t nLength, uint32_t nLimitMs);
 // quit message that ended it early.
 int PumpMessages(uint32_t nDurationMs);
 
-// Judges the reply that the assembler has just completed; always returns 1.
-int JudgeReply(const uint8_t* pReplyBuffer, const void* pLink, uint8_t* pnStatus);
+// Judges one reply: the nLength bytes of the current reply in arrival order (from its start
+// marker, without its end marker). Sets *pnStatus to REPLY_OK when they hold "ok" (as text,
+// up to a zero byte), else REPLY_ABNORMAL. Always returns 1. The link is not used.
+int JudgeReply(const uint8_t* pReply, size_t nLength, const void* pLink, uint8_t* pnStatus);
 
-// The reply assembler: the owner's WM_LINK_RXBYTE handler calls this with each byte.
+// The reply assembler: the owner's WM_LINK_RXBYTE handler calls this with each byte. Bytes are
+// stored in g_abReplyBuffer (the start marker at position 0); the end marker has the reply
+// judged before it is stored.
 void AssembleReplyByte(uint8_t nByte);
+// Forgets the reply assembler's state (a new program run, or a test).
+void ResetReplyAssembler();
 
 // The owner's WM_LINK_LOST handler calls this.
 void NoteLinkLost(int nPort);
