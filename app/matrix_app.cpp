@@ -1,0 +1,153 @@
+#include "app/matrix_app.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <unistd.h>
+
+#include "platform/profile.h"
+
+namespace {
+
+// The working buffer the program directory is cut from, as large as the platform's longest
+// path; a longer command line is cut to fit.
+constexpr size_t COMMAND_LINE_BUFFER_SIZE = 260;
+constexpr const char* SETTINGS_FILE_NAME = "setting.ini";
+
+std::string ToUpper(std::string str)
+{
+    for (char& ch : str)
+        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    return str;
+}
+
+std::string BaseNameWithoutExtension(const std::string& strPath)
+{
+    size_t nSlash = strPath.rfind('/');
+    std::string strName = nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
+    size_t nPoint = strName.rfind('.');
+    if (nPoint != std::string::npos && nPoint > 0)
+        strName.resize(nPoint);
+    return strName;
+}
+
+bool ReadOwnExecutablePath(std::string* pstrPath)
+{
+    std::vector<char> buffer(256);
+    for (;;) {
+        ssize_t nLength = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (nLength < 0)
+            return false;
+        if (static_cast<size_t>(nLength) < buffer.size()) {
+            pstrPath->assign(buffer.data(), static_cast<size_t>(nLength));
+            return !pstrPath->empty();
+        }
+        if (buffer.size() >= 65536)
+            return false;
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+} // namespace
+
+CMatrixApp::CMatrixApp() = default;
+
+CMatrixApp::~CMatrixApp() = default;
+
+void CMatrixApp::SetCommandLine(std::string strCommandLine, std::string strExecutableName)
+{
+    m_strCommandLine = std::move(strCommandLine);
+    m_strExecutableName = std::move(strExecutableName);
+}
+
+bool CMatrixApp::InitCommandLineFromProcess(const char* pszArgv0)
+{
+    std::string strPath;
+    if (!ReadOwnExecutablePath(&strPath)) {
+        if (pszArgv0 == nullptr || *pszArgv0 == '\0')
+            return false;
+        strPath = pszArgv0;
+    }
+    m_strExecutableName = BaseNameWithoutExtension(strPath);
+    m_strCommandLine = std::move(strPath);
+    return true;
+}
+
+std::string CMatrixApp::GetProgramDirectory()
+{
+    std::string_view svLine = m_strCommandLine;
+    while (!svLine.empty() && svLine.front() == '"')
+        svLine.remove_prefix(1);
+    while (!svLine.empty() && svLine.back() == '"')
+        svLine.remove_suffix(1);
+
+    // Cut to the working buffer, leaving room for its terminator, instead of running past it.
+    char szBuffer[COMMAND_LINE_BUFFER_SIZE];
+    size_t nLength = svLine.size() < sizeof szBuffer - 1 ? svLine.size() : sizeof szBuffer - 1;
+    std::memcpy(szBuffer, svLine.data(), nLength);
+    szBuffer[nLength] = '\0';
+
+    char* pszSlash = std::strrchr(szBuffer, '/');
+    if (pszSlash == nullptr)
+        return std::string();
+    *pszSlash = '\0';
+    std::string strDirectory(szBuffer);
+    std::string strFileName(pszSlash + 1);
+    if (strDirectory.empty())
+        return strDirectory;
+
+    // Programs here carry no ".exe": a name without a point is compared whole.
+    size_t nPoint = strFileName.find('.');
+    if (nPoint != std::string::npos)
+        strFileName.resize(nPoint);
+    if (ToUpper(strFileName) == ToUpper(m_strExecutableName)) {
+        // A directory that cannot be entered leaves the current one as it is; the settings
+        // path is still formed from the directory, so the failure shows there.
+        int nIgnored = ::chdir(strDirectory.c_str());
+        (void)nIgnored;
+    }
+    return strDirectory;
+}
+
+std::string CMatrixApp::GetSettingsPath()
+{
+    std::string strDirectory = GetProgramDirectory();
+    if (strDirectory.empty())
+        return SETTINGS_FILE_NAME;
+    return strDirectory + "/" + SETTINGS_FILE_NAME;
+}
+
+void CMatrixApp::LoadSettings()
+{
+    m_nComPort = GetPrivateProfileInt(m_pszSettingsSection, m_pszPortKey, 1, GetSettingsPath());
+}
+
+bool CMatrixApp::SaveSettings()
+{
+    char szValue[16];
+    std::snprintf(szValue, sizeof szValue, "%d", m_nComPort);
+    std::string strError;
+    if (!WritePrivateProfileString(m_pszSettingsSection, m_pszPortKey, szValue, GetSettingsPath(), &strError)) {
+        m_strSettingsError = strError;
+        return false;
+    }
+    m_strSettingsError.clear();
+    return true;
+}
+
+const std::string& CMatrixApp::GetSettingsError() const
+{
+    return m_strSettingsError;
+}
+
+void CMatrixApp::SetTransferFile(const std::string& strPath)
+{
+    m_strTransferFile = strPath;
+}
+
+std::string CMatrixApp::GetTransferFile() const
+{
+    return m_strTransferFile;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// The application object: the COM port number and the file to transfer, shared by the
+// whole program for the whole run, and setting.ini beside the program that keeps the port.
+// The Qt application object of the dialog builds on this; nothing here needs a window.
+
+#include <cstdint>
+#include <string>
+
+class CMatrixApp {
+public:
+    CMatrixApp();
+    virtual ~CMatrixApp();
+
+    const char* const m_pszSettingsSection = "Connection";
+    const char* const m_pszPortKey = "ComPort";
+    // The n of COMn: 1 until LoadSettings reads setting.ini.
+    int32_t m_nComPort = 1;
+    // Full path of the file the record transfer sends; empty until the dialog sets it.
+    std::string m_strTransferFile;
+
+    // Gives the program's command line (on Linux: its own path) and the executable's name
+    // without extension, as GetProgramDirectory compares them. Tests give any they like.
+    void SetCommandLine(std::string strCommandLine, std::string strExecutableName);
+    // Takes the command line from the running process: the real executable path from
+    // /proc/self/exe, or pszArgv0 when that cannot be read. False when neither is available.
+    bool InitCommandLineFromProcess(const char* pszArgv0);
+
+    // The program's directory from the command line, without a trailing "/"; empty when the
+    // command line holds no "/" before its last part. When the command line's file name
+    // (up to its first point) is the executable's name, ignoring case, the directory is also
+    // made the process's current directory.
+    std::string GetProgramDirectory();
+
+    // Where setting.ini is: in the program's directory, or in the current directory when the
+    // program's directory is empty. Calls GetProgramDirectory, with its side effect.
+    std::string GetSettingsPath();
+
+    // m_nComPort := Connection/ComPort of setting.ini, 1 when the file, section or key is missing.
+    void LoadSettings();
+    // Writes m_nComPort to setting.ini, creating it when needed. False when the file cannot be
+    // written; GetSettingsError then names the file and the reason.
+    bool SaveSettings();
+    const std::string& GetSettingsError() const;
+
+    void SetTransferFile(const std::string& strPath);
+    std::string GetTransferFile() const;
+
+private:
+    std::string m_strCommandLine;
+    std::string m_strExecutableName;
+    std::string m_strSettingsError;
+};

@@ -1,0 +1,192 @@
+#include "platform/file_util.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void SetError(std::string* pstrError, const std::string& strText)
+{
+    if (pstrError != nullptr)
+        *pstrError = strText;
+}
+
+std::string SystemReason(int nErrno)
+{
+    return std::strerror(nErrno);
+}
+
+// The permission bits a newly created file gets: 0666 less the umask. The umask can only be
+// read by setting it, so it is read from /proc where possible to leave it untouched.
+mode_t DefaultFileMode()
+{
+    mode_t nMask = 022;
+    if (FILE* pStatus = std::fopen("/proc/self/status", "re")) {
+        char szLine[256];
+        while (std::fgets(szLine, sizeof szLine, pStatus) != nullptr) {
+            unsigned int nValue = 0;
+            if (std::sscanf(szLine, "Umask: %o", &nValue) == 1) {
+                nMask = static_cast<mode_t>(nValue & 0777);
+                break;
+            }
+        }
+        std::fclose(pStatus);
+    }
+    return 0666 & ~nMask;
+}
+
+bool WriteAll(int fd, const uint8_t* pData, size_t nSize, int* pnErrno)
+{
+    while (nSize > 0) {
+        ssize_t nWritten = ::write(fd, pData, nSize);
+        if (nWritten < 0) {
+            if (errno == EINTR)
+                continue;
+            *pnErrno = errno;
+            return false;
+        }
+        pData += nWritten;
+        nSize -= static_cast<size_t>(nWritten);
+    }
+    return true;
+}
+
+std::string DirectoryOf(const std::string& strPath)
+{
+    size_t nSlash = strPath.rfind('/');
+    if (nSlash == std::string::npos)
+        return ".";
+    if (nSlash == 0)
+        return "/";
+    return strPath.substr(0, nSlash);
+}
+
+} // namespace
+
+bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t nSize, std::string* pstrError)
+{
+    if (strPath.empty()) {
+        SetError(pstrError, "Cannot write a file without a name.");
+        return false;
+    }
+    // Renaming over a symbolic link would replace the link itself; write where it points.
+    std::string strTarget = strPath;
+    struct stat st {};
+    if (::lstat(strPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* pszReal = ::realpath(strPath.c_str(), nullptr)) {
+            strTarget = pszReal;
+            std::free(pszReal);
+        }
+    }
+
+    mode_t nMode = DefaultFileMode();
+    if (::stat(strTarget.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            SetError(pstrError, "Cannot write " + strPath + ": it exists and is not a regular file.");
+            return false;
+        }
+        nMode = st.st_mode & 07777;
+    }
+
+    std::string strTemp = strTarget + ".XXXXXX";
+    int fd = ::mkostemp(strTemp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        int nErrno = errno;
+        SetError(pstrError, "Cannot write " + strPath + ": a temporary file in " + DirectoryOf(strTarget) +
+                                " cannot be created (" + SystemReason(nErrno) + ").");
+        return false;
+    }
+
+    int nErrno = 0;
+    bool bOk = WriteAll(fd, static_cast<const uint8_t*>(pData), nSize, &nErrno);
+    if (bOk && ::fchmod(fd, nMode) != 0) {
+        nErrno = errno;
+        bOk = false;
+    }
+    // Without the flush a crash shortly after the rename can leave an empty file behind.
+    if (bOk && ::fsync(fd) != 0) {
+        nErrno = errno;
+        bOk = false;
+    }
+    if (::close(fd) != 0 && bOk) {
+        nErrno = errno;
+        bOk = false;
+    }
+    if (bOk && ::rename(strTemp.c_str(), strTarget.c_str()) != 0) {
+        nErrno = errno;
+        bOk = false;
+    }
+    if (!bOk) {
+        ::unlink(strTemp.c_str());
+        SetError(pstrError, "Cannot write " + strPath + ": " + SystemReason(nErrno) + ".");
+        return false;
+    }
+
+    // The rename is only durable once the directory entry is on the disk too. A failure here
+    // leaves a complete file either way, so it is not reported.
+    int fdDir = ::open(DirectoryOf(strTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fdDir >= 0) {
+        ::fsync(fdDir);
+        ::close(fdDir);
+    }
+    return true;
+}
+
+bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std::string* pstrError, size_t nMaxBytes)
+{
+    pData->clear();
+    int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        int nErrno = errno;
+        SetError(pstrError, "Cannot open " + strPath + ": " + SystemReason(nErrno) + ".");
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        SetError(pstrError, "Cannot read " + strPath + ": it is a directory.");
+        return false;
+    }
+
+    std::string strFailure;
+    try {
+        if (S_ISREG(st.st_mode) && st.st_size > 0 && static_cast<uint64_t>(st.st_size) <= nMaxBytes)
+            pData->reserve(static_cast<size_t>(st.st_size));
+        uint8_t abChunk[65536];
+        for (;;) {
+            ssize_t nRead = ::read(fd, abChunk, sizeof abChunk);
+            if (nRead < 0) {
+                if (errno == EINTR)
+                    continue;
+                strFailure = "Cannot read " + strPath + ": " + SystemReason(errno) + ".";
+                break;
+            }
+            if (nRead == 0)
+                break;
+            if (static_cast<size_t>(nRead) > nMaxBytes - pData->size()) {
+                strFailure = "Cannot read " + strPath + ": it is longer than " + std::to_string(nMaxBytes) +
+                             " bytes.";
+                break;
+            }
+            pData->insert(pData->end(), abChunk, abChunk + nRead);
+        }
+    } catch (const std::bad_alloc&) {
+        strFailure = "Cannot read " + strPath + ": it does not fit in memory.";
+    }
+    ::close(fd);
+    if (!strFailure.empty()) {
+        pData->clear();
+        pData->shrink_to_fit();
+        SetError(pstrError, strFailure);
+        return false;
+    }
+    return true;
+}

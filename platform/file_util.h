@@ -1,0 +1,22 @@
+#pragma once
+// Whole-file reading and atomic replacement, shared by the settings file, the pattern
+// converter, the transfer and the archive extractor. Failures come back as one sentence
+// naming the file and the system's reason.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Replaces strPath with the given bytes so that a reader sees either the old file or the
+// whole new one, never a part: the bytes go to a temporary file in the same directory, are
+// flushed to the disk and then renamed over the target. On failure the old file is left as
+// it was and the temporary file is removed. A replaced file keeps its permission bits; a new
+// one gets the usual 0666 less the process's umask. When strPath is a symbolic link, the file
+// it points to is replaced and the link stays.
+bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t nSize, std::string* pstrError);
+
+// Reads the whole file into *pData. Fails, with a sentence in *pstrError, when the file
+// cannot be opened or read, or when it is longer than nMaxBytes (then nothing is kept).
+bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std::string* pstrError,
+                   size_t nMaxBytes = SIZE_MAX);

@@ -1,0 +1,66 @@
+#pragma once
+// The 12-byte pattern record: a start marker, two decimal values and three integer values,
+// every value byte XORed with the record mask the device expects, and an end marker.
+//
+//   0      0xC1
+//   1..2   first decimal, coarse part, 16 bits, high byte first
+//   3      first decimal, fine part, 8 bits
+//   4..5   second decimal, coarse part
+//   6      second decimal, fine part
+//   7      first integer, low 8 bits
+//   8      second integer, low 8 bits
+//   9..10  third integer, low 16 bits, high byte first
+//   11     0xC3 (the same value as the end-of-transfer byte)
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+constexpr uint8_t RECORD_MASK = 0x5A;
+constexpr uint8_t RECORD_START_MARKER = 0xC1;
+constexpr uint8_t RECORD_END_MARKER = 0xC3;
+constexpr size_t PATTERN_RECORD_SIZE = 12;
+
+struct CPatternValues {
+    double dFirst;
+    double dSecond;
+    int32_t nFirst;
+    int32_t nSecond;
+    int32_t nThird;
+};
+
+// A decimal value as the record carries it, before masking. Coarse: the value times 1000,
+// truncated toward zero, remainder of 100000 with its sign, low 16 bits. Fine: the value
+// times 100000, truncated, remainder of 100 with its sign. Both products are computed in
+// double precision, so 1.005 gives 1004 and 99.
+struct CDecimalParts {
+    int16_t nCoarse;
+    int8_t nFine;
+};
+
+// Encodes one decimal value. The remainders are taken of the exact truncated products, so a
+// value of any size is well defined; NaN and infinities, which no producer should give, are
+// encoded as 0.
+CDecimalParts EncodeDecimalValue(double dValue);
+// The bytes one integer value leaves in a record, before masking.
+uint8_t EncodeByteValue(int32_t nValue);
+uint16_t EncodeWordValue(int32_t nValue);
+
+void BuildPatternRecord(const CPatternValues& values, uint8_t abRecord[PATTERN_RECORD_SIZE]);
+
+// What survives of a record's values.
+struct CDecodedRecord {
+    int16_t nFirstCoarse;
+    int8_t nFirstFine;
+    int16_t nSecondCoarse;
+    int8_t nSecondFine;
+    uint8_t nFirst;
+    uint8_t nSecond;
+    uint16_t nThird;
+    double dFirst;   // nFirstCoarse / 1000 + nFirstFine / 100000
+    double dSecond;  // likewise
+};
+
+// Decodes one record. False, with the reason in *pstrError, when nLength is not 12 or a
+// marker is wrong; *pOut is then left as it was.
+bool DecodePatternRecord(const uint8_t* pRecord, size_t nLength, CDecodedRecord* pOut, std::string* pstrError);

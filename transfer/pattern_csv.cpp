@@ -1,0 +1,218 @@
+#include "transfer/pattern_csv.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+constexpr size_t FIELD_COUNT = 5;
+const char* const g_apszFieldNames[FIELD_COUNT] = {"x", "y", "i1", "i2", "i3"};
+
+std::string_view TrimField(std::string_view sv)
+{
+    while (!sv.empty() && (sv.front() == ' ' || sv.front() == '\t'))
+        sv.remove_prefix(1);
+    while (!sv.empty() && (sv.back() == ' ' || sv.back() == '\t' || sv.back() == '\r'))
+        sv.remove_suffix(1);
+    return sv;
+}
+
+// from_chars does not take a leading '+', which people and spreadsheets write.
+std::string_view WithoutPlus(std::string_view sv)
+{
+    if (sv.size() > 1 && sv.front() == '+' && sv[1] != '-' && sv[1] != '+')
+        sv.remove_prefix(1);
+    return sv;
+}
+
+bool ParseWholeDouble(std::string_view svField, double* pdValue)
+{
+    svField = WithoutPlus(svField);
+    if (svField.empty())
+        return false;
+    auto [pEnd, ec] = std::from_chars(svField.data(), svField.data() + svField.size(), *pdValue);
+    return ec == std::errc() && pEnd == svField.data() + svField.size();
+}
+
+std::vector<std::string_view> SplitFields(std::string_view svLine)
+{
+    std::vector<std::string_view> fields;
+    for (;;) {
+        size_t nComma = svLine.find(',');
+        fields.push_back(TrimField(svLine.substr(0, nComma)));
+        if (nComma == std::string_view::npos)
+            break;
+        svLine.remove_prefix(nComma + 1);
+    }
+    return fields;
+}
+
+// Fields are quoted in messages; a very long one is shortened so the message stays a line.
+std::string QuoteField(std::string_view svField)
+{
+    constexpr size_t MAX_SHOWN = 40;
+    if (svField.size() > MAX_SHOWN)
+        return "\"" + std::string(svField.substr(0, MAX_SHOWN)) + "...\"";
+    return "\"" + std::string(svField) + "\"";
+}
+
+bool ParseDecimalField(std::string_view svField, size_t nIndex, double* pdValue, std::string* pstrReason)
+{
+    std::string strName = "field " + std::to_string(nIndex + 1) + " (" + g_apszFieldNames[nIndex] + ")";
+    double dValue = 0;
+    if (!ParseWholeDouble(svField, &dValue)) {
+        // from_chars reports a value too large for a double as out of range; say so plainly.
+        *pstrReason = svField.empty() ? strName + " is empty" : strName + " is not a number: " + QuoteField(svField);
+        return false;
+    }
+    if (!std::isfinite(dValue)) {
+        *pstrReason = strName + " is not a finite number: " + QuoteField(svField);
+        return false;
+    }
+    *pdValue = dValue;
+    return true;
+}
+
+bool ParseIntegerField(std::string_view svField, size_t nIndex, int32_t* pnValue, std::string* pstrReason)
+{
+    std::string strName = "field " + std::to_string(nIndex + 1) + " (" + g_apszFieldNames[nIndex] + ")";
+    if (svField.empty()) {
+        *pstrReason = strName + " is empty";
+        return false;
+    }
+    std::string_view svDigits = WithoutPlus(svField);
+    int64_t nValue = 0;
+    auto [pEnd, ec] = std::from_chars(svDigits.data(), svDigits.data() + svDigits.size(), nValue);
+    bool bWhole = pEnd == svDigits.data() + svDigits.size();
+    if (ec == std::errc::result_out_of_range ||
+        (ec == std::errc() && bWhole &&
+         (nValue < std::numeric_limits<int32_t>::min() || nValue > std::numeric_limits<int32_t>::max()))) {
+        *pstrReason = strName + " is outside the 32-bit signed integer range: " + QuoteField(svField);
+        return false;
+    }
+    if (ec != std::errc() || !bWhole) {
+        double dIgnored = 0;
+        *pstrReason = ParseWholeDouble(svField, &dIgnored)
+                          ? strName + " is not a whole number: " + QuoteField(svField)
+                          : strName + " is not a number: " + QuoteField(svField);
+        return false;
+    }
+    *pnValue = static_cast<int32_t>(nValue);
+    return true;
+}
+
+bool ParseRow(const std::vector<std::string_view>& fields, CPatternValues* pRow, std::string* pstrReason)
+{
+    if (fields.size() != FIELD_COUNT) {
+        *pstrReason = "expected 5 fields (x,y,i1,i2,i3), found " + std::to_string(fields.size());
+        return false;
+    }
+    return ParseDecimalField(fields[0], 0, &pRow->dFirst, pstrReason) &&
+           ParseDecimalField(fields[1], 1, &pRow->dSecond, pstrReason) &&
+           ParseIntegerField(fields[2], 2, &pRow->nFirst, pstrReason) &&
+           ParseIntegerField(fields[3], 3, &pRow->nSecond, pstrReason) &&
+           ParseIntegerField(fields[4], 4, &pRow->nThird, pstrReason);
+}
+
+bool IsHeader(const std::vector<std::string_view>& fields)
+{
+    for (std::string_view svField : fields) {
+        double dIgnored = 0;
+        if (ParseWholeDouble(svField, &dIgnored))
+            return false;
+    }
+    return true;
+}
+
+// N / 100000 in plain decimal notation; with bNudge a sixth decimal 5 is added, moving the
+// value half a unit of the fifth decimal away from zero.
+std::string FormatScaled(int64_t nScaled, bool bNudge)
+{
+    uint64_t nMagnitude = nScaled < 0 ? static_cast<uint64_t>(-nScaled) : static_cast<uint64_t>(nScaled);
+    std::string strFraction = std::to_string(nMagnitude % 100000);
+    strFraction.insert(0, 5 - strFraction.size(), '0');
+    if (bNudge)
+        strFraction += '5';
+    else
+        while (!strFraction.empty() && strFraction.back() == '0')
+            strFraction.pop_back();
+    std::string strText = (nScaled < 0 ? "-" : "") + std::to_string(nMagnitude / 100000);
+    if (!strFraction.empty())
+        strText += "." + strFraction;
+    return strText;
+}
+
+bool EncodesTo(const std::string& strText, int16_t nCoarse, int8_t nFine)
+{
+    double dValue = 0;
+    if (!ParseWholeDouble(strText, &dValue))
+        return false;
+    CDecimalParts parts = EncodeDecimalValue(dValue);
+    return parts.nCoarse == nCoarse && parts.nFine == nFine;
+}
+
+} // namespace
+
+bool ReadPatternCsv(std::string_view svText, std::vector<CPatternValues>* pRows, std::string* pstrError)
+{
+    pRows->clear();
+    if (svText.substr(0, 3) == "\xEF\xBB\xBF")  // spreadsheets often start their CSV with a byte order mark
+        svText.remove_prefix(3);
+    size_t nLine = 0;
+    bool bSeenRow = false;
+    while (!svText.empty()) {
+        ++nLine;
+        size_t nNewline = svText.find('\n');
+        std::string_view svLine = svText.substr(0, nNewline);
+        svText.remove_prefix(nNewline == std::string_view::npos ? svText.size() : nNewline + 1);
+
+        std::string_view svContent = TrimField(svLine);
+        if (svContent.empty() || svContent.front() == '#')
+            continue;
+        std::vector<std::string_view> fields = SplitFields(svContent);
+        if (!bSeenRow) {
+            bSeenRow = true;
+            if (IsHeader(fields))
+                continue;
+        }
+        CPatternValues row{};
+        std::string strReason;
+        if (!ParseRow(fields, &row, &strReason)) {
+            pRows->clear();
+            if (pstrError != nullptr)
+                *pstrError = std::to_string(nLine) + ": " + strReason;
+            return false;
+        }
+        pRows->push_back(row);
+    }
+    return true;
+}
+
+std::string FormatDecimalField(int16_t nCoarse, int8_t nFine)
+{
+    // The coarse part kept only 16 bits: 40000 came back as -25536. Of the values that leave
+    // the same 16 bits, the one with the fine part's sign is the one an encoder can have seen.
+    int64_t nCoarseValue = nCoarse;
+    if (nFine > 0 && nCoarseValue < 0 && nCoarseValue + 65536 <= 99999)
+        nCoarseValue += 65536;
+    else if (nFine < 0 && nCoarseValue > 0 && nCoarseValue - 65536 >= -99999)
+        nCoarseValue -= 65536;
+    int64_t nScaled = nCoarseValue * 100 + nFine;
+
+    std::string strExact = FormatScaled(nScaled, false);
+    if (EncodesTo(strExact, nCoarse, nFine))
+        return strExact;
+    std::string strNudged = FormatScaled(nScaled, true);
+    if (EncodesTo(strNudged, nCoarse, nFine))
+        return strNudged;
+    return strExact;
+}
+
+std::string FormatPatternCsvRow(const CDecodedRecord& rec)
+{
+    return FormatDecimalField(rec.nFirstCoarse, rec.nFirstFine) + "," +
+           FormatDecimalField(rec.nSecondCoarse, rec.nSecondFine) + "," + std::to_string(rec.nFirst) + "," +
+           std::to_string(rec.nSecond) + "," + std::to_string(rec.nThird);
+}
