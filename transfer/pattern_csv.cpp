@@ -61,9 +61,15 @@ std::string QuoteField(std::string_view svField)
 bool ParseDecimalField(std::string_view svField, size_t nIndex, double* pdValue, std::string* pstrReason)
 {
     std::string strName = "field " + std::to_string(nIndex + 1) + " (" + g_apszFieldNames[nIndex] + ")";
+    std::string_view svNumber = WithoutPlus(svField);
     double dValue = 0;
-    if (!ParseWholeDouble(svField, &dValue)) {
-        // from_chars reports a value too large for a double as out of range; say so plainly.
+    auto [pEnd, ec] = std::from_chars(svNumber.data(), svNumber.data() + svNumber.size(), dValue);
+    bool bWhole = !svNumber.empty() && pEnd == svNumber.data() + svNumber.size();
+    if (ec == std::errc::result_out_of_range && bWhole) {
+        *pstrReason = strName + " is beyond the range of a decimal number: " + QuoteField(svField);
+        return false;
+    }
+    if (ec != std::errc() || !bWhole) {
         *pstrReason = svField.empty() ? strName + " is empty" : strName + " is not a number: " + QuoteField(svField);
         return false;
     }
