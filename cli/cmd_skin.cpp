@@ -1,9 +1,259 @@
+// matrixctl skin: lists the entries of the skin archive, or unpacks one the way start-up does,
+// over the archive built into the program or a ZIP file given on the command line.
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
 
 #include "cli/commands.h"
+#include "platform/resources.h"
+#include "skin/zip_reader.h"
 
-int RunSkinCommand(int, char**)
+namespace {
+
+void PrintSkinUsage(FILE* pOut)
 {
-    std::fprintf(stderr, "matrixctl skin: not built yet.\n");
+    std::fprintf(pOut,
+                 "usage: matrixctl skin list [ARCHIVE]\n"
+                 "       matrixctl skin extract N [ARCHIVE] [--dir DIR]\n\n"
+                 "Without ARCHIVE the skin archive built into the program is used.\n"
+                 "list     one line per entry: number, name, attributes (R read-only, H hidden,\n"
+                 "         S system, D directory, A archive), compressed and uncompressed size,\n"
+                 "         modification time (UTC)\n"
+                 "extract  unpacks entry N into DIR (default: the current directory) under the\n"
+                 "         entry's own name, replacing a file of that name, as start-up does\n");
+}
+
+// A ZIP file mapped read-only for the time the archive is open.
+class CMappedFile {
+public:
+    ~CMappedFile()
+    {
+        if (m_pData != nullptr)
+            ::munmap(m_pData, m_nSize);
+    }
+
+    bool Open(const char* pszPath, std::string* pstrError)
+    {
+        const int fd = ::open(pszPath, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            *pstrError = std::strerror(errno);
+            return false;
+        }
+        struct stat st {};
+        bool bOk = ::fstat(fd, &st) == 0;
+        if (!bOk) {
+            *pstrError = std::strerror(errno);
+        } else if (!S_ISREG(st.st_mode)) {
+            *pstrError = "it is not a regular file";
+            bOk = false;
+        } else if (st.st_size > 0) {
+            void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            if (p == MAP_FAILED) {
+                *pstrError = std::strerror(errno);
+                bOk = false;
+            } else {
+                m_pData = p;
+                m_nSize = static_cast<size_t>(st.st_size);
+            }
+        }
+        ::close(fd);
+        return bOk;
+    }
+
+    // An empty file maps to nothing; give the reader a valid empty block instead.
+    const void* Data() const { return m_pData != nullptr ? m_pData : ""; }
+    size_t Size() const { return m_nSize; }
+
+private:
+    void* m_pData = nullptr;
+    size_t m_nSize = 0;
+};
+
+struct CArchiveSource {
+    CMappedFile m_file;
+    const void* m_pData = nullptr;
+    size_t m_nSize = 0;
+    std::string m_strLabel;
+};
+
+bool LoadArchiveSource(const char* pszPath, CArchiveSource* pSource)
+{
+    if (pszPath == nullptr) {
+        const uint8_t* pData = nullptr;
+        if (!FindProgramResource("ZIPDB", "IDR_SKIN", &pData, &pSource->m_nSize)) {
+            std::fprintf(stderr, "matrixctl skin: this program carries no skin archive (resource ZIPDB/IDR_SKIN is missing).\n");
+            return false;
+        }
+        pSource->m_pData = pData;
+        pSource->m_strLabel = "the built-in skin archive";
+        return true;
+    }
+    std::string strError;
+    if (!pSource->m_file.Open(pszPath, &strError)) {
+        std::fprintf(stderr, "matrixctl skin: cannot read the archive %s: %s.\n", pszPath, strError.c_str());
+        return false;
+    }
+    pSource->m_pData = pSource->m_file.Data();
+    pSource->m_nSize = pSource->m_file.Size();
+    pSource->m_strLabel = pszPath;
+    return true;
+}
+
+std::string FormatAttributes(uint32_t nAttributes)
+{
+    std::string str = "-----";
+    if ((nAttributes & ZIP_ATTR_READONLY) != 0)
+        str[0] = 'R';
+    if ((nAttributes & ZIP_ATTR_HIDDEN) != 0)
+        str[1] = 'H';
+    if ((nAttributes & ZIP_ATTR_SYSTEM) != 0)
+        str[2] = 'S';
+    if ((nAttributes & ZIP_ATTR_DIRECTORY) != 0)
+        str[3] = 'D';
+    if ((nAttributes & ZIP_ATTR_ARCHIVE) != 0)
+        str[4] = 'A';
+    return str;
+}
+
+std::string FormatUtc(int64_t nTime)
+{
+    const time_t t = static_cast<time_t>(nTime);
+    std::tm tmUtc{};
+    char sz[32];
+    if (gmtime_r(&t, &tmUtc) == nullptr || std::strftime(sz, sizeof sz, "%Y-%m-%dT%H:%M:%SZ", &tmUtc) == 0)
+        return "-";
+    return sz;
+}
+
+int ListArchive(const char* pszPath)
+{
+    CArchiveSource source;
+    if (!LoadArchiveSource(pszPath, &source))
+        return EXIT_CANNOT_START;
+    std::unique_ptr<ZipArchive> pArchive = ZipOpenMemory(source.m_pData, source.m_nSize);
+    if (pArchive == nullptr) {
+        std::fprintf(stderr, "matrixctl skin: %s is not a readable ZIP archive.\n", source.m_strLabel.c_str());
+        return EXIT_CANNOT_START;
+    }
+    ZipEntryInfo info{};
+    ZipGetEntry(pArchive.get(), -1, &info);
+    const int nCount = info.m_nIndex;
+    int nStatus = EXIT_OK;
+    for (int i = 0; i < nCount; ++i) {
+        const uint32_t nResult = ZipGetEntry(pArchive.get(), i, &info);
+        if (nResult != ZIP_OK) {
+            std::fprintf(stderr, "matrixctl skin: entry %d of %s cannot be read: %s (0x%08X).\n", i,
+                         source.m_strLabel.c_str(), DescribeZipResult(nResult), nResult);
+            nStatus = EXIT_CANNOT_START;
+            continue;
+        }
+        std::printf("%d\t%s\t%s\t%u\t%u\t%s\n", info.m_nIndex, info.m_szName, FormatAttributes(info.m_nAttributes).c_str(),
+                    info.m_nCompressedSize, info.m_nUncompressedSize, FormatUtc(info.m_nModifyTime).c_str());
+    }
+    ZipClose(pArchive);
+    return nStatus;
+}
+
+int ExtractEntry(const char* pszNumber, const char* pszPath, const char* pszDir)
+{
+    char* pszEnd = nullptr;
+    errno = 0;
+    const long nEntry = std::strtol(pszNumber, &pszEnd, 10);
+    if (errno != 0 || pszEnd == pszNumber || *pszEnd != '\0' || nEntry < 0 || nEntry > INT_MAX) {
+        std::fprintf(stderr, "matrixctl skin: '%s' is not an entry number (0, 1, 2, ...).\n", pszNumber);
+        return EXIT_USAGE;
+    }
+    CArchiveSource source;
+    if (!LoadArchiveSource(pszPath, &source))
+        return EXIT_CANNOT_START;
+    // Start-up unpacks into the current directory and the reader takes its root directory
+    // from there, so the target directory becomes the current one first.
+    if (pszDir != nullptr && ::chdir(pszDir) != 0) {
+        std::fprintf(stderr, "matrixctl skin: cannot enter the directory %s: %s.\n", pszDir, std::strerror(errno));
+        return EXIT_CANNOT_START;
+    }
+    std::unique_ptr<ZipArchive> pArchive = ZipOpenMemory(source.m_pData, source.m_nSize);
+    if (pArchive == nullptr) {
+        std::fprintf(stderr, "matrixctl skin: %s is not a readable ZIP archive.\n", source.m_strLabel.c_str());
+        return EXIT_CANNOT_START;
+    }
+    ZipEntryInfo info{};
+    ZipGetEntry(pArchive.get(), -1, &info);
+    if (nEntry >= info.m_nIndex) {
+        std::fprintf(stderr, "matrixctl skin: %s has no entry %ld (it holds %d, numbered from 0).\n",
+                     source.m_strLabel.c_str(), nEntry, info.m_nIndex);
+        return EXIT_USAGE;
+    }
+    uint32_t nResult = ZipGetEntry(pArchive.get(), static_cast<int>(nEntry), &info);
+    if (nResult == ZIP_OK)
+        nResult = ZipExtractEntryToFile(pArchive.get(), static_cast<int>(nEntry), info.m_szName);
+    ZipClose(pArchive);
+    if (nResult != ZIP_OK) {
+        std::fprintf(stderr, "matrixctl skin: entry %ld (%s) of %s was not unpacked: %s (0x%08X).\n", nEntry,
+                     info.m_szName, source.m_strLabel.c_str(), DescribeZipResult(nResult), nResult);
+        return EXIT_CANNOT_START;
+    }
+    std::printf("%s\n", info.m_szName);
+    return EXIT_OK;
+}
+
+} // namespace
+
+int RunSkinCommand(int argc, char** argv)
+{
+    if (argc < 1) {
+        PrintSkinUsage(stderr);
+        return EXIT_USAGE;
+    }
+    const std::string strVerb = argv[0];
+    if (strVerb == "--help" || strVerb == "-h" || strVerb == "help") {
+        PrintSkinUsage(stdout);
+        return EXIT_OK;
+    }
+    const char* apszPositional[2] = {nullptr, nullptr};
+    int nPositional = 0;
+    const char* pszDir = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string strArg = argv[i];
+        if (strArg == "--help" || strArg == "-h") {
+            PrintSkinUsage(stdout);
+            return EXIT_OK;
+        }
+        if (strArg == "--dir" && strVerb == "extract") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "matrixctl skin: --dir needs a directory.\n");
+                return EXIT_USAGE;
+            }
+            pszDir = argv[++i];
+            continue;
+        }
+        if (strArg.size() > 1 && strArg[0] == '-') {
+            std::fprintf(stderr, "matrixctl skin: unknown option '%s'.\n", argv[i]);
+            PrintSkinUsage(stderr);
+            return EXIT_USAGE;
+        }
+        if (nPositional == 2) {
+            std::fprintf(stderr, "matrixctl skin: too many arguments.\n");
+            PrintSkinUsage(stderr);
+            return EXIT_USAGE;
+        }
+        apszPositional[nPositional++] = argv[i];
+    }
+    if (strVerb == "list" && nPositional <= 1)
+        return ListArchive(apszPositional[0]);
+    if (strVerb == "extract" && nPositional >= 1)
+        return ExtractEntry(apszPositional[0], apszPositional[1], pszDir);
+    PrintSkinUsage(stderr);
     return EXIT_USAGE;
 }
