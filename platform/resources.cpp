@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-// Defined by the generated table in the build tree (res/CMakeLists.txt), ended by a null entry.
-extern const CResourceEntry g_aEmbeddedResources[];
 
 bool FindProgramResource(const char* pszType, const char* pszName, const uint8_t** ppData, size_t* pnSize)
 {

@@ -14,4 +14,7 @@ struct CResourceEntry {
 
 // Finds the resource of the given type and name (both compared exactly). Returns false
 // when the program carries no such resource; the bytes stay valid for the whole run.
+// The table the build generates from res/, ended by an entry whose type is null.
+extern const CResourceEntry g_aEmbeddedResources[];
+
 bool FindProgramResource(const char* pszType, const char* pszName, const uint8_t** ppData, size_t* pnSize);
