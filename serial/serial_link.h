@@ -26,6 +26,11 @@ struct CPortOpenFailure {
     std::string strDevice;     // the device path COMn resolved to, if any
     std::string strGroup;      // for NoPermission: the group owning the device (e.g. dialout)
     std::string strSystemText; // the system's own text for the error
+    // For NotFound: where the name was looked up.
+    std::string strPortsDir;     // the ports directory searched for a COMn link
+    bool bLinked = false;        // a link named the port (its device is absent)
+    std::string strKernelDevice; // the kernel rule's device for the number ("" when none)
+    bool bKernelNodeExists = false; // that device node exists but is no real UART
     // One sentence for a person: which port, which device and why, e.g.
     // "COM5 (/dev/ttyUSB0) is busy: another program is using it."
     std::string Describe(int nPort) const;
@@ -64,6 +69,18 @@ public:
     bool IsWritePending() const { return m_bWritePending.load(); }
 
 private:
+    void StopMonitor();
+    bool PrepareOpen(ILinkOwner* pOwner, int nPort, uint32_t dwEventMask, uint32_t nWriteBufferSize);
+    bool FinishOpen(std::unique_ptr<ISerialDevice> pDevice, int nBaud, char cParity, int nDataBits, int nStopBits);
+    void PostToOwner(uint32_t nMsg, uintptr_t wParam);
+    void SendToOwner(uint32_t nMsg);
+    void ShowPortError(const std::string& strStep, const std::string& strSystemText);
+    void MonitorProc();
+    // The monitor loop and its two helpers return true when the device went away.
+    bool RunMonitor();
+    bool DrainReceived();
+    bool SendPending();
+
     struct CImpl;
     std::unique_ptr<CImpl> m_pImpl;
     std::atomic<bool> m_bClosing{false};

@@ -1,0 +1,58 @@
+#pragma once
+// The COM port namespace. setting.ini stores a COM number, so every port has one; COMn
+// resolves to a device path:
+//   1. a link named COMn (any letter case) in the ports directory, where users put stable
+//      names and the device simulator registers its pseudo-terminal;
+//   2. otherwise the fixed kernel rule: COM1..32 = ttyS0..31 (only UARTs that really exist),
+//      COM33..64 = ttyUSB0..31, COM65..96 = ttyACM0..31.
+
+#include <string>
+#include <vector>
+
+// Where devices and their sysfs entries live; tests point these at a directory of their own.
+struct CDeviceRoots {
+    std::string strDev = "/dev";
+    std::string strSys = "/sys";
+};
+
+// $MATRIX_PORTS_DIR, else $XDG_RUNTIME_DIR/matrix-update/ports, else /tmp/matrix-update-<uid>/ports.
+std::string GetPortsDirectory();
+
+struct CComPortResolution {
+    bool bResolved = false;      // a device path stands for the port (it may still be absent)
+    bool bLinked = false;        // it came from a link in the ports directory
+    std::string strLinkPath;     // the link, when bLinked
+    std::string strOpenPath;     // what to open: the link itself, or the kernel device
+    std::string strDevice;       // the device path to show: the link's target, or the kernel device
+    std::string strKernelDevice; // the kernel rule's device for this number ("" outside 1..96)
+    std::string strPortsDir;     // the ports directory that was searched
+};
+
+// Resolves COMn. When no link names it and the kernel rule gives no existing device (or a
+// ttyS that is no real UART), bResolved is false and strKernelDevice says what was missing.
+CComPortResolution ResolveComPort(int nPort, const CDeviceRoots& roots = CDeviceRoots());
+
+// The kernel rule's device path for COMn, without checking that it exists ("" outside 1..96).
+std::string KernelDeviceForComPort(int nPort, const CDeviceRoots& roots = CDeviceRoots());
+
+// True when ttyS<nIndex> is a UART that really exists (its sysfs device is there and its
+// UART type is not "unknown").
+bool IsRealUart(int nIndex, const CDeviceRoots& roots = CDeviceRoots());
+
+// The COM numbers that have a link (any letter case) in strDir, ascending, without duplicates.
+std::vector<int> ListLinkedComPorts(const std::string& strDir);
+
+// Parses "COMn" in any letter case (n >= 1, no sign, no leading zero); 0 when it is no such name.
+int ParseComPortName(const std::string& strName);
+
+bool IsCharacterDevice(const std::string& strPath);
+
+// Creates the ports directory if needed and links COMn to strDevice there. Refuses (false with
+// a sentence in *pstrError) when COMn is already linked to another device that exists.
+bool RegisterComPortLink(int nPort, const std::string& strDevice, std::string* pstrError);
+// Removes the COMn link when it still points at strDevice; true when it did.
+bool RemoveComPortLink(int nPort, const std::string& strDevice);
+
+// A short description of a device for a person: the USB product, else the driver name, else
+// "pseudo-terminal" for a pty; "" when nothing is known.
+std::string DescribeComDevice(const std::string& strDevice, const CDeviceRoots& roots = CDeviceRoots());

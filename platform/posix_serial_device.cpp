@@ -1,0 +1,394 @@
+// The serial device over termios. Every termios, ioctl, poll and flock call of the program's
+// serial I/O is in this file.
+
+#include "platform/serial_device.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using CSteadyClock = std::chrono::steady_clock;
+
+std::string SystemText(int nErrno)
+{
+    return std::strerror(nErrno);
+}
+
+// The name of the group owning the device, or its number when it has no name.
+std::string DeviceGroupName(const std::string& strPath)
+{
+    struct stat st {};
+    if (::stat(strPath.c_str(), &st) != 0)
+        return std::string();
+    std::vector<char> buffer(16384);
+    struct group grp {};
+    struct group* pResult = nullptr;
+    if (::getgrgid_r(st.st_gid, &grp, buffer.data(), buffer.size(), &pResult) == 0 && pResult != nullptr
+        && pResult->gr_name != nullptr)
+        return pResult->gr_name;
+    return std::to_string(st.st_gid);
+}
+
+bool LookUpSpeed(int nBaud, speed_t* pSpeed)
+{
+    static const struct {
+        int nBaud;
+        speed_t speed;
+    } aSpeeds[] = {
+        {50, B50},       {75, B75},           {110, B110},         {134, B134},         {150, B150},
+        {200, B200},     {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+        {2400, B2400},   {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+        {57600, B57600}, {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+        {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+    };
+    for (const auto& s : aSpeeds) {
+        if (s.nBaud == nBaud) {
+            *pSpeed = s.speed;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Time left until the deadline, in whole milliseconds (0 once it has passed).
+int MillisecondsLeft(CSteadyClock::time_point deadline)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - CSteadyClock::now()).count();
+    if (left <= 0)
+        return 0;
+    return static_cast<int>(std::min<long long>(left, 1000000));
+}
+
+// Closes the descriptor unless it was handed on; an early return can never leak it.
+class CFdOwner {
+public:
+    explicit CFdOwner(int nFd) : m_nFd(nFd) {}
+    ~CFdOwner()
+    {
+        if (m_nFd >= 0)
+            ::close(m_nFd);
+    }
+    CFdOwner(const CFdOwner&) = delete;
+    CFdOwner& operator=(const CFdOwner&) = delete;
+    int Get() const { return m_nFd; }
+    int Release()
+    {
+        int nFd = m_nFd;
+        m_nFd = -1;
+        return nFd;
+    }
+
+private:
+    int m_nFd;
+};
+
+class CPosixSerialDevice : public ISerialDevice {
+public:
+    CPosixSerialDevice(int nFd, std::string strPath) : m_nFd(nFd), m_strPath(std::move(strPath)) {}
+    ~CPosixSerialDevice() override
+    {
+        // Closing the descriptor also drops the flock.
+        ::close(m_nFd);
+    }
+
+    const std::string& GetPath() const override { return m_strPath; }
+    int GetPollFd() const override { return m_nFd; }
+
+    bool Configure(const CLineSettings& line, EConfigStep* peFailedStep, CDeviceError* pError) override
+    {
+        // The engine's own deadlines and its poll set stand in for the comm timeouts and the
+        // event mask, so the first two steps of the chain have nothing that can fail here.
+        struct termios tio {};
+        if (::tcgetattr(m_nFd, &tio) != 0)
+            return Fail(EConfigStep::GetState, errno, peFailedStep, pError);
+
+        speed_t speed = 0;
+        if (!LookUpSpeed(line.nBaud, &speed) || line.nDataBits < 5 || line.nDataBits > 8
+            || (line.nStopBits != 1 && line.nStopBits != 2))
+            return Fail(EConfigStep::BuildState, EINVAL, peFailedStep, pError);
+        tcflag_t parity = 0;
+        switch (line.cParity) {
+        case 'N': case 'n': parity = 0; break;
+        case 'E': case 'e': parity = PARENB; break;
+        case 'O': case 'o': parity = PARENB | PARODD; break;
+        case 'M': case 'm': parity = PARENB | PARODD | CMSPAR; break;
+        case 'S': case 's': parity = PARENB | CMSPAR; break;
+        default: return Fail(EConfigStep::BuildState, EINVAL, peFailedStep, pError);
+        }
+        static const tcflag_t aSizes[] = {CS5, CS6, CS7, CS8};
+
+        ::cfmakeraw(&tio);
+        tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+        tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+        tio.c_cflag |= CLOCAL | CREAD | aSizes[line.nDataBits - 5] | parity;
+        if (line.nStopBits == 2)
+            tio.c_cflag |= CSTOPB;
+        // Reads never block: the descriptor is non-blocking and the engine polls first.
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+        ::cfsetispeed(&tio, speed);
+        ::cfsetospeed(&tio, speed);
+        if (::tcsetattr(m_nFd, TCSANOW, &tio) != 0)
+            return Fail(EConfigStep::SetState, errno, peFailedStep, pError);
+        m_nBaud = line.nBaud;
+        m_nBitsPerByte = 1 + line.nDataBits + (parity != 0 ? 1 : 0) + line.nStopBits;
+
+        // USB-serial adapters batch input for up to 16 ms by default; that would add up to
+        // 16 ms to every reply. Drivers that do not know the request refuse it, which is fine.
+        struct serial_struct serial {};
+        if (::ioctl(m_nFd, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY) == 0) {
+            serial.flags |= ASYNC_LOW_LATENCY;
+            (void)::ioctl(m_nFd, TIOCSSERIAL, &serial);
+        }
+        if (peFailedStep != nullptr)
+            *peFailedStep = EConfigStep::None;
+        return true;
+    }
+
+    bool Purge(CDeviceError* pError) override
+    {
+        if (::tcflush(m_nFd, TCIOFLUSH) == 0)
+            return true;
+        SetError(errno, pError);
+        return false;
+    }
+
+    void RaiseDtrRts() override
+    {
+        // Pseudo-terminals have no modem lines and refuse this; nothing depends on it there.
+        int nDtr = TIOCM_DTR;
+        int nRts = TIOCM_RTS;
+        (void)::ioctl(m_nFd, TIOCMBIS, &nDtr);
+        (void)::ioctl(m_nFd, TIOCMBIS, &nRts);
+    }
+
+    bool GetQueuedInput(uint32_t* pnCount, CDeviceError* pError) override
+    {
+        int nCount = 0;
+        if (::ioctl(m_nFd, FIONREAD, &nCount) != 0) {
+            SetError(errno, pError);
+            return false;
+        }
+        *pnCount = nCount > 0 ? static_cast<uint32_t>(nCount) : 0;
+        return true;
+    }
+
+    EIoResult ReadByte(uint8_t* pByte, CDeviceError* pError) override
+    {
+        for (;;) {
+            ssize_t nRead = ::read(m_nFd, pByte, 1);
+            if (nRead == 1)
+                return EIoResult::Ok;
+            if (nRead == 0) {
+                // End of file on a terminal: it was hung up.
+                SetError(EIO, pError);
+                return EIoResult::Lost;
+            }
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return EIoResult::WouldBlock;
+            return SetError(errno, pError) == EDeviceErrorKind::Lost ? EIoResult::Lost : EIoResult::Failed;
+        }
+    }
+
+    EIoResult WriteBlock(const uint8_t* pData, size_t nLength, uint32_t nTimeoutMs, int nCancelFd,
+                         CDeviceError* pError) override
+    {
+        const auto deadline = CSteadyClock::now() + std::chrono::milliseconds(nTimeoutMs);
+        size_t nDone = 0;
+        bool bIssued = false;
+        while (nDone < nLength) {
+            ssize_t nWritten = ::write(m_nFd, pData + nDone, nLength - nDone);
+            if (nWritten > 0) {
+                nDone += static_cast<size_t>(nWritten);
+                bIssued = true;
+                continue;
+            }
+            if (nWritten < 0 && errno == EINTR)
+                continue;
+            if (nWritten < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                if (SetError(errno, pError) == EDeviceErrorKind::Lost)
+                    return EIoResult::Lost;
+                return bIssued ? EIoResult::FailedWaiting : EIoResult::Failed;
+            }
+            // The output queue is full: wait until it takes more, the deadline, or a cancel.
+            bIssued = true;
+            EIoResult result = WaitWritable(deadline, nCancelFd, pError);
+            if (result != EIoResult::Ok)
+                return result;
+        }
+        return DrainOutput(deadline, nCancelFd, pError);
+    }
+
+    bool IsHungUp(short nRevents) const override { return (nRevents & (POLLHUP | POLLERR | POLLNVAL)) != 0; }
+
+private:
+    EIoResult WaitWritable(CSteadyClock::time_point deadline, int nCancelFd, CDeviceError* pError)
+    {
+        for (;;) {
+            int nLeft = MillisecondsLeft(deadline);
+            if (nLeft == 0) {
+                SetError(ETIMEDOUT, pError);
+                return EIoResult::FailedWaiting;
+            }
+            struct pollfd aFds[2] = {{m_nFd, POLLOUT, 0}, {nCancelFd, POLLIN, 0}};
+            int nReady = ::poll(aFds, nCancelFd >= 0 ? 2 : 1, nLeft);
+            if (nReady < 0 && errno == EINTR)
+                continue;
+            if (nReady < 0) {
+                SetError(errno, pError);
+                return EIoResult::FailedWaiting;
+            }
+            if (nCancelFd >= 0 && (aFds[1].revents & POLLIN) != 0)
+                return EIoResult::Cancelled;
+            if (IsHungUp(aFds[0].revents)) {
+                SetError(EIO, pError);
+                return EIoResult::Lost;
+            }
+            if ((aFds[0].revents & POLLOUT) != 0)
+                return EIoResult::Ok;
+        }
+    }
+
+    // Waits until the written bytes have left the driver. tcdrain alone has no time limit, so
+    // the queue is watched with TIOCOUTQ, sleeping for the wire time of what is still queued.
+    EIoResult DrainOutput(CSteadyClock::time_point deadline, int nCancelFd, CDeviceError* pError)
+    {
+        for (;;) {
+            int nQueued = 0;
+            if (::ioctl(m_nFd, TIOCOUTQ, &nQueued) != 0 || nQueued <= 0)
+                break;
+            int nLeft = MillisecondsLeft(deadline);
+            if (nLeft == 0) {
+                SetError(ETIMEDOUT, pError);
+                return EIoResult::FailedWaiting;
+            }
+            long long nWireMs = static_cast<long long>(nQueued) * m_nBitsPerByte * 1000 / std::max(m_nBaud, 1) + 1;
+            int nWaitMs = static_cast<int>(std::min<long long>(nWireMs, nLeft));
+            struct pollfd cancel = {nCancelFd, POLLIN, 0};
+            int nReady = ::poll(&cancel, nCancelFd >= 0 ? 1 : 0, nWaitMs);
+            if (nReady > 0 && (cancel.revents & POLLIN) != 0)
+                return EIoResult::Cancelled;
+        }
+        // The driver's queue is empty; what remains is at most the shift register.
+        while (::tcdrain(m_nFd) != 0) {
+            if (errno == EINTR)
+                continue;
+            // Pseudo-terminals and some drivers do not support it; the queue is empty anyway.
+            if (errno == ENOTTY || errno == EINVAL)
+                break;
+            return SetError(errno, pError) == EDeviceErrorKind::Lost ? EIoResult::Lost : EIoResult::FailedWaiting;
+        }
+        return EIoResult::Ok;
+    }
+
+    EDeviceErrorKind SetError(int nErrno, CDeviceError* pError)
+    {
+        CDeviceError error = MapDeviceErrno(nErrno, m_strPath, false);
+        if (pError != nullptr)
+            *pError = error;
+        return error.eKind;
+    }
+
+    bool Fail(EConfigStep eStep, int nErrno, EConfigStep* peFailedStep, CDeviceError* pError)
+    {
+        if (peFailedStep != nullptr)
+            *peFailedStep = eStep;
+        SetError(nErrno, pError);
+        return false;
+    }
+
+    int m_nFd;
+    std::string m_strPath;
+    int m_nBaud = 9600;
+    int m_nBitsPerByte = 10;
+};
+
+} // namespace
+
+CDeviceError MapDeviceErrno(int nErrno, const std::string& strPath, bool bOpening)
+{
+    CDeviceError error;
+    error.nErrno = nErrno;
+    error.strSystemText = SystemText(nErrno);
+    switch (nErrno) {
+    case 0:
+        error.eKind = EDeviceErrorKind::None;
+        break;
+    case ENOENT:
+    case ENOTDIR:
+        error.eKind = EDeviceErrorKind::NotFound;
+        break;
+    case ENXIO:
+    case ENODEV:
+        // At the open these say that no device answers to the name; later, that it went away.
+        error.eKind = bOpening ? EDeviceErrorKind::NotFound : EDeviceErrorKind::Lost;
+        break;
+    case EBUSY:
+    case EWOULDBLOCK:
+        error.eKind = EDeviceErrorKind::Busy;
+        break;
+    case EACCES:
+    case EPERM:
+        error.eKind = EDeviceErrorKind::NoPermission;
+        error.strGroup = DeviceGroupName(strPath);
+        break;
+    case EIO:
+    case EPIPE:
+    case EBADF:
+        error.eKind = bOpening ? EDeviceErrorKind::Other : EDeviceErrorKind::Lost;
+        break;
+    default:
+        error.eKind = EDeviceErrorKind::Other;
+        break;
+    }
+    return error;
+}
+
+std::unique_ptr<ISerialDevice> OpenPosixSerialDevice(const std::string& strPath, CDeviceError* pError)
+{
+    auto fail = [&](int nErrno) -> std::unique_ptr<ISerialDevice> {
+        if (pError != nullptr)
+            *pError = MapDeviceErrno(nErrno, strPath, true);
+        return nullptr;
+    };
+    int nFd = -1;
+    do {
+        nFd = ::open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (nFd < 0 && errno == EINTR);
+    if (nFd < 0)
+        return fail(errno);
+    CFdOwner fd(nFd);
+
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0)
+        return fail(errno);
+    if (!S_ISCHR(st.st_mode))
+        return fail(ENOTTY);
+    // Both locks, because each covers a gap of the other: TIOCEXCL keeps other programs from
+    // opening the terminal at all but root ignores it; flock is honoured by root, but only
+    // among programs that ask for it.
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+        return fail(errno);
+    if (::ioctl(fd.Get(), TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
+        return fail(errno);
+    if (pError != nullptr)
+        *pError = CDeviceError();
+    return std::make_unique<CPosixSerialDevice>(fd.Release(), strPath);
+}

@@ -1,0 +1,518 @@
+#include "serial/serial_link.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/com_ports.h"
+#include "platform/serial_device.h"
+
+CSerialLink* g_pSerialLink = nullptr;
+
+namespace {
+
+const char* const ERROR_CAPTION = "Application Error";
+
+// The name of the failed configuration step, as the error box shows it.
+const char* ConfigStepName(EConfigStep eStep)
+{
+    switch (eStep) {
+    case EConfigStep::SetTimeouts: return "SetCommTimeouts()";
+    case EConfigStep::SetEventMask: return "SetCommMask()";
+    case EConfigStep::GetState: return "GetCommState()";
+    case EConfigStep::BuildState: return "BuildCommDCB()";
+    case EConfigStep::SetState: return "SetCommState()";
+    case EConfigStep::None: break;
+    }
+    return "";
+}
+
+// An eventfd used as a manual-reset event: it stays readable once signalled until reset.
+class CEventFd {
+public:
+    CEventFd() = default;
+    ~CEventFd() { Close(); }
+    CEventFd(const CEventFd&) = delete;
+    CEventFd& operator=(const CEventFd&) = delete;
+
+    bool Create()
+    {
+        Close();
+        m_nFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        return m_nFd >= 0;
+    }
+    void Close()
+    {
+        if (m_nFd >= 0)
+            ::close(m_nFd);
+        m_nFd = -1;
+    }
+    void Signal() const
+    {
+        if (m_nFd < 0)
+            return;
+        uint64_t nOne = 1;
+        while (::write(m_nFd, &nOne, sizeof(nOne)) < 0 && errno == EINTR) {
+        }
+    }
+    void Reset() const
+    {
+        if (m_nFd < 0)
+            return;
+        uint64_t nValue = 0;
+        while (::read(m_nFd, &nValue, sizeof(nValue)) < 0 && errno == EINTR) {
+        }
+    }
+    int Get() const { return m_nFd; }
+
+private:
+    int m_nFd = -1;
+};
+
+} // namespace
+
+struct CSerialLink::CImpl {
+    // The owner may be replaced while the monitor runs; every use of it holds this lock.
+    std::mutex ownerMutex;
+    ILinkOwner* pOwner = nullptr;
+
+    // The port lock: opening and configuring, each write, each queue query and each read.
+    std::mutex portLock;
+    std::unique_ptr<ISerialDevice> pDevice;
+    CLineSettings line;
+    uint32_t dwEventMask = 0;
+
+    CEventFd stopEvent;
+    CEventFd writeRequestEvent;
+    std::thread monitor;
+
+    // The block handed from QueueWrite to the monitor thread.
+    std::mutex writeMutex;
+    std::vector<uint8_t> abWriteBuffer;
+    uint32_t nWriteLength = 0;
+    uint64_t nQueuedBlocks = 0;
+
+    // The sent notification the monitor thread is waiting on, so that a closing link can
+    // release it.
+    std::mutex sendMutex;
+    std::shared_ptr<CSendCompletion> pPendingSend;
+
+    int nFailedReadsInRow = 0;
+};
+
+std::string CPortOpenFailure::Describe(int nPort) const
+{
+    const std::string strPort = "COM" + std::to_string(nPort);
+    const std::string strNamed = strDevice.empty() ? strPort : strPort + " (" + strDevice + ")";
+    switch (eKind) {
+    case EPortOpenError::None:
+        return std::string();
+    case EPortOpenError::NotFound:
+        if (bLinked)
+            return strNamed + " does not exist: the link " + strPort + " in " + strPortsDir
+                   + " points to a device that is absent.";
+        if (!strDevice.empty())
+            return strNamed + " does not exist: " + strSystemText + ".";
+        if (strKernelDevice.empty())
+            return strPort + " does not exist: no device is linked as " + strPort + " in " + strPortsDir
+                   + " and no kernel device stands for that number.";
+        if (bKernelNodeExists)
+            return strPort + " does not exist: no device is linked as " + strPort + " in " + strPortsDir + " and "
+                   + strKernelDevice + " has no serial port behind it.";
+        return strPort + " does not exist: no device is linked as " + strPort + " in " + strPortsDir + " and "
+               + strKernelDevice + " is absent.";
+    case EPortOpenError::Busy:
+        return strNamed + " is busy: another program is using it.";
+    case EPortOpenError::NoPermission:
+        if (strGroup.empty())
+            return "No permission to open " + strNamed + ": " + strSystemText + ".";
+        return "No permission to open " + strNamed + ": add your user to the group '" + strGroup
+               + "' and log in again.";
+    case EPortOpenError::Other:
+        break;
+    }
+    return "Cannot open " + strNamed + ": " + strSystemText + ".";
+}
+
+CSerialLink::CSerialLink() : m_pImpl(std::make_unique<CImpl>()) {}
+
+CSerialLink::~CSerialLink()
+{
+    StopMonitor();
+    m_pImpl->pDevice.reset();
+}
+
+void CSerialLink::StopMonitor()
+{
+    m_bClosing.store(true);
+    m_pImpl->stopEvent.Signal();
+    {
+        // A sent notification the owner's thread may never handle (that thread may be the
+        // one destroying us) must not hold the monitor thread.
+        std::lock_guard<std::mutex> lock(m_pImpl->sendMutex);
+        if (m_pImpl->pPendingSend)
+            m_pImpl->pPendingSend->Abandon();
+    }
+    if (m_pImpl->monitor.joinable()) {
+        if (m_pImpl->monitor.get_id() == std::this_thread::get_id())
+            m_pImpl->monitor.detach();
+        else
+            m_pImpl->monitor.join();
+    }
+    m_bRunning.store(false);
+}
+
+bool CSerialLink::PrepareOpen(ILinkOwner* pOwner, int nPort, uint32_t dwEventMask, uint32_t nWriteBufferSize)
+{
+    StopMonitor();
+    m_openFailure = CPortOpenFailure();
+    SetOwner(pOwner);
+    m_nPortNumber = nPort;
+    {
+        std::lock_guard<std::mutex> lock(m_pImpl->writeMutex);
+        m_pImpl->abWriteBuffer.assign(nWriteBufferSize, 0);
+        m_pImpl->nWriteLength = 0;
+    }
+    m_bWritePending.store(false);
+    m_pImpl->dwEventMask = dwEventMask;
+    m_pImpl->nFailedReadsInRow = 0;
+    if (!m_pImpl->stopEvent.Create() || !m_pImpl->writeRequestEvent.Create()) {
+        int nErrno = errno;
+        m_openFailure.eKind = EPortOpenError::Other;
+        m_openFailure.strSystemText = std::strerror(nErrno);
+        return false;
+    }
+    return true;
+}
+
+bool CSerialLink::OpenPort(ILinkOwner* pOwner, int nPort, int nBaud, char cParity, int nDataBits, int nStopBits,
+                           uint32_t dwEventMask, uint32_t nWriteBufferSize)
+{
+    if (!PrepareOpen(pOwner, nPort, dwEventMask, nWriteBufferSize))
+        return false;
+    std::unique_ptr<ISerialDevice> pDevice;
+    {
+        std::lock_guard<std::mutex> lock(m_pImpl->portLock);
+        m_pImpl->pDevice.reset();
+    }
+    CComPortResolution resolution = ResolveComPort(nPort);
+    if (!resolution.bResolved) {
+        m_openFailure.eKind = EPortOpenError::NotFound;
+        m_openFailure.strPortsDir = resolution.strPortsDir;
+        m_openFailure.strKernelDevice = resolution.strKernelDevice;
+        m_openFailure.bKernelNodeExists =
+            !resolution.strKernelDevice.empty() && IsCharacterDevice(resolution.strKernelDevice);
+        return false;
+    }
+    CDeviceError error;
+    pDevice = OpenPosixSerialDevice(resolution.strOpenPath, &error);
+    if (!pDevice) {
+        m_openFailure.strDevice = resolution.strDevice;
+        m_openFailure.strSystemText = error.strSystemText;
+        m_openFailure.strGroup = error.strGroup;
+        m_openFailure.strPortsDir = resolution.strPortsDir;
+        m_openFailure.strKernelDevice = resolution.strKernelDevice;
+        switch (error.eKind) {
+        case EDeviceErrorKind::NotFound:
+            m_openFailure.eKind = EPortOpenError::NotFound;
+            m_openFailure.bLinked = resolution.bLinked;
+            break;
+        case EDeviceErrorKind::Busy: m_openFailure.eKind = EPortOpenError::Busy; break;
+        case EDeviceErrorKind::NoPermission: m_openFailure.eKind = EPortOpenError::NoPermission; break;
+        default: m_openFailure.eKind = EPortOpenError::Other; break;
+        }
+        return false;
+    }
+    return FinishOpen(std::move(pDevice), nBaud, cParity, nDataBits, nStopBits);
+}
+
+bool CSerialLink::OpenDevice(ILinkOwner* pOwner, int nPort, std::unique_ptr<ISerialDevice> pDevice, int nBaud,
+                             char cParity, int nDataBits, int nStopBits, uint32_t dwEventMask,
+                             uint32_t nWriteBufferSize)
+{
+    if (!PrepareOpen(pOwner, nPort, dwEventMask, nWriteBufferSize))
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(m_pImpl->portLock);
+        m_pImpl->pDevice.reset();
+    }
+    if (!pDevice) {
+        m_openFailure.eKind = EPortOpenError::NotFound;
+        return false;
+    }
+    return FinishOpen(std::move(pDevice), nBaud, cParity, nDataBits, nStopBits);
+}
+
+bool CSerialLink::FinishOpen(std::unique_ptr<ISerialDevice> pDevice, int nBaud, char cParity, int nDataBits,
+                             int nStopBits)
+{
+    std::unique_lock<std::mutex> lock(m_pImpl->portLock);
+    m_pImpl->pDevice = std::move(pDevice);
+    m_pImpl->line = CLineSettings{nBaud, cParity, nDataBits, nStopBits};
+    EConfigStep eFailedStep = EConfigStep::None;
+    CDeviceError error;
+    // A step that fails is shown and the port stays open: the caller goes on regardless.
+    if (!m_pImpl->pDevice->Configure(m_pImpl->line, &eFailedStep, &error))
+        ShowPortError(ConfigStepName(eFailedStep), error.strSystemText);
+    m_pImpl->pDevice->Purge(nullptr);
+    lock.unlock();
+    m_bClosing.store(false);
+    return true;
+}
+
+bool CSerialLink::StartMonitor()
+{
+    if (m_bClosing.load() || !m_pImpl->pDevice || m_pImpl->monitor.joinable())
+        return false;
+    {
+        // The purge the monitor starts with is done here, before the thread exists, so that
+        // everything the device sends once this returns is delivered.
+        std::lock_guard<std::mutex> lock(m_pImpl->portLock);
+        m_pImpl->pDevice->Purge(nullptr);
+    }
+    m_bRunning.store(true);
+    try {
+        m_pImpl->monitor = std::thread([this] { MonitorProc(); });
+    } catch (const std::system_error&) {
+        m_bRunning.store(false);
+        return false;
+    }
+    return true;
+}
+
+void CSerialLink::QueueWrite(const uint8_t* pData, uint32_t nLength)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_pImpl->writeMutex);
+        uint32_t nCapacity = static_cast<uint32_t>(m_pImpl->abWriteBuffer.size());
+        if (nLength > nCapacity)
+            nLength = nCapacity;
+        if (nLength > 0)
+            std::memcpy(m_pImpl->abWriteBuffer.data(), pData, nLength);
+        m_pImpl->nWriteLength = nLength;
+        ++m_pImpl->nQueuedBlocks;
+        m_bWritePending.store(true);
+    }
+    if (m_pImpl->pDevice)
+        m_pImpl->pDevice->RaiseDtrRts();
+    m_pImpl->writeRequestEvent.Signal();
+}
+
+void CSerialLink::SetOwner(ILinkOwner* pOwner)
+{
+    std::lock_guard<std::mutex> lock(m_pImpl->ownerMutex);
+    m_pImpl->pOwner = pOwner;
+}
+
+void CSerialLink::PostToOwner(uint32_t nMsg, uintptr_t wParam)
+{
+    std::lock_guard<std::mutex> lock(m_pImpl->ownerMutex);
+    if (m_pImpl->pOwner != nullptr)
+        m_pImpl->pOwner->PostLinkMessage(CLinkMessage{nMsg, wParam, m_nPortNumber, nullptr});
+}
+
+void CSerialLink::SendToOwner(uint32_t nMsg)
+{
+    auto pCompletion = std::make_shared<CSendCompletion>();
+    {
+        std::lock_guard<std::mutex> lock(m_pImpl->sendMutex);
+        if (m_bClosing.load())
+            return;
+        m_pImpl->pPendingSend = pCompletion;
+    }
+    bool bPosted = false;
+    {
+        std::lock_guard<std::mutex> lock(m_pImpl->ownerMutex);
+        if (m_pImpl->pOwner != nullptr) {
+            m_pImpl->pOwner->PostLinkMessage(CLinkMessage{nMsg, 0, m_nPortNumber, pCompletion});
+            bPosted = true;
+        }
+    }
+    if (bPosted)
+        pCompletion->Wait();
+    std::lock_guard<std::mutex> lock(m_pImpl->sendMutex);
+    m_pImpl->pPendingSend.reset();
+}
+
+void CSerialLink::ShowPortError(const std::string& strStep, const std::string& strSystemText)
+{
+    std::string strText = "注意:  " + strStep + " 通訊埠發生下列錯誤: \n" + strSystemText + "\nPort: "
+                          + std::to_string(m_nPortNumber) + "\n";
+    std::lock_guard<std::mutex> lock(m_pImpl->ownerMutex);
+    if (m_pImpl->pOwner != nullptr)
+        m_pImpl->pOwner->ShowPortError(strText, ERROR_CAPTION);
+    else
+        // Nobody to show it to (the program is ending); a port failure is still not silent.
+        std::fprintf(stderr, "%s: %s", ERROR_CAPTION, strText.c_str());
+}
+
+void CSerialLink::MonitorProc()
+{
+    bool bLost = false;
+    try {
+        bLost = RunMonitor();
+    } catch (...) {
+        // Only an allocation failure can get here. The thread ends cleanly; re-opening some
+        // other port from inside it would surprise the user more than a quiet link.
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_pImpl->portLock);
+        if (!bLost)
+            m_pImpl->pDevice->Purge(nullptr);
+    }
+    m_bWritePending.store(false);
+    m_bRunning.store(false);
+    if (bLost)
+        PostToOwner(WM_LINK_LOST, 0);
+}
+
+bool CSerialLink::RunMonitor()
+{
+    ISerialDevice* pDevice = m_pImpl->pDevice.get();
+    const uint32_t dwMask = m_pImpl->dwEventMask;
+    // Without EV_RXCHAR input is not waited for (it would stay readable and wake us for
+    // ever); a hang-up is always noticed.
+    const short nDeviceEvents = (dwMask & EV_RXCHAR) != 0 ? POLLIN : 0;
+    while (!m_bClosing.load()) {
+        pDevice->RaiseDtrRts();
+        // The lowest slot wins: a stop request before input, input before a write request.
+        struct pollfd aWait[3] = {
+            {m_pImpl->stopEvent.Get(), POLLIN, 0},
+            {pDevice->GetPollFd(), nDeviceEvents, 0},
+            {m_pImpl->writeRequestEvent.Get(), POLLIN, 0},
+        };
+        int nReady = ::poll(aWait, 3, -1);
+        if (nReady < 0) {
+            if (errno == EINTR)
+                continue;
+            ShowPortError("WaitCommEvent()", std::strerror(errno));
+            return false;
+        }
+        if (aWait[0].revents != 0)
+            break;
+        if (aWait[1].revents != 0) {
+            if (m_bClosing.load())
+                break;
+            bool bHungUp = pDevice->IsHungUp(aWait[1].revents);
+            if ((aWait[1].revents & POLLIN) != 0) {
+                static const struct {
+                    uint32_t dwBit;
+                    uint32_t nMsg;
+                } aNotifications[] = {
+                    {EV_CTS, WM_LINK_CTS},   {EV_RXFLAG, WM_LINK_RXFLAG}, {EV_BREAK, WM_LINK_BREAK},
+                    {EV_ERR, WM_LINK_ERR},   {EV_RING, WM_LINK_RING},
+                };
+                for (const auto& n : aNotifications) {
+                    if ((dwMask & n.dwBit) != 0)
+                        SendToOwner(n.nMsg);
+                }
+                // Bytes that arrived before a hang-up are still delivered.
+                if (DrainReceived())
+                    return true;
+            }
+            if (bHungUp)
+                return true;
+            continue;
+        }
+        if (aWait[2].revents != 0) {
+            if (m_bClosing.load())
+                break;
+            if (SendPending())
+                return true;
+        }
+    }
+    return false;
+}
+
+bool CSerialLink::DrainReceived()
+{
+    ISerialDevice* pDevice = m_pImpl->pDevice.get();
+    bool bDelivered = false;
+    while (!m_bClosing.load()) {
+        uint32_t nQueued = 0;
+        EIoResult result;
+        uint8_t nByte = 0;
+        CDeviceError error;
+        {
+            std::lock_guard<std::mutex> lock(m_pImpl->portLock);
+            if (m_bClosing.load())
+                return false;
+            if (!pDevice->GetQueuedInput(&nQueued, &error))
+                return error.eKind == EDeviceErrorKind::Lost;
+            // Readable with nothing queued: one read tells end of file (a hang-up) from a
+            // wake-up that found nothing.
+            if (nQueued == 0 && bDelivered)
+                return false;
+            result = pDevice->ReadByte(&nByte, &error);
+        }
+        switch (result) {
+        case EIoResult::Ok:
+            m_pImpl->nFailedReadsInRow = 0;
+            PostToOwner(WM_LINK_RXBYTE, nByte);
+            bDelivered = true;
+            break;
+        case EIoResult::WouldBlock:
+            return false;
+        case EIoResult::Lost:
+            return true;
+        default:
+            // A failed read delivers no byte. A second failure in a row means the device
+            // does not work any more: one box, then it counts as lost.
+            if (++m_pImpl->nFailedReadsInRow >= 2)
+                return true;
+            ShowPortError("ReadFile()", error.strSystemText);
+            return false;
+        }
+    }
+    return false;
+}
+
+bool CSerialLink::SendPending()
+{
+    m_pImpl->writeRequestEvent.Reset();
+    std::vector<uint8_t> abBlock;
+    uint64_t nBlock = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_pImpl->writeMutex);
+        abBlock.assign(m_pImpl->abWriteBuffer.begin(), m_pImpl->abWriteBuffer.begin() + m_pImpl->nWriteLength);
+        nBlock = m_pImpl->nQueuedBlocks;
+    }
+    // The write may take 1000 ms beyond the block's own wire time before it counts as failed.
+    const uint64_t nWireMs = abBlock.size() * 10ull * 1000 / static_cast<uint64_t>(std::max(m_pImpl->line.nBaud, 1));
+    const uint32_t nTimeoutMs = static_cast<uint32_t>(1000 + 2 * std::min<uint64_t>(nWireMs, 600000));
+    EIoResult result;
+    CDeviceError error;
+    {
+        std::lock_guard<std::mutex> lock(m_pImpl->portLock);
+        // Whatever the device said before this block is stale: its answer comes after it.
+        m_pImpl->pDevice->Purge(nullptr);
+        result = m_pImpl->pDevice->WriteBlock(abBlock.data(), abBlock.size(), nTimeoutMs,
+                                              m_pImpl->stopEvent.Get(), &error);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_pImpl->writeMutex);
+        if (nBlock == m_pImpl->nQueuedBlocks)
+            m_bWritePending.store(false);
+    }
+    switch (result) {
+    case EIoResult::Lost:
+        return true;
+    case EIoResult::Failed:
+        ShowPortError("WriteFile()", error.strSystemText);
+        break;
+    case EIoResult::FailedWaiting:
+        ShowPortError("GetOverlappedResults() in WriteFile()", error.strSystemText);
+        break;
+    default:
+        break;
+    }
+    return false;
+}

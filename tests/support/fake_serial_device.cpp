@@ -1,0 +1,159 @@
+#include "tests/support/fake_serial_device.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+void SetLost(CDeviceError* pError)
+{
+    if (pError != nullptr) {
+        pError->eKind = EDeviceErrorKind::Lost;
+        pError->nErrno = EIO;
+        pError->strSystemText = std::strerror(EIO);
+    }
+}
+
+} // namespace
+
+CFakeSerialDevice::CFakeSerialDevice()
+{
+    m_nEventFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+CFakeSerialDevice::~CFakeSerialDevice()
+{
+    if (m_nEventFd >= 0)
+        ::close(m_nEventFd);
+}
+
+void CFakeSerialDevice::SetResponder(CResponder responder)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_responder = std::move(responder);
+}
+
+std::vector<std::vector<uint8_t>> CFakeSerialDevice::GetWrites() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_aWrites;
+}
+
+size_t CFakeSerialDevice::Unread() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_abUnread.size();
+}
+
+uint64_t CFakeSerialDevice::BytesRead() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nBytesRead;
+}
+
+void CFakeSerialDevice::Feed(const std::vector<uint8_t>& abBytes)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_abUnread.insert(m_abUnread.end(), abBytes.begin(), abBytes.end());
+    UpdateReadableLocked();
+}
+
+void CFakeSerialDevice::Disconnect()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bDisconnected.store(true);
+    UpdateReadableLocked();
+}
+
+CLineSettings CFakeSerialDevice::GetLineSettings() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_line;
+}
+
+bool CFakeSerialDevice::Configure(const CLineSettings& line, EConfigStep* peFailedStep, CDeviceError*)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_line = line;
+    if (peFailedStep != nullptr)
+        *peFailedStep = EConfigStep::None;
+    return true;
+}
+
+bool CFakeSerialDevice::Purge(CDeviceError*)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_abUnread.clear();
+    UpdateReadableLocked();
+    return true;
+}
+
+bool CFakeSerialDevice::GetQueuedInput(uint32_t* pnCount, CDeviceError*)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    *pnCount = static_cast<uint32_t>(m_abUnread.size());
+    return true;
+}
+
+EIoResult CFakeSerialDevice::ReadByte(uint8_t* pByte, CDeviceError* pError)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_bDisconnected.load()) {
+        SetLost(pError);
+        return EIoResult::Lost;
+    }
+    if (m_abUnread.empty())
+        return EIoResult::WouldBlock;
+    *pByte = m_abUnread.front();
+    m_abUnread.pop_front();
+    ++m_nBytesRead;
+    UpdateReadableLocked();
+    return EIoResult::Ok;
+}
+
+EIoResult CFakeSerialDevice::WriteBlock(const uint8_t* pData, size_t nLength, uint32_t, int, CDeviceError* pError)
+{
+    std::vector<uint8_t> abWritten(pData, pData + nLength);
+    CResponder responder;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_bDisconnected.load()) {
+            SetLost(pError);
+            return EIoResult::Lost;
+        }
+        m_aWrites.push_back(abWritten);
+        responder = m_responder;
+    }
+    // The responder runs without the lock, so it may look at the device itself.
+    std::vector<uint8_t> abAnswer;
+    if (responder)
+        abAnswer = responder(abWritten);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_abUnread.insert(m_abUnread.end(), abAnswer.begin(), abAnswer.end());
+    UpdateReadableLocked();
+    return EIoResult::Ok;
+}
+
+bool CFakeSerialDevice::IsHungUp(short) const
+{
+    return m_bDisconnected.load();
+}
+
+void CFakeSerialDevice::UpdateReadableLocked()
+{
+    bool bWant = m_bDisconnected.load() || !m_abUnread.empty();
+    if (bWant == m_bSignalled || m_nEventFd < 0)
+        return;
+    uint64_t nValue = 1;
+    if (bWant) {
+        while (::write(m_nEventFd, &nValue, sizeof(nValue)) < 0 && errno == EINTR) {
+        }
+    } else {
+        while (::read(m_nEventFd, &nValue, sizeof(nValue)) < 0 && errno == EINTR) {
+        }
+    }
+    m_bSignalled = bWant;
+}

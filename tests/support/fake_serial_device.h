@@ -1,0 +1,62 @@
+#pragma once
+// CFakeSerialDevice: a scripted serial device that lives in the test process. Every block
+// written is recorded and handed to the responder; its answer becomes readable at once,
+// inside the write call. Poll-able like the real device: its poll descriptor (an eventfd)
+// is readable while bytes are unread, and after Disconnect.
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/serial_device.h"
+
+class CFakeSerialDevice : public ISerialDevice {
+public:
+    using CResponder = std::function<std::vector<uint8_t>(const std::vector<uint8_t>& written)>;
+
+    CFakeSerialDevice();
+    ~CFakeSerialDevice() override;
+
+    void SetResponder(CResponder responder);
+    std::vector<std::vector<uint8_t>> GetWrites() const;
+    // Bytes readable and not yet read.
+    size_t Unread() const;
+    // Bytes handed out by one-byte reads, in all.
+    uint64_t BytesRead() const;
+    // The device speaks without being asked.
+    void Feed(const std::vector<uint8_t>& abBytes);
+    // From now on the device reports a hang-up: reads and writes fail as lost.
+    void Disconnect();
+    // The line settings of the last Configure.
+    CLineSettings GetLineSettings() const;
+
+    const std::string& GetPath() const override { return m_strPath; }
+    int GetPollFd() const override { return m_nEventFd; }
+    bool Configure(const CLineSettings& line, EConfigStep* peFailedStep, CDeviceError* pError) override;
+    bool Purge(CDeviceError* pError) override;
+    void RaiseDtrRts() override {}
+    bool GetQueuedInput(uint32_t* pnCount, CDeviceError* pError) override;
+    EIoResult ReadByte(uint8_t* pByte, CDeviceError* pError) override;
+    EIoResult WriteBlock(const uint8_t* pData, size_t nLength, uint32_t nTimeoutMs, int nCancelFd,
+                         CDeviceError* pError) override;
+    bool IsHungUp(short nRevents) const override;
+
+private:
+    // Keeps the eventfd readable exactly while there is something to report. Holds m_mutex.
+    void UpdateReadableLocked();
+
+    const std::string m_strPath = "fake-serial-device";
+    int m_nEventFd = -1;
+    mutable std::mutex m_mutex;
+    CResponder m_responder;
+    std::vector<std::vector<uint8_t>> m_aWrites;
+    std::deque<uint8_t> m_abUnread;
+    uint64_t m_nBytesRead = 0;
+    bool m_bSignalled = false;
+    CLineSettings m_line;
+    std::atomic<bool> m_bDisconnected{false};
+};

@@ -1,0 +1,245 @@
+// The COM port namespace and port discovery, over a device tree and a ports directory of the
+// test's own.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/com_ports.h"
+#include "serial/enum_ports.h"
+#include "tests/support/pty_pair.h"
+
+namespace {
+
+class PortsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char szTemplate[] = "/tmp/ports-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(szTemplate), nullptr);
+        m_strRoot = szTemplate;
+        m_strPorts = m_strRoot + "/ports";
+        const char* pszOld = std::getenv("MATRIX_PORTS_DIR");
+        m_bHadOld = pszOld != nullptr;
+        if (m_bHadOld)
+            m_strOld = pszOld;
+        ::setenv("MATRIX_PORTS_DIR", m_strPorts.c_str(), 1);
+        m_roots.strDev = m_strRoot + "/dev";
+        m_roots.strSys = m_strRoot + "/sys";
+        MakeDir(m_strPorts);
+        MakeDir(m_roots.strDev);
+    }
+    void TearDown() override
+    {
+        if (m_bHadOld)
+            ::setenv("MATRIX_PORTS_DIR", m_strOld.c_str(), 1);
+        else
+            ::unsetenv("MATRIX_PORTS_DIR");
+        std::string strCommand = "rm -rf '" + m_strRoot + "'";
+        (void)std::system(strCommand.c_str());
+    }
+    void MakeDir(const std::string& strPath)
+    {
+        std::string strCommand = "mkdir -p '" + strPath + "'";
+        ASSERT_EQ(std::system(strCommand.c_str()), 0);
+    }
+    void MakeLink(const std::string& strTarget, const std::string& strLink)
+    {
+        ASSERT_EQ(::symlink(strTarget.c_str(), strLink.c_str()), 0) << strLink;
+    }
+    void WriteFile(const std::string& strPath, const std::string& strText)
+    {
+        std::ofstream(strPath) << strText << "\n";
+    }
+    // A character device node in the fake tree: a link to /dev/null is one as far as stat knows.
+    void MakeDevice(const std::string& strName) { MakeLink("/dev/null", m_roots.strDev + "/" + strName); }
+    // A ttyS entry in the fake sysfs: bDevice says whether hardware stands behind it.
+    void MakeUart(int nIndex, bool bDevice, const std::string& strType)
+    {
+        std::string strTty = m_roots.strSys + "/class/tty/ttyS" + std::to_string(nIndex);
+        MakeDir(strTty);
+        if (bDevice)
+            MakeDir(strTty + "/device");
+        WriteFile(strTty + "/type", strType);
+    }
+
+    std::string m_strRoot;
+    std::string m_strPorts;
+    std::string m_strOld;
+    bool m_bHadOld = false;
+    CDeviceRoots m_roots;
+};
+
+TEST(PortsNames, ComPortNamesParseInAnyLetterCase)
+{
+    struct {
+        const char* pszName;
+        int nPort;
+    } const aCases[] = {
+        {"COM1", 1},   {"com12", 12}, {"Com3", 3},     {"COM255", 255},     {"COM0", 0},  {"COM", 0},
+        {"COMX", 0},   {"COM01", 0},  {"COM1a", 0},    {"COM-1", 0},        {"CON1", 0},  {"COM99999999999", 0},
+        {"xCOM1", 0},
+    };
+    for (const auto& c : aCases)
+        EXPECT_EQ(ParseComPortName(c.pszName), c.nPort) << c.pszName;
+}
+
+TEST(PortsNames, TheKernelRuleMapsThreeFamiliesOfThirtyTwo)
+{
+    struct {
+        int nPort;
+        const char* pszDevice;
+    } const aCases[] = {
+        {0, ""},          {1, "/dev/ttyS0"},   {32, "/dev/ttyS31"},  {33, "/dev/ttyUSB0"},
+        {64, "/dev/ttyUSB31"}, {65, "/dev/ttyACM0"}, {96, "/dev/ttyACM31"}, {97, ""}, {-4, ""},
+    };
+    for (const auto& c : aCases)
+        EXPECT_EQ(KernelDeviceForComPort(c.nPort), c.pszDevice) << c.nPort;
+}
+
+TEST_F(PortsTest, ResolutionPrefersLinksThenTheKernelRuleWithRealUartsOnly)
+{
+    MakeDevice("ttyS0");
+    MakeDevice("ttyS1");
+    MakeDevice("ttyS2");
+    MakeUart(0, true, "4");  // a 16550A
+    MakeUart(1, true, "0");  // the kernel's placeholder: type unknown
+    MakeUart(2, false, "4"); // no hardware behind it
+    MakeDevice("ttyUSB2");
+    MakeDevice("ttyACM0");
+    MakeLink(m_roots.strDev + "/ttyACM0", m_strPorts + "/com35"); // overrides ttyUSB2
+    MakeLink(m_strRoot + "/gone", m_strPorts + "/COM40");        // a link whose device is absent
+
+    struct {
+        int nPort;
+        bool bResolved;
+        bool bLinked;
+        std::string strDevice;
+    } const aCases[] = {
+        {1, true, false, m_roots.strDev + "/ttyS0"},
+        {2, false, false, ""},
+        {3, false, false, ""},
+        {4, false, false, ""},
+        {34, false, false, ""},
+        {35, true, true, "/dev/null"},
+        {40, true, true, m_strRoot + "/gone"},
+        {65, true, false, m_roots.strDev + "/ttyACM0"},
+        {150, false, false, ""},
+    };
+    for (const auto& c : aCases) {
+        CComPortResolution resolution = ResolveComPort(c.nPort, m_roots);
+        EXPECT_EQ(resolution.bResolved, c.bResolved) << c.nPort;
+        EXPECT_EQ(resolution.bLinked, c.bLinked) << c.nPort;
+        EXPECT_EQ(resolution.strDevice, c.strDevice) << c.nPort;
+        EXPECT_EQ(resolution.strPortsDir, m_strPorts);
+    }
+}
+
+TEST_F(PortsTest, EnumerationListsLinkedDevicesThatExistAscending)
+{
+    CPtyPair first, second;
+    ASSERT_TRUE(first.IsOpen() && second.IsOpen());
+    MakeLink(second.GetSlavePath(), m_strPorts + "/COM150");
+    MakeLink(first.GetSlavePath(), m_strPorts + "/com140");
+    MakeLink(m_strRoot + "/gone", m_strPorts + "/COM151");
+    MakeLink(m_strRoot, m_strPorts + "/COM152"); // a directory is no device
+    MakeLink(first.GetSlavePath(), m_strPorts + "/notaport");
+
+    CUIntArray listed, probed;
+    listed.Add(999); // emptied first
+    EnumerateComPorts(listed);
+    ProbeComPorts(probed);
+    for (CUIntArray* pPorts : {&listed, &probed}) {
+        std::vector<uint32_t> aMine;
+        for (size_t i = 0; i < pPorts->GetSize(); ++i) {
+            if (i > 0) {
+                EXPECT_LT(pPorts->GetAt(i - 1), pPorts->GetAt(i));
+            }
+            if (pPorts->GetAt(i) > 96)
+                aMine.push_back((*pPorts)[i]);
+        }
+        EXPECT_EQ(aMine, (std::vector<uint32_t>{140, 150}));
+    }
+}
+
+TEST_F(PortsTest, RegisteringALinkKeepsOtherLiveLinksAndReplacesStaleOnes)
+{
+    CPtyPair mine, other;
+    ASSERT_TRUE(mine.IsOpen() && other.IsOpen());
+    std::string strError;
+    ASSERT_TRUE(RegisterComPortLink(9, mine.GetSlavePath(), &strError)) << strError;
+    EXPECT_EQ(ResolveComPort(9).strDevice, mine.GetSlavePath());
+
+    EXPECT_FALSE(RegisterComPortLink(9, other.GetSlavePath(), &strError));
+    EXPECT_EQ(strError, "COM9 is already linked to " + mine.GetSlavePath() + " in " + m_strPorts
+                            + "; choose another port number or remove that link.");
+    EXPECT_FALSE(RemoveComPortLink(9, other.GetSlavePath()));
+    EXPECT_TRUE(RemoveComPortLink(9, mine.GetSlavePath()));
+    EXPECT_FALSE(ResolveComPort(9).bLinked);
+
+    MakeLink(m_strRoot + "/gone", m_strPorts + "/com9");
+    ASSERT_TRUE(RegisterComPortLink(9, other.GetSlavePath(), &strError)) << strError;
+    EXPECT_EQ(ListLinkedComPorts(m_strPorts), std::vector<int>{9});
+    EXPECT_EQ(ResolveComPort(9).strDevice, other.GetSlavePath());
+}
+
+TEST_F(PortsTest, RegisteringCreatesAPrivatePortsDirectory)
+{
+    std::string strNested = m_strRoot + "/run/matrix-update/ports";
+    ::setenv("MATRIX_PORTS_DIR", strNested.c_str(), 1);
+    CPtyPair pty;
+    std::string strError;
+    ASSERT_TRUE(RegisterComPortLink(12, pty.GetSlavePath(), &strError)) << strError;
+    struct stat st {};
+    ASSERT_EQ(::stat(strNested.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(RemoveComPortLink(12, pty.GetSlavePath()));
+}
+
+TEST_F(PortsTest, DescriptionsNameTheUsbProductOrTheDriver)
+{
+    std::string strUsb = m_roots.strSys + "/devices/usb1/1-1";
+    MakeDir(strUsb + "/1-1:1.0/ttyUSB0");
+    WriteFile(strUsb + "/product", "USB-Serial Controller");
+    MakeDir(m_roots.strSys + "/class/tty/ttyUSB0");
+    MakeLink(strUsb + "/1-1:1.0/ttyUSB0", m_roots.strSys + "/class/tty/ttyUSB0/device");
+
+    std::string strPlatform = m_roots.strSys + "/devices/platform/serial8250";
+    MakeDir(strPlatform + "/tty/ttyS3");
+    MakeDir(m_roots.strSys + "/bus/platform/drivers/serial8250");
+    MakeLink(m_roots.strSys + "/bus/platform/drivers/serial8250", strPlatform + "/driver");
+    MakeDir(m_roots.strSys + "/class/tty/ttyS3");
+    MakeLink(strPlatform, m_roots.strSys + "/class/tty/ttyS3/device");
+
+    EXPECT_EQ(DescribeComDevice(m_roots.strDev + "/ttyUSB0", m_roots), "USB-Serial Controller");
+    EXPECT_EQ(DescribeComDevice(m_roots.strDev + "/ttyS3", m_roots), "serial8250");
+    EXPECT_EQ(DescribeComDevice(m_roots.strDev + "/ttyACM7", m_roots), "");
+    CPtyPair pty;
+    EXPECT_EQ(DescribeComDevice(pty.GetSlavePath()), "pseudo-terminal");
+}
+
+TEST(PortsArray, GrowsAndShrinksLikeTheFrameworkArray)
+{
+    CUIntArray ports;
+    EXPECT_EQ(ports.Add(7), 0u);
+    EXPECT_EQ(ports.Add(3), 1u);
+    EXPECT_EQ(ports.Add(7), 2u); // never sorted, duplicates kept
+    EXPECT_EQ(ports.GetSize(), 3u);
+    ports[1] = 4;
+    EXPECT_EQ(ports.GetAt(1), 4u);
+    ports.SetSize(5);
+    EXPECT_EQ(ports.GetAt(4), 0u);
+    ports.SetSize(0);
+    EXPECT_EQ(ports.GetSize(), 0u);
+    ports.Add(1);
+    ports.RemoveAll();
+    EXPECT_EQ(ports.GetSize(), 0u);
+}
+
+} // namespace
