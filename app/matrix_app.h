@@ -11,8 +11,8 @@ public:
     CMatrixApp();
     virtual ~CMatrixApp();
 
-    const char* const m_pszSettingsSection = "Connection";
-    const char* const m_pszPortKey = "ComPort";
+    const char* m_pszSettingsSection = "Connection";
+    const char* m_pszPortKey = "ComPort";
     // The n of COMn: 1 until LoadSettings reads setting.ini.
     int32_t m_nComPort = 1;
     // Full path of the file the record transfer sends; empty until the dialog sets it.

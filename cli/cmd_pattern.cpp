@@ -13,6 +13,10 @@
 
 namespace {
 
+// Far more than any pattern file or its CSV holds; keeps a wrong argument such as /dev/zero
+// from filling the memory.
+constexpr size_t MAX_INPUT_BYTES = 256u * 1024 * 1024;
+
 const char g_szPatternUsage[] =
     "usage: matrixctl pattern encode IN.csv OUT.bin\n"
     "       matrixctl pattern decode IN.bin\n"
@@ -31,7 +35,7 @@ int EncodeCsvFile(const std::string& strIn, const std::string& strOut)
 {
     std::vector<uint8_t> text;
     std::string strError;
-    if (!ReadWholeFile(strIn, &text, &strError)) {
+    if (!ReadWholeFile(strIn, &text, &strError, MAX_INPUT_BYTES)) {
         std::fprintf(stderr, "%s\n", strError.c_str());
         return EXIT_CANNOT_START;
     }
@@ -60,7 +64,7 @@ int DecodeBinFile(const std::string& strIn)
 {
     std::vector<uint8_t> data;
     std::string strError;
-    if (!ReadWholeFile(strIn, &data, &strError)) {
+    if (!ReadWholeFile(strIn, &data, &strError, MAX_INPUT_BYTES)) {
         std::fprintf(stderr, "%s\n", strError.c_str());
         return EXIT_CANNOT_START;
     }
