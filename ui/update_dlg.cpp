@@ -1,0 +1,525 @@
+#include "ui/update_dlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <new>
+
+#include "app/matrix_app.h"
+#include "platform/com_ports.h"
+#include "platform/resources.h"
+#include "serial/serial_link.h"
+#include "transfer/record_transfer.h"
+#include "ui/qt_hosts.h"
+
+namespace {
+
+const char* const CLOSING_INSTRUCTION = "請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新";
+const char* const START_TEXT = "開始更新";
+const char* const CANCEL_TEXT = "取消更新";
+const char* const CONTROL_ID_PROPERTY = "controlId";
+
+constexpr int DIALOG_WIDTH_DU = 215;
+constexpr int DIALOG_HEIGHT_DU = 240;
+constexpr int BANNER_TIMER_MS = 500;
+constexpr int BANNER_RESOURCE = 171;
+
+constexpr int LINK_BAUD = 9600;
+constexpr char LINK_PARITY = 'N';
+constexpr int LINK_DATA_BITS = 8;
+constexpr int LINK_STOP_BITS = 1;
+constexpr uint32_t LINK_EVENT_MASK = EV_RXCHAR | EV_CTS;
+constexpr uint32_t LINK_WRITE_BUFFER = 1024;
+
+// The boxes and file dialog a person answers.
+class CModalPrompts : public IUpdateDlgPrompts {
+public:
+    void ShowMessageBox(QWidget* pParent, const QString& strText, const QString& strCaption,
+                        QMessageBox::Icon eIcon) override
+    {
+        QMessageBox box(eIcon, strCaption, strText, QMessageBox::Ok, pParent);
+        box.exec();
+    }
+    bool RunFileDialog(QFileDialog& dialog) override { return dialog.exec() == QDialog::Accepted; }
+};
+
+QString AppCaption()
+{
+    QString strName = QGuiApplication::applicationDisplayName();
+    return strName.isEmpty() ? QStringLiteral("matrix-update") : strName;
+}
+
+// Rounded a * b / c, as dialog units are mapped to pixels.
+int MulDiv(int a, int b, int c)
+{
+    return static_cast<int>((static_cast<int64_t>(a) * b + c / 2) / c);
+}
+
+} // namespace
+
+void CPortCombo::showPopup()
+{
+    emit PopupAboutToShow();
+    QComboBox::showPopup();
+}
+
+CPictureFrame::CPictureFrame(const CDibImage& picture, QWidget* pParent) : QWidget(pParent), m_picture(picture)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void CPictureFrame::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::white);
+    if (!m_picture.IsEmpty()) {
+        m_picture.Draw(painter, CDibRect{0, 0, width(), height()},
+                       CDibRect{0, 0, m_picture.GetWidth(), m_picture.GetHeight()});
+    }
+}
+
+QFont UpdateDialogFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
+                      QStringLiteral("AR PL UMing TW"), QStringLiteral("AR PL UMing TW MBE")});
+    font.setPointSize(10);
+    font.setStyleHint(QFont::Serif);
+    return font;
+}
+
+CUpdateDlg::CUpdateDlg(CMatrixApp& app, QWidget* pParent)
+    : QDialog(pParent), m_app(app), m_pModalPrompts(std::make_unique<CModalPrompts>())
+{
+    m_pPrompts = m_pModalPrompts.get();
+    g_bTransferring = 0;
+    CreateControls();
+    OnInitDialog();
+}
+
+CUpdateDlg::~CUpdateDlg()
+{
+    qApp->removeEventFilter(this);
+    // The link outlives the dialog (start-up destroys it); it must not post to us any more.
+    if (g_pSerialLink != nullptr)
+        g_pSerialLink->SetOwner(nullptr);
+}
+
+void CUpdateDlg::SetPrompts(IUpdateDlgPrompts* pPrompts)
+{
+    m_pPrompts = pPrompts != nullptr ? pPrompts : m_pModalPrompts.get();
+}
+
+void CUpdateDlg::CreateControls()
+{
+    // Pop-up with a caption and a modal frame, but no system menu: no close button either.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setWindowTitle(QStringLiteral("RED udized idirediz"));
+    setFont(UpdateDialogFont());
+    setAcceptDrops(true);
+
+    // Dialog units follow the font: a horizontal unit is a quarter of the average character
+    // width, a vertical unit an eighth of the character height.
+    const QFontMetrics metrics(font());
+    const int nAlphabetWidth =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    m_nBaseUnitX = std::max(1, (nAlphabetWidth / 26 + 1) / 2);
+    m_nBaseUnitY = std::max(1, metrics.height());
+    const QRect client = MapDialogRect(0, 0, DIALOG_WIDTH_DU, DIALOG_HEIGHT_DU);
+    setFixedSize(client.size());
+
+    auto place = [this](QWidget* pWidget, int nId, int x, int y, int w, int h) {
+        pWidget->setGeometry(MapDialogRect(x, y, w, h));
+        if (nId != 0) {
+            pWidget->setProperty(CONTROL_ID_PROPERTY, nId);
+            pWidget->setObjectName(QStringLiteral("control%1").arg(nId));
+        }
+    };
+    auto staticText = [this](const char* pszText) {
+        auto* pLabel = new QLabel(QString::fromUtf8(pszText), this);
+        pLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return pLabel;
+    };
+    auto button = [this](const char* pszText) {
+        auto* pButton = new QPushButton(QString::fromUtf8(pszText), this);
+        pButton->setAutoDefault(false);
+        return pButton;
+    };
+
+    // Created in the template's order, which is also the tab order; later controls lie above
+    // the group boxes that frame them.
+    m_pPictureFrame = new CPictureFrame(m_picture, this);
+    place(m_pPictureFrame, IDC_PICTURE, 7, 7, 201, 56);
+    place(new QGroupBox(QStringLiteral("COM Port Setup"), this), 0, 7, 71, 201, 45);
+    place(staticText("COM Port:"), IDC_PORT_LABEL, 21, 86, 59, 14);
+
+    m_pPortCombo = new CPortCombo(this);
+    m_pPortCombo->setEditable(true);
+    m_pPortCombo->setInsertPolicy(QComboBox::NoInsert);
+    m_pPortCombo->lineEdit()->setAcceptDrops(false);
+    // The template's height is the dropped-down list's; the closed box is as high as its font needs.
+    const QRect comboRect = MapDialogRect(103, 87, 94, 59);
+    m_pPortCombo->setProperty(CONTROL_ID_PROPERTY, int{IDC_PORT_COMBO});
+    m_pPortCombo->setObjectName(QStringLiteral("control%1").arg(IDC_PORT_COMBO));
+    m_pPortCombo->setGeometry(comboRect.x(), comboRect.y(), comboRect.width(), m_pPortCombo->sizeHint().height());
+    m_pPortCombo->setMaxVisibleItems(
+        std::max(1, (comboRect.height() - m_pPortCombo->sizeHint().height()) / std::max(1, metrics.height())));
+    connect(m_pPortCombo, &CPortCombo::PopupAboutToShow, this, &CUpdateDlg::RefreshPortList);
+
+    place(new QGroupBox(QStringLiteral("Transfer File"), this), 0, 7, 119, 201, 71);
+    place(staticText("檔案名:"), IDC_FILE_LABEL, 14, 131, 59, 14);
+    m_pFileEdit = new QLineEdit(this);
+    m_pFileEdit->setAcceptDrops(false); // a dropped file is taken by the dialog as a whole
+    place(m_pFileEdit, IDC_FILE_NAME, 13, 148, 187, 17);
+    QPushButton* pChoose = button("選擇檔案");
+    place(pChoose, IDC_CHOOSE_FILE, 155, 167, 47, 16);
+    connect(pChoose, &QPushButton::clicked, this, &CUpdateDlg::OnChooseFile);
+
+    m_pProgress = new QProgressBar(this);
+    m_pProgress->setTextVisible(false);
+    place(m_pProgress, IDC_PROGRESS, 7, 201, 201, 11);
+
+    m_pStartButton = button(START_TEXT);
+    m_pStartButton->setDefault(true);
+    place(m_pStartButton, IDC_START_UPDATE, 105, 219, 50, 14);
+    connect(m_pStartButton, &QPushButton::clicked, this, &CUpdateDlg::OnStartUpdate);
+    QPushButton* pExit = button("離開");
+    place(pExit, IDC_EXIT, 158, 219, 50, 14);
+    connect(pExit, &QPushButton::clicked, this, &CUpdateDlg::OnExit);
+
+    // Enter and Escape reach the dialog's own controls through the application.
+    qApp->installEventFilter(this);
+}
+
+QRect CUpdateDlg::MapDialogRect(int nX, int nY, int nWidth, int nHeight) const
+{
+    const int nLeft = MulDiv(nX, m_nBaseUnitX, 4);
+    const int nTop = MulDiv(nY, m_nBaseUnitY, 8);
+    const int nRight = MulDiv(nX + nWidth, m_nBaseUnitX, 4);
+    const int nBottom = MulDiv(nY + nHeight, m_nBaseUnitY, 8);
+    return QRect(nLeft, nTop, nRight - nLeft, nBottom - nTop);
+}
+
+QWidget* CUpdateDlg::GetDlgItem(int nId) const
+{
+    for (QWidget* pChild : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (pChild->property(CONTROL_ID_PROPERTY).toInt() == nId)
+            return pChild;
+    }
+    return nullptr;
+}
+
+bool CUpdateDlg::OnInitDialog()
+{
+    FillPortCombo(static_cast<uint32_t>(m_app.m_nComPort), QString());
+    if (m_pPortCombo->count() > 0)
+        m_pPortCombo->setCurrentIndex(std::max(0, m_pPortCombo->currentIndex()));
+    if (!m_picture.IsEmpty())
+        m_picture.Clear();
+    LoadBanner();
+    m_nBannerTimer = startTimer(BANNER_TIMER_MS);
+    return true;
+}
+
+void CUpdateDlg::FillPortCombo(uint32_t nSelectPort, const QString& strKeepText)
+{
+    EnumerateComPorts(m_aPorts);
+    const QSignalBlocker blocker(m_pPortCombo);
+    m_pPortCombo->clear();
+    int nSelect = -1;
+    for (size_t i = 0; i < m_aPorts.GetSize(); ++i) {
+        const uint32_t nPort = m_aPorts[i];
+        const CComPortResolution resolution = ResolveComPort(static_cast<int>(nPort));
+        m_pPortCombo->addItem(QStringLiteral("COM%1").arg(nPort));
+        m_pPortCombo->setItemData(static_cast<int>(i), QString::fromStdString(resolution.strDevice), Qt::ToolTipRole);
+        if (nSelect < 0 && nPort == nSelectPort)
+            nSelect = static_cast<int>(i);
+    }
+    m_pPortCombo->setCurrentIndex(nSelect);
+    if (nSelect < 0)
+        m_pPortCombo->setEditText(strKeepText);
+}
+
+void CUpdateDlg::RefreshPortList()
+{
+    const int nIndex = m_pPortCombo->currentIndex();
+    const QString strText = m_pPortCombo->currentText();
+    uint32_t nSelected = 0;
+    if (nIndex >= 0 && static_cast<size_t>(nIndex) < m_aPorts.GetSize() && strText == m_pPortCombo->itemText(nIndex))
+        nSelected = m_aPorts[static_cast<size_t>(nIndex)];
+    FillPortCombo(nSelected, strText);
+}
+
+void CUpdateDlg::LoadBanner()
+{
+    const uint8_t* pData = nullptr;
+    size_t nSize = 0;
+    const std::string strName = std::to_string(BANNER_RESOURCE);
+    // A missing or refused banner leaves the picture empty; the dialog works without it.
+    if (FindProgramResource("BITMAP", strName.c_str(), &pData, &nSize))
+        m_picture.CreateFromPackedDib(pData, nSize);
+}
+
+QString CUpdateDlg::GetFileName() const
+{
+    return m_pFileEdit->text();
+}
+
+void CUpdateDlg::SetFileName(const QString& strFileName)
+{
+    m_strFileName = strFileName;
+    m_pFileEdit->setText(strFileName);
+}
+
+void CUpdateDlg::SetWindowText(const std::string& strText)
+{
+    setWindowTitle(QString::fromStdString(strText));
+}
+
+void CUpdateDlg::MessageBox(const std::string& strText)
+{
+    ShowBox(QString::fromStdString(strText), QMessageBox::Information);
+}
+
+void CUpdateDlg::ShowBox(const QString& strText, QMessageBox::Icon eIcon)
+{
+    m_pPrompts->ShowMessageBox(this, strText, AppCaption(), eIcon);
+}
+
+void CUpdateDlg::ShowPortError(const std::string& strText, const std::string& strCaption)
+{
+    // The engine's own error box: no owner window, stop icon.
+    m_pPrompts->ShowMessageBox(nullptr, QString::fromStdString(strText), QString::fromStdString(strCaption),
+                               QMessageBox::Critical);
+}
+
+bool CUpdateDlg::TakePortChoice(int32_t* pnPort)
+{
+    const int nIndex = m_pPortCombo->currentIndex();
+    const QString strText = m_pPortCombo->currentText().trimmed();
+    // The selected entry, unless the operator has typed over it.
+    if (nIndex >= 0 && static_cast<size_t>(nIndex) < m_aPorts.GetSize() &&
+        strText.compare(m_pPortCombo->itemText(nIndex), Qt::CaseInsensitive) == 0) {
+        *pnPort = static_cast<int32_t>(m_aPorts[static_cast<size_t>(nIndex)]);
+        return true;
+    }
+    // Typed text: "COMn" in any case, or the bare number, naming a port that is there.
+    int nPort = ParseComPortName(strText.toStdString());
+    if (nPort == 0) {
+        bool bNumber = false;
+        const int nNumber = strText.toInt(&bNumber, 10);
+        if (bNumber && nNumber > 0)
+            nPort = nNumber;
+    }
+    if (nPort <= 0)
+        return false;
+    for (size_t i = 0; i < m_aPorts.GetSize(); ++i) {
+        if (m_aPorts[i] == static_cast<uint32_t>(nPort)) {
+            *pnPort = nPort;
+            return true;
+        }
+    }
+    if (!ResolveComPort(nPort).bResolved)
+        return false;
+    *pnPort = nPort;
+    return true;
+}
+
+void CUpdateDlg::OnStartUpdate()
+{
+    m_strFileName = m_pFileEdit->text();
+    if (g_bTransferring || m_bUpdating) {
+        // The same button cancels a running update; the transfer sees it at its next check.
+        g_bCancelTransfer = 1;
+        return;
+    }
+    m_app.SetTransferFile(m_strFileName.toStdString());
+
+    int32_t nPort = 0;
+    if (!TakePortChoice(&nPort)) {
+        const QString strText = m_pPortCombo->currentText().trimmed();
+        if (strText.isEmpty())
+            ShowBox(QStringLiteral("No COM port is selected: choose the port the device is connected to."),
+                    QMessageBox::Warning);
+        else
+            ShowBox(QStringLiteral("No COM port is selected: \"%1\" names no port on this machine; choose the "
+                                   "port the device is connected to.")
+                        .arg(strText),
+                    QMessageBox::Warning);
+        return;
+    }
+    m_app.m_nComPort = nPort;
+    if (!m_app.SaveSettings())
+        ShowBox(QString::fromStdString(m_app.GetSettingsError()), QMessageBox::Warning);
+
+    // The previous link (and its monitor thread) goes before a new one is opened; its owner
+    // only after it, since the link may post to that owner until it is destroyed.
+    delete g_pSerialLink;
+    g_pSerialLink = nullptr;
+    m_pLinkOwner = std::make_unique<CQtLinkOwner>(
+        this, [this](const std::string& strText, const std::string& strCaption) { ShowPortError(strText, strCaption); });
+    g_pSerialLink = new (std::nothrow) CSerialLink;
+    if (g_pSerialLink == nullptr)
+        return;
+    if (!g_pSerialLink->OpenPort(m_pLinkOwner.get(), nPort, LINK_BAUD, LINK_PARITY, LINK_DATA_BITS, LINK_STOP_BITS,
+                                 LINK_EVENT_MASK, LINK_WRITE_BUFFER)) {
+        // Not silent: the operator learns which port and why (busy, absent, no permission).
+        ShowBox(QString::fromStdString(g_pSerialLink->GetOpenFailure().Describe(nPort)), QMessageBox::Warning);
+        return;
+    }
+
+    CQtProgressBar progress(m_pProgress);
+    g_pTransferProgress = &progress;
+    g_bCancelTransfer = 0;
+    m_bUpdating = true;
+    m_pStartButton->setText(QString::fromUtf8(CANCEL_TEXT));
+    g_pSerialLink->StartMonitor();
+
+    // The transfer pumps this thread's events while it waits: received bytes reach the reply
+    // assembler, and a second press of the button reaches the cancel above.
+    CQtMessagePump pump;
+    IMessagePump* pPreviousPump = g_pMessagePump;
+    g_pMessagePump = &pump;
+    const CTransferOutcome outcome = SendPatternFile(this, m_app);
+    g_pMessagePump = pPreviousPump;
+    g_pTransferProgress = nullptr;
+
+    if (m_bCloseAfterUpdate) {
+        // Asked to close while updating: the transfer was cancelled (its end byte sent); the
+        // dialog now closes without the closing instruction nobody asked for.
+        EndUpdate();
+        done(QDialog::Accepted);
+        return;
+    }
+    if (outcome.bLinkLost)
+        ShowBox(QString::fromStdString(outcome.strFailure), QMessageBox::Warning);
+    else
+        ShowBox(QString::fromUtf8(CLOSING_INSTRUCTION), QMessageBox::Information);
+    EndUpdate();
+}
+
+void CUpdateDlg::EndUpdate()
+{
+    m_bUpdating = false;
+    m_pStartButton->setText(QString::fromUtf8(START_TEXT));
+}
+
+void CUpdateDlg::OnChooseFile()
+{
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(QStringLiteral("bin"));
+    // One entry labelled *.bin whose pattern lists every file.
+    dialog.setNameFilter(QStringLiteral("*.bin (*)"));
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    const QString strCurrent = m_pFileEdit->text();
+    if (!strCurrent.isEmpty())
+        dialog.selectFile(strCurrent);
+    if (!m_pPrompts->RunFileDialog(dialog))
+        return;
+    const QStringList files = dialog.selectedFiles();
+    if (!files.isEmpty())
+        SetFileName(QFileInfo(files.first()).absoluteFilePath());
+}
+
+void CUpdateDlg::OnExit()
+{
+    if (m_bUpdating) {
+        g_bCancelTransfer = 1;
+        m_bCloseAfterUpdate = true;
+        return;
+    }
+    done(QDialog::Accepted);
+}
+
+void CUpdateDlg::closeEvent(QCloseEvent* pEvent)
+{
+    if (m_bUpdating) {
+        // Closed from outside during an update: cancel it first; the handler closes the
+        // dialog once the transfer has sent its end byte.
+        g_bCancelTransfer = 1;
+        m_bCloseAfterUpdate = true;
+        pEvent->ignore();
+        return;
+    }
+    QDialog::closeEvent(pEvent);
+}
+
+bool CUpdateDlg::eventFilter(QObject* pObject, QEvent* pEvent)
+{
+    // Neither Enter nor Escape closes the dialog or presses its default button, whichever of
+    // its controls has the focus. Other windows (boxes, the file dialog) keep their keys.
+    if (pEvent->type() == QEvent::KeyPress && pObject->isWidgetType() &&
+        static_cast<QWidget*>(pObject)->window() == this) {
+        const int nKey = static_cast<QKeyEvent*>(pEvent)->key();
+        if (nKey == Qt::Key_Return || nKey == Qt::Key_Enter || nKey == Qt::Key_Escape)
+            return true;
+    }
+    return QDialog::eventFilter(pObject, pEvent);
+}
+
+bool CUpdateDlg::event(QEvent* pEvent)
+{
+    if (pEvent->type() != CQtLinkEvent::EventType())
+        return QDialog::event(pEvent);
+    auto* pLinkEvent = static_cast<CQtLinkEvent*>(pEvent);
+    const CLinkMessage& msg = pLinkEvent->Message();
+    // Messages still queued from a link that has since been replaced belong to no transfer.
+    const bool bCurrent = m_pLinkOwner && pLinkEvent->Generation() == m_pLinkOwner->Generation();
+    if (bCurrent) {
+        switch (msg.nMsg) {
+        case WM_LINK_RXBYTE:
+            AssembleReplyByte(static_cast<uint8_t>(msg.wParam & 0xFF));
+            break;
+        case WM_LINK_CTS:
+            break; // the line's clear-to-send changes need nothing
+        case WM_LINK_LOST:
+            NoteLinkLost(static_cast<int>(msg.lParam));
+            break;
+        default:
+            break;
+        }
+    }
+    pLinkEvent->Complete(0);
+    return true;
+}
+
+void CUpdateDlg::timerEvent(QTimerEvent* pEvent)
+{
+    if (pEvent->timerId() == m_nBannerTimer) {
+        if (!m_picture.IsEmpty())
+            m_pPictureFrame->update();
+        return;
+    }
+    QDialog::timerEvent(pEvent);
+}
+
+void CUpdateDlg::dragEnterEvent(QDragEnterEvent* pEvent)
+{
+    const QMimeData* pMime = pEvent->mimeData();
+    if (pMime->hasUrls() && !pMime->urls().isEmpty() && pMime->urls().first().isLocalFile())
+        pEvent->acceptProposedAction();
+}
+
+void CUpdateDlg::dropEvent(QDropEvent* pEvent)
+{
+    const QMimeData* pMime = pEvent->mimeData();
+    if (!pMime->hasUrls() || pMime->urls().isEmpty() || !pMime->urls().first().isLocalFile())
+        return;
+    SetFileName(QFileInfo(pMime->urls().first().toLocalFile()).absoluteFilePath());
+    pEvent->acceptProposedAction();
+}
