@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
@@ -94,6 +95,25 @@ public:
         return true;
     }
     int GetMasterFd() const { return m_nMasterFd; }
+    // Closing the master hangs the terminal up, and a hang-up throws away input nobody has read
+    // yet: the program would never see the last answer. So give it a moment to read it: until
+    // the slave's input queue is seen empty (after a short grace for bytes still on their way
+    // into it), at most two seconds, or until a signal comes.
+    void WaitUntilAnswerTaken(int nSignalFd) const
+    {
+        const auto start = CClock::now();
+        for (;;) {
+            auto elapsed = CClock::now() - start;
+            int nQueued = 0;
+            if (::ioctl(m_nSlaveFd, FIONREAD, &nQueued) != 0)
+                return;
+            if ((nQueued == 0 && elapsed >= std::chrono::milliseconds(20)) || elapsed >= std::chrono::seconds(2))
+                return;
+            struct pollfd signal = {nSignalFd, POLLIN, 0};
+            if (::poll(&signal, 1, 5) > 0)
+                return;
+        }
+    }
     const std::string& GetSlavePath() const { return m_strSlavePath; }
 
 private:
@@ -184,8 +204,10 @@ int RunSimulator(const CSimulatorOptions& options)
                              std::strerror(errno));
             continue;
         }
-        if (bExitWhenSent && output.empty())
+        if (bExitWhenSent && output.empty()) {
+            pty.WaitUntilAnswerTaken(nSignalFd);
             break;
+        }
 
         int nTimeoutMs = -1;
         if (!output.empty() && !bWaitWritable) {

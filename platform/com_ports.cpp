@@ -290,8 +290,14 @@ std::string DescribeComDevice(const std::string& strDevice, const CDeviceRoots& 
             return strProduct;
         strDir = DirectoryOf(strDir);
     }
-    std::string strDriver = ReadLinkText(strDeviceDir + "/driver");
-    if (strDriver.empty())
-        strDriver = ReadLinkText(strTty + "/device/driver");
-    return BaseName(strDriver);
+    // Newer kernels put a generic serial-base "port" device between the tty and the driver
+    // that actually knows the hardware; look past it.
+    strDir = strDeviceDir;
+    for (int nLevel = 0; nLevel < 4 && strDir.size() > 1; ++nLevel) {
+        std::string strDriver = ReadLinkText(strDir + "/driver");
+        if (!strDriver.empty() && strDriver.find("/serial-base/") == std::string::npos)
+            return BaseName(strDriver);
+        strDir = DirectoryOf(strDir);
+    }
+    return std::string();
 }
