@@ -1,0 +1,66 @@
+#pragma once
+// matrixctl as the record transfer's host: captions become lines on stdout, boxes lines on
+// stderr, the progress bar a live line on stderr when it is a terminal, and the link's
+// messages travel through a queue of our own that the transfer pumps.
+
+#include <chrono>
+#include <memory>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/message_queue.h"
+#include "serial/link_messages.h"
+#include "transfer/transfer_host.h"
+
+// Ours: a cancel request from the signal watcher, carried through the queue so that the flag
+// is only ever touched on the transfer's thread.
+constexpr uint32_t WM_CLI_CANCEL = WM_USER + 100;
+
+class CCliHost : public ILinkOwner, public IStatusWindow, public IProgressBar, public IMessagePump {
+public:
+    CCliHost(bool bQuiet, bool bShowBar);
+
+    void PostLinkMessage(CLinkMessage msg) override;
+    void ShowPortError(const std::string& strText, const std::string& strCaption) override;
+    void SetWindowText(const std::string& strText) override;
+    void MessageBox(const std::string& strText) override;
+    void SetRange(uint64_t nMin, uint64_t nMax) override;
+    void SetPos(uint64_t nPos) override;
+    bool WaitAndDispatch(uint32_t nMaxWaitMs, int* pnQuitCode) override;
+
+    // Prints the last caption held back in quiet mode, and ends the progress line.
+    void Finish();
+    void PrintLine(const std::string& strText);
+    CMessageQueue& GetQueue() { return m_queue; }
+
+private:
+    void Dispatch(CLinkMessage& msg);
+    void DrawBar();
+    void EraseBar();
+
+    CMessageQueue m_queue;
+    bool m_bQuiet;
+    bool m_bShowBar;
+    bool m_bBarDrawn = false;
+    uint64_t m_nRangeMax = 0;
+    uint64_t m_nPos = 0;
+    uint64_t m_nDone = 0;
+    std::optional<std::chrono::steady_clock::time_point> m_tStart;
+    std::string m_strLastCaption;
+};
+
+// Watches SIGINT and SIGTERM on a thread of its own for as long as it lives and turns each
+// into a WM_CLI_CANCEL message. Construct it before any other thread starts, so that every
+// thread inherits the blocked signals.
+class CSignalWatcher {
+public:
+    explicit CSignalWatcher(CMessageQueue& queue);
+    ~CSignalWatcher();
+    CSignalWatcher(const CSignalWatcher&) = delete;
+    CSignalWatcher& operator=(const CSignalWatcher&) = delete;
+
+private:
+    struct CImpl;
+    std::unique_ptr<CImpl> m_pImpl;
+};

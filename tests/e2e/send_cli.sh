@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# matrixctl send against matrixctl simulate on a pseudo-terminal, the way a script would use
+# them: every reply mode of the device, and a device that goes away mid-transfer.
+set -euo pipefail
+bin=${MATRIX_BIN_DIR:?}
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export MATRIX_PORTS_DIR="$work/ports"
+mkdir -p "$MATRIX_PORTS_DIR"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Three records of a real pattern file.
+printf 'x,y,i1,i2,i3\n1.5,2.25,1,2,3\n10.125,-3.5,4,5,6\n0,0,0,0,0\n' > "$work/in.csv"
+"$bin/matrixctl" pattern encode "$work/in.csv" "$work/three.bin"
+
+# start_device PORT ARGS...: runs the simulator in the background and waits for its first line.
+start_device() {
+  local port=$1; shift
+  mkfifo "$work/sim.out.$port"
+  "$bin/matrixctl" simulate --port "$port" "$@" > "$work/sim.out.$port" 2> "$work/sim.log.$port" &
+  sim_pid=$!
+  exec 7< "$work/sim.out.$port"
+  read -r -t 10 first <&7 || fail "simulator on COM$port did not start"
+  [[ "$first" == COM$port\ /dev/* ]] || fail "unexpected first line: $first"
+}
+
+stop_device() {
+  exec 7<&-
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=""
+}
+
+# run_send EXPECTED_STATUS ARGS...: runs matrixctl send, keeps stdout and stderr.
+run_send() {
+  local expected=$1; shift
+  set +e
+  "$bin/matrixctl" send "$@" > "$work/out" 2> "$work/err"
+  local status=$?
+  set -e
+  [ "$status" = "$expected" ] || { cat "$work/out" "$work/err" >&2; fail "send $* exited $status, expected $expected"; }
+}
+
+expect_line() { grep -qxF -- "$1" "$work/out" || { cat "$work/out" >&2; fail "missing line: $1"; }; }
+count_lines() { grep -cxF -- "$1" "$work/out" || true; }
+
+closing="請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新"
+
+# ok: every record answered at once.
+start_device 11 --reply ok --once
+run_send 0 --port 11 "$work/three.bin"
+stop_device
+expect_line "Now program 3 data..."
+expect_line "傳送第2/3筆"
+expect_line "點矩陣繪圖軟體 傳輸埠:COM11 已傳送共 3 行資料..."
+[ "$(tail -n 1 "$work/out")" = "$closing" ] || fail "closing instruction is not last"
+grep -q "end of transfer" "$work/sim.log.11" || fail "device log shows no end-of-transfer byte"
+
+# abnormal:2: two wrong replies per record, each resent.
+start_device 12 --reply abnormal:2 --once
+run_send 0 --port 12 "$work/three.bin"
+stop_device
+[ "$(count_lines "傳送第1筆資料回應異常")" = 2 ] || fail "expected two wrong replies for record 1"
+expect_line "傳送第1筆資料回應OK"
+
+# silent:2: two sends of each record are ignored, the third is answered.
+start_device 13 --reply silent:2 --once
+run_send 0 --port 13 --reply-timeout 200 "$work/three.bin"
+stop_device
+[ "$(count_lines "傳送第0筆資料無回應")" = 2 ] || fail "expected two silent sends for record 0"
+expect_line "點矩陣繪圖軟體 傳輸埠:COM13 已傳送共 3 行資料..."
+
+# garbage: never a framed reply, so every record is given up after five sends.
+start_device 14 --reply garbage
+run_send 3 --port 14 --reply-timeout 100 "$work/three.bin"
+kill "$sim_pid" 2>/dev/null || true
+stop_device
+[ "$(count_lines "傳送第0筆資料無回應")" = 5 ] || fail "expected five sends of record 0"
+expect_line "點矩陣繪圖軟體 傳輸埠:COM14 已傳送共 3 行資料... 其中 3 筆無回應"
+
+# A device killed mid-transfer: the link is lost, the transfer ends at once with status 2.
+for i in $(seq 1 40); do printf '%s\n' "$i.5,$i.25,$i,$i,$i"; done > "$work/many.csv"
+"$bin/matrixctl" pattern encode "$work/many.csv" "$work/many.bin"
+start_device 15 --reply ok --pace 9600
+( sleep 0.3; kill "$sim_pid" ) &
+start=$(date +%s)
+run_send 2 --port 15 "$work/many.bin"
+stop_device
+[ $(( $(date +%s) - start )) -lt 10 ] || fail "a lost link took too long to end the transfer"
+grep -q "COM15" "$work/err" || fail "the loss does not name the port"
+grep -q "連線中斷" "$work/out" || fail "no lost-link status text"
+
+# A port that does not exist: status 2, one sentence naming it.
+run_send 2 --port 200 "$work/three.bin"
+grep -q "COM200" "$work/err" || fail "open failure does not name the port"
+
+# A file that cannot be read: status 2, the file named, nothing sent.
+start_device 16 --reply ok
+run_send 2 --port 16 "$work/missing.bin"
+kill "$sim_pid" 2>/dev/null || true
+stop_device
+grep -q "missing.bin" "$work/err" || fail "unreadable file is not named"
+echo "send_cli: all cases passed"

@@ -1,0 +1,243 @@
+#include "transfer/record_transfer.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "app/matrix_app.h"
+#include "platform/file_util.h"
+#include "platform/tick_clock.h"
+#include "serial/serial_link.h"
+
+int32_t g_bTransferring = 0;
+int32_t g_bCancelTransfer = 0;
+uint8_t g_nReplyStatus = REPLY_NONE;
+uint8_t g_abReplyBuffer[REPLY_BUFFER_SIZE] = {};
+IProgressBar* g_pTransferProgress = nullptr;
+IMessagePump* g_pMessagePump = nullptr;
+int32_t g_bLinkLost = 0;
+uint32_t g_nReplyTimeLimitMs = REPLY_TIME_LIMIT_MS;
+
+namespace {
+
+// Where the next received byte goes, and how many bytes the current reply has stored so far
+// (counted from its start marker, or from the end of the previous reply when no start marker
+// came). The count may exceed the buffer: the buffer then holds the reply's last 256 bytes.
+size_t g_nReplyWritePos = 0;
+size_t g_nReplyLength = 0;
+int g_nLinkLostPort = 0;
+
+const char* const TEXT_EMPTY_FILE = "傳送檔案為0,請先轉檔";
+const char* const TEXT_PROGRAMMING = "Now program %d data...";
+const char* const TEXT_SENDING = "傳送第%d/%d筆";
+const char* const TEXT_REPLY_OK = "傳送第%d筆資料回應OK";
+const char* const TEXT_REPLY_ABNORMAL = "傳送第%d筆資料回應異常";
+const char* const TEXT_NO_REPLY = "傳送第%d筆資料無回應";
+const char* const TEXT_FINISHED = "點矩陣繪圖軟體 傳輸埠:COM%d 已傳送共 %d 行資料...";
+const char* const TEXT_UNANSWERED = " 其中 %d 筆無回應";
+const char* const TEXT_TRAILING = " 檔案尾端 %d 位元組不足一筆,未傳送";
+const char* const TEXT_LINK_LOST = "傳輸埠:COM%d 連線中斷,已傳送 %d/%d 筆資料,更新未完成";
+
+// How long to let the end-of-transfer byte leave the port before giving the link back: a
+// cancelled transfer ends its wait at once, and a program that closes right after must not
+// destroy the link with the byte still queued.
+constexpr uint32_t TERMINATOR_FLUSH_LIMIT_MS = 1000;
+
+std::string FormatText(const char* pszFormat, ...)
+{
+    char szText[512];
+    va_list args;
+    va_start(args, pszFormat);
+    std::vsnprintf(szText, sizeof(szText), pszFormat, args);
+    va_end(args);
+    return szText;
+}
+
+// Pumps messages for up to nDurationMs, returning early once bStop() is true. Blocks on the
+// queue between messages instead of polling it.
+template <typename TStop>
+int PumpMessagesUntil(uint32_t nDurationMs, TStop bStop)
+{
+    const uint32_t nStart = GetTickCount();
+    for (;;) {
+        const uint32_t nElapsed = TicksSince(nStart);
+        if (nElapsed >= nDurationMs || bStop() || g_pMessagePump == nullptr)
+            return 0;
+        int nQuitCode = 0;
+        if (!g_pMessagePump->WaitAndDispatch(nDurationMs - nElapsed, &nQuitCode))
+            return nQuitCode;
+    }
+}
+
+bool IsWaitOver()
+{
+    return g_nReplyStatus != REPLY_NONE || g_bCancelTransfer != 0 || g_bLinkLost != 0;
+}
+
+} // namespace
+
+int PumpMessages(uint32_t nDurationMs)
+{
+    return PumpMessagesUntil(nDurationMs, [] { return false; });
+}
+
+uint8_t SendAndWait(const uint8_t* pData, uint32_t nLength, uint32_t nLimitMs)
+{
+    g_nReplyStatus = REPLY_NONE;
+    const uint32_t nStart = GetTickCount();
+    if (g_pSerialLink != nullptr)
+        g_pSerialLink->QueueWrite(pData, nLength);
+    while (TicksSince(nStart) < nLimitMs) {
+        if (IsWaitOver())
+            break;
+        // The same 10 ms slices as ever, but a judged reply, a cancel request or a lost link
+        // ends the slice as soon as it has been dispatched.
+        PumpMessagesUntil(WAIT_SLICE_MS, IsWaitOver);
+    }
+    return g_nReplyStatus;
+}
+
+int JudgeReply(const uint8_t* pReply, size_t nLength, const void* /*pLink*/, uint8_t* pnStatus)
+{
+    // The reply is searched as text: it ends at its first zero byte.
+    const uint8_t* pEnd = static_cast<const uint8_t*>(std::memchr(pReply, 0, nLength));
+    const size_t nText = pEnd != nullptr ? static_cast<size_t>(pEnd - pReply) : nLength;
+    bool bOk = false;
+    for (size_t i = 0; i + 1 < nText && !bOk; ++i)
+        bOk = pReply[i] == 'o' && pReply[i + 1] == 'k';
+    *pnStatus = bOk ? REPLY_OK : REPLY_ABNORMAL;
+    return 1;
+}
+
+void AssembleReplyByte(uint8_t nByte)
+{
+    if (nByte == REPLY_START_MARKER) {
+        g_nReplyWritePos = 0;
+        g_nReplyLength = 0;
+    } else if (nByte == REPLY_END_MARKER) {
+        // Judge exactly the bytes of this reply, oldest first. Whatever an earlier, longer
+        // reply left behind them in the buffer is not part of it.
+        const size_t nKept = g_nReplyLength < REPLY_BUFFER_SIZE ? g_nReplyLength : REPLY_BUFFER_SIZE;
+        uint8_t abReply[REPLY_BUFFER_SIZE];
+        for (size_t i = 0; i < nKept; ++i)
+            abReply[i] = g_abReplyBuffer[(g_nReplyWritePos + REPLY_BUFFER_SIZE - nKept + i) % REPLY_BUFFER_SIZE];
+        JudgeReply(abReply, nKept, g_pSerialLink, &g_nReplyStatus);
+    }
+    g_abReplyBuffer[g_nReplyWritePos] = nByte;
+    g_nReplyWritePos = (g_nReplyWritePos + 1) % REPLY_BUFFER_SIZE;
+    // The end marker closes the reply: bytes after it belong to the next one.
+    g_nReplyLength = nByte == REPLY_END_MARKER ? 0 : g_nReplyLength + 1;
+}
+
+void ResetReplyAssembler()
+{
+    std::memset(g_abReplyBuffer, 0, sizeof(g_abReplyBuffer));
+    g_nReplyWritePos = 0;
+    g_nReplyLength = 0;
+    g_nReplyStatus = REPLY_NONE;
+}
+
+void NoteLinkLost(int nPort)
+{
+    g_bLinkLost = 1;
+    g_nLinkLostPort = nPort;
+}
+
+CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
+{
+    CTransferOutcome outcome;
+    const std::string strPath = app.GetTransferFile();
+
+    std::vector<uint8_t> data;
+    std::string strError;
+    if (strPath.empty()) {
+        outcome.strFailure = "No pattern file is chosen: choose the file to send first.";
+    } else if (!ReadWholeFile(strPath, &data, &strError)) {
+        outcome.strFailure = strError;
+    } else if (data.empty()) {
+        outcome.strFailure = TEXT_EMPTY_FILE;
+    }
+    if (!outcome.strFailure.empty()) {
+        pStatus->MessageBox(outcome.strFailure);
+        return outcome;
+    }
+
+    outcome.bStarted = true;
+    g_bTransferring = 1;
+    g_bLinkLost = 0;
+    const uint64_t nLength = data.size();
+    // Only whole records are sent; a trailing piece shorter than a record is reported, never
+    // read past or sent.
+    outcome.nRecords = static_cast<uint32_t>(nLength / RECORD_SIZE);
+    outcome.nTrailingBytes = static_cast<uint32_t>(nLength % RECORD_SIZE);
+    const int nRecords = static_cast<int>(outcome.nRecords);
+    pStatus->SetWindowText(FormatText(TEXT_PROGRAMMING, nRecords));
+    if (g_pTransferProgress != nullptr)
+        g_pTransferProgress->SetRange(0, nLength);
+
+    for (uint64_t nOffset = 0; nOffset + RECORD_SIZE <= nLength; nOffset += RECORD_SIZE) {
+        if (g_bCancelTransfer != 0)
+            break;
+        const int nIndex = static_cast<int>(nOffset / RECORD_SIZE);
+        pStatus->SetWindowText(FormatText(TEXT_SENDING, nIndex, nRecords));
+        int nAttempts = 0;
+        for (;;) {
+            const uint8_t nStatus = SendAndWait(data.data() + nOffset, RECORD_SIZE, g_nReplyTimeLimitMs);
+            if (g_bLinkLost != 0)
+                break;
+            if (nStatus == REPLY_OK) {
+                pStatus->SetWindowText(FormatText(TEXT_REPLY_OK, nIndex));
+                break;
+            }
+            if (nStatus == REPLY_ABNORMAL) {
+                // A wrong reply is resent without limit: the device asked for the record again.
+                pStatus->SetWindowText(FormatText(TEXT_REPLY_ABNORMAL, nIndex));
+                continue;
+            }
+            pStatus->SetWindowText(FormatText(TEXT_NO_REPLY, nIndex));
+            if (g_bCancelTransfer != 0)
+                break;
+            if (nAttempts > EXTRA_ATTEMPTS_AFTER_SILENCE - 1) {
+                ++outcome.nUnanswered;
+                break;
+            }
+            ++nAttempts;
+        }
+        if (g_bLinkLost != 0) {
+            outcome.bLinkLost = true;
+            break;
+        }
+        outcome.nHandled = static_cast<uint32_t>(nIndex) + 1;
+        if (g_pTransferProgress != nullptr)
+            g_pTransferProgress->SetPos(nOffset);
+        PumpMessages(WAIT_SLICE_MS);
+    }
+    outcome.bCancelled = g_bCancelTransfer != 0 && !outcome.bLinkLost;
+
+    std::string strFinal;
+    if (outcome.bLinkLost) {
+        // Nothing more can reach the device: no end-of-transfer byte, and the operator must not
+        // take the update for finished.
+        strFinal = FormatText(TEXT_LINK_LOST, g_nLinkLostPort, static_cast<int>(outcome.nHandled), nRecords);
+        outcome.strFailure = strFinal;
+    } else {
+        const uint8_t abTerminator[1] = {END_OF_TRANSFER_BYTE};
+        SendAndWait(abTerminator, 1, g_nReplyTimeLimitMs);
+        // The write finishing posts no message, so look again after each slice.
+        const uint32_t nFlushStart = GetTickCount();
+        while (g_pSerialLink != nullptr && g_pSerialLink->IsWritePending() && g_bLinkLost == 0
+               && TicksSince(nFlushStart) < TERMINATOR_FLUSH_LIMIT_MS)
+            PumpMessages(WAIT_SLICE_MS);
+        // A device that resets or goes away once it has the end-of-transfer byte has finished.
+        g_bLinkLost = 0;
+        strFinal = FormatText(TEXT_FINISHED, app.m_nComPort, static_cast<int>(outcome.nHandled));
+        if (outcome.nUnanswered > 0)
+            strFinal += FormatText(TEXT_UNANSWERED, static_cast<int>(outcome.nUnanswered));
+        if (outcome.nTrailingBytes > 0)
+            strFinal += FormatText(TEXT_TRAILING, static_cast<int>(outcome.nTrailingBytes));
+    }
+    pStatus->SetWindowText(strFinal);
+    g_bTransferring = 0;
+    return outcome;
+}
