@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Drives matrixctl skin the way a person or a script would: list and unpack the built-in skin
+# archive, check it against other ZIP tools, and unpack from archives given on the command line.
+set -euo pipefail
+bin=${MATRIX_BIN_DIR:?}/matrixctl
+src=${MATRIX_SOURCE_DIR:?}
+build=${MATRIX_BUILD_DIR:?}
+data=$src/tests/data/zip
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# expect STATUS COMMAND...: runs the command, keeps its stdout and stderr in out/err.
+expect() {
+  local want=$1; shift
+  set +e; "$@" >out 2>err; local got=$?; set -e
+  [ "$got" = "$want" ] || { cat out err >&2; fail "'$*' exited $got, expected $want"; }
+}
+
+# The built-in archive: 69 entries, one line each, entry 26 the program's own look.
+expect 0 "$bin" skin list
+[ "$(wc -l < out)" = 69 ] || fail "skin list shows $(wc -l < out) lines, expected 69"
+line26=$(sed -n 27p out)
+[ "$(cut -f1 <<< "$line26")" = 26 ] || fail "line 27 is not entry 26: $line26"
+name26=$(cut -f2 <<< "$line26")
+[ "$(cut -f3,6 <<< "$line26")" = "$(printf -- '----A\t2024-01-01T12:00:00Z')" ] || fail "entry 26 attributes or time: $line26"
+
+# Other tools read the same archive the build put into the program, and agree on it.
+archive=$build/res/skin.zip
+[ -f "$archive" ] || fail "the build left no $archive"
+unzip -tq "$archive" > /dev/null || fail "unzip finds the skin archive damaged"
+[ "$(bsdtar -tf "$archive" | wc -l)" = 69 ] || fail "bsdtar does not count 69 entries"
+expect 0 "$bin" skin list "$archive"
+"$bin" skin list > builtin.txt
+cmp out builtin.txt || fail "the built-in archive lists differently from $archive"
+
+# Unpacking entry 26 as start-up does: into the directory, under its own name, with its times.
+mkdir target
+expect 0 "$bin" skin extract 26 --dir target
+[ "$(cat out)" = "$name26" ] || fail "extract printed '$(cat out)', expected '$name26'"
+unzip -p "$archive" "$name26" > expected.qss
+cmp "target/$name26" expected.qss || fail "the unpacked skin differs from what unzip gives"
+[ "$(stat -c %Y "target/$name26")" = 1704110400 ] || fail "modification time not taken from the UT block"
+[ "$(ls -A target)" = "$name26" ] || fail "extract left more than the one file: $(ls -A target)"
+# The current directory is the default target.
+(cd target && rm "$name26" && "$bin" skin extract 26 > /dev/null) && [ -f "target/$name26" ] || fail "no file in the current directory"
+
+# An archive given on the command line: directories come with the files below them.
+mkdir tree
+for n in 0 1 2 3 4; do expect 0 "$bin" skin extract $n "$data/bsdtar_tree.zip" --dir tree; done
+cmp tree/skins/dark/night.qss <(bsdtar -xOf "$data/bsdtar_tree.zip" skins/dark/night.qss) || fail "night.qss differs"
+cmp tree/big.txt <(unzip -p "$data/bsdtar_tree.zip" big.txt) || fail "big.txt differs"
+
+# Names that lead outside the target are refused and nothing is written.
+mkdir jail
+for n in 0 1 2 3 4; do
+  expect 2 "$bin" skin extract $n "$data/py_unsafe.zip" --dir jail
+  grep -q "was not unpacked" err || fail "no clear message for unsafe entry $n"
+done
+[ -z "$(ls -A jail)" ] && [ ! -e evil.txt ] || fail "an unsafe name wrote something"
+expect 0 "$bin" skin extract 5 "$data/py_unsafe.zip" --dir jail
+
+# Failures and usage: each with its status and one sentence.
+expect 1 "$bin" skin extract 69
+grep -q "has no entry 69" err || fail "no message for a missing entry"
+expect 1 "$bin" skin extract x
+expect 1 "$bin" skin
+expect 1 "$bin" skin list a b
+expect 0 "$bin" skin --help
+expect 2 "$bin" skin list "$work/missing.zip"
+grep -q "cannot read the archive" err || fail "no message for a missing archive"
+head -c 5000 /dev/urandom > noise.bin
+expect 2 "$bin" skin list noise.bin
+grep -q "not a readable ZIP archive" err || fail "no message for a block that is no archive"
+expect 2 "$bin" skin extract 0 "$data/infozip_encrypted.zip" --dir jail
+expect 2 "$bin" skin extract 0 --dir "$work/nowhere"
+echo "skin_cli: all checks passed"
