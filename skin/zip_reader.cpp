@@ -375,8 +375,7 @@ uint64_t FindEndRecord(const uint8_t* pData, size_t nSize)
         // Windows overlap by four bytes, so a signature across a border is still seen.
         const uint64_t nLength = std::min<uint64_t>(1028, nSize - nStart);
         for (uint64_t i = nLength - 4 + 1; i-- > 0;) {
-            const uint8_t* p = pData + nStart + i;
-            if (p[0] == 0x50 && p[1] == 0x4B && p[2] == 0x05 && p[3] == 0x06)
+            if (GetLe32(pData + nStart + i) == SIG_END_RECORD)
                 return nStart + i;
         }
     }
