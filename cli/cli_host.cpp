@@ -125,25 +125,15 @@ bool CCliHost::WaitAndDispatch(uint32_t nMaxWaitMs, int*)
 
 void CCliHost::Dispatch(CLinkMessage& msg)
 {
-    switch (msg.nMsg) {
-    case WM_LINK_RXBYTE:
-        AssembleReplyByte(static_cast<uint8_t>(msg.wParam));
-        break;
-    case WM_LINK_LOST:
-        NoteLinkLost(static_cast<int>(msg.lParam));
-        break;
-    case WM_CLI_CANCEL:
+    if (msg.nMsg == WM_CLI_CANCEL) {
         if (g_bTransferring != 0 && g_bCancelTransfer == 0) {
             EraseBar();
             std::fprintf(stderr, "matrixctl send: cancelling; the end-of-transfer byte is still sent.\n");
         }
         g_bCancelTransfer = 1;
-        break;
-    default:
-        break;
+        return;
     }
-    if (msg.pCompletion)
-        msg.pCompletion->Complete(0);
+    DispatchLinkMessage(msg);
 }
 
 struct CSignalWatcher::CImpl {

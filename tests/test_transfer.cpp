@@ -41,6 +41,8 @@ public:
     {
         if (msg.nMsg == WM_LINK_RXBYTE)
             ++m_nBytesPosted;
+        if (msg.nMsg == WM_LINK_LOST)
+            m_bLossPosted = true;
         m_queue.Post(std::move(msg));
     }
     void ShowPortError(const std::string& strText, const std::string&) override { m_astrPortErrors.push_back(strText); }
@@ -59,7 +61,7 @@ public:
         for (;;) {
             bool bDispatched = false;
             while (auto msg = m_queue.TryTake()) {
-                Dispatch(*msg);
+                DispatchLinkMessage(*msg);
                 bDispatched = true;
             }
             if (bDispatched)
@@ -78,6 +80,9 @@ public:
         // not yet posted, posted but not yet dispatched.
         if (g_pSerialLink != nullptr && g_pSerialLink->IsWritePending())
             return false;
+        // A device the test pulled is in flight until the engine has reported it.
+        if (m_bDeviceGone.load() && !m_bLossPosted.load())
+            return false;
         if (m_pDevice->Unread() != 0)
             return false;
         if (m_pDevice->BytesRead() != m_nBytesPosted.load())
@@ -85,26 +90,12 @@ public:
         return m_queue.Size() == 0;
     }
 
-    void Dispatch(CLinkMessage& msg)
-    {
-        switch (msg.nMsg) {
-        case WM_LINK_RXBYTE:
-            AssembleReplyByte(static_cast<uint8_t>(msg.wParam));
-            break;
-        case WM_LINK_LOST:
-            NoteLinkLost(static_cast<int>(msg.lParam));
-            break;
-        default:
-            break;
-        }
-        if (msg.pCompletion)
-            msg.pCompletion->Complete(0);
-    }
-
     CFakeTicks m_ticks;
     CMessageQueue m_queue;
     CFakeSerialDevice* m_pDevice = nullptr;
     std::atomic<uint64_t> m_nBytesPosted{0};
+    std::atomic<bool> m_bDeviceGone{false};
+    std::atomic<bool> m_bLossPosted{false};
     std::vector<std::string> m_astrCaptions;
     std::vector<std::string> m_astrBoxes;
     std::vector<std::string> m_astrPortErrors;
@@ -305,8 +296,10 @@ TEST_F(TransferTest, LostLinkEndsTheTransferAtOnce)
 {
     int nWrites = 0;
     CFakeSerialDevice* pDevice = m_pDevice;
-    m_pDevice->SetResponder([&nWrites, pDevice](const CBytes&) {
+    CTransferTestHost* pHost = &m_host;
+    m_pDevice->SetResponder([&nWrites, pDevice, pHost](const CBytes&) {
         if (++nWrites == 2) {
+            pHost->m_bDeviceGone = true;
             pDevice->Disconnect();
             return CBytes{};
         }

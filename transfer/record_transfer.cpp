@@ -144,6 +144,16 @@ void NoteLinkLost(int nPort)
     g_nLinkLostPort = nPort;
 }
 
+void DispatchLinkMessage(CLinkMessage& msg)
+{
+    if (msg.nMsg == WM_LINK_RXBYTE)
+        AssembleReplyByte(static_cast<uint8_t>(msg.wParam));
+    else if (msg.nMsg == WM_LINK_LOST)
+        NoteLinkLost(static_cast<int>(msg.lParam));
+    if (msg.pCompletion)
+        msg.pCompletion->Complete(0);
+}
+
 CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
 {
     CTransferOutcome outcome;

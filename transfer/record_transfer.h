@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/link_messages.h"
 #include "transfer/transfer_host.h"
 
 class CMatrixApp;
@@ -77,3 +78,8 @@ void ResetReplyAssembler();
 
 // The owner's WM_LINK_LOST handler calls this.
 void NoteLinkLost(int nPort);
+
+// The message handling a transfer's owner needs, for hosts without a message map of their own:
+// WM_LINK_RXBYTE to the reply assembler, WM_LINK_LOST noted, WM_LINK_CTS and the others
+// ignored; a sent notification is completed after handling.
+void DispatchLinkMessage(CLinkMessage& msg);
