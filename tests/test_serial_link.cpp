@@ -156,13 +156,14 @@ TEST_F(SerialLinkTest, QueueWriteSendsAtMostTheWriteCapacity)
     CTestOwner owner;
     CSerialLink link;
     ASSERT_TRUE(OpenProgramPort(link, owner));
-    ASSERT_TRUE(link.StartMonitor());
 
     std::vector<uint8_t> abBlock(1500);
     for (size_t i = 0; i < abBlock.size(); ++i)
         abBlock[i] = static_cast<uint8_t>(i % 251);
+    // Queued before the monitor runs: it stays pending until the monitor has written it.
     link.QueueWrite(abBlock.data(), static_cast<uint32_t>(abBlock.size()));
     EXPECT_TRUE(link.IsWritePending());
+    ASSERT_TRUE(link.StartMonitor());
 
     std::vector<uint8_t> abWritten = m_pty.ReadFromHost(1024, EVENT_WAIT_MS);
     EXPECT_EQ(abWritten, std::vector<uint8_t>(abBlock.begin(), abBlock.begin() + 1024));
