@@ -49,6 +49,7 @@ signals:
 
 // Control 1004: a white rectangle the banner picture is drawn into.
 class CPictureFrame : public QWidget {
+    Q_OBJECT
 public:
     CPictureFrame(const CDibImage& picture, QWidget* pParent);
 

@@ -1,0 +1,737 @@
+// The update dialog on the offscreen platform: its template, its port list from a links
+// directory of pseudo-terminals, its keys, and whole updates against the device simulator.
+// Every box and file dialog is answered by the test through IUpdateDlgPrompts.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPainter>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/matrix_app.h"
+#include "platform/com_ports.h"
+#include "serial/serial_link.h"
+#include "transfer/record_transfer.h"
+#include "ui/update_dlg.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString START_TEXT = QStringLiteral("開始更新");
+const QString CANCEL_TEXT = QStringLiteral("取消更新");
+const QString CLOSING_INSTRUCTION = QStringLiteral("請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新");
+
+class CTempDir {
+public:
+    CTempDir()
+    {
+        std::string strTemplate = (fs::temp_directory_path() / "matrix-ui-XXXXXX").string();
+        if (mkdtemp(strTemplate.data()) != nullptr)
+            m_path = strTemplate;
+    }
+    ~CTempDir()
+    {
+        std::error_code ec;
+        if (!m_path.empty())
+            fs::remove_all(m_path, ec);
+    }
+    const fs::path& Path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
+// A pseudo-terminal whose slave stands in for a serial adapter.
+class CPseudoTerminal {
+public:
+    CPseudoTerminal()
+    {
+        m_nMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (m_nMaster >= 0 && grantpt(m_nMaster) == 0 && unlockpt(m_nMaster) == 0)
+            m_strSlave = ptsname(m_nMaster);
+    }
+    ~CPseudoTerminal() { Close(); }
+    void Close()
+    {
+        if (m_nMaster >= 0)
+            ::close(m_nMaster);
+        m_nMaster = -1;
+    }
+    const std::string& SlavePath() const { return m_strSlave; }
+
+private:
+    int m_nMaster = -1;
+    std::string m_strSlave;
+};
+
+// Points the COM port namespace at a directory of the test's own for its lifetime.
+class CPortsDirectory {
+public:
+    CPortsDirectory() : m_path(m_dir.Path() / "ports")
+    {
+        fs::create_directories(m_path);
+        const char* pszOld = std::getenv("MATRIX_PORTS_DIR");
+        if (pszOld != nullptr)
+            m_strOld = pszOld;
+        setenv("MATRIX_PORTS_DIR", m_path.c_str(), 1);
+    }
+    ~CPortsDirectory()
+    {
+        if (m_strOld)
+            setenv("MATRIX_PORTS_DIR", m_strOld->c_str(), 1);
+        else
+            unsetenv("MATRIX_PORTS_DIR");
+    }
+    void Link(int nPort, const std::string& strDevice)
+    {
+        fs::create_symlink(strDevice, m_path / ("COM" + std::to_string(nPort)));
+    }
+    const fs::path& Path() const { return m_path; }
+
+private:
+    CTempDir m_dir;
+    fs::path m_path;
+    std::optional<std::string> m_strOld;
+};
+
+struct CShownBox {
+    QString strText;
+    QString strCaption;
+    QMessageBox::Icon eIcon;
+    bool bHasParent;
+};
+
+class CFakePrompts : public IUpdateDlgPrompts {
+public:
+    void ShowMessageBox(QWidget* pParent, const QString& strText, const QString& strCaption,
+                        QMessageBox::Icon eIcon) override
+    {
+        m_aBoxes.push_back({strText, strCaption, eIcon, pParent != nullptr});
+    }
+    bool RunFileDialog(QFileDialog& dialog) override
+    {
+        ++m_nFileDialogs;
+        return m_fnFileDialog ? m_fnFileDialog(dialog) : false;
+    }
+    std::vector<CShownBox> m_aBoxes;
+    int m_nFileDialogs = 0;
+    std::function<bool(QFileDialog&)> m_fnFileDialog;
+};
+
+// The device simulator, registered as COM nPort in the current ports directory.
+class CSimulator {
+public:
+    bool Start(int nPort, const QStringList& extraArgs)
+    {
+        m_process.setProgram(QStringLiteral(MATRIX_BIN_DIR "/matrixctl"));
+        m_process.setArguments(QStringList{QStringLiteral("simulate"), QStringLiteral("--port"), QString::number(nPort)}
+                               + extraArgs);
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start();
+        if (!m_process.waitForStarted(10000))
+            return false;
+        // The first line, "COM<n> <pty path>", says the device is linked and listening.
+        while (!m_process.canReadLine()) {
+            if (!m_process.waitForReadyRead(10000))
+                return false;
+        }
+        m_strFirstLine = QString::fromUtf8(m_process.readLine()).trimmed();
+        return m_strFirstLine.startsWith(QStringLiteral("COM%1 ").arg(nPort));
+    }
+    // Waits for a --once simulator to end; true when it exited cleanly (it saw and answered
+    // the end-of-transfer byte).
+    bool WaitForCleanExit()
+    {
+        return m_process.waitForFinished(20000) && m_process.exitStatus() == QProcess::NormalExit &&
+               m_process.exitCode() == 0;
+    }
+    QString Log() { return QString::fromUtf8(m_process.readAllStandardError()); }
+    ~CSimulator()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(5000))
+                m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    QString m_strFirstLine;
+
+private:
+    QProcess m_process;
+};
+
+// Runs the test's settings in a directory of its own without changing the current directory
+// (the executable name differs from the command line's file name).
+void PointSettingsAt(CMatrixApp& app, const fs::path& dir)
+{
+    app.SetCommandLine((dir / "matrix-update").string(), "matrix_ui_tests_host");
+}
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The first nRecords records of the sample pattern file, written to dir.
+fs::path WritePatternFile(const fs::path& dir, size_t nRecords)
+{
+    const std::string strSample = ReadFile(fs::path(MATRIX_SOURCE_DIR) / "res" / "sample.bin");
+    const fs::path path = dir / "pattern.bin";
+    std::ofstream(path, std::ios::binary) << strSample.substr(0, nRecords * RECORD_SIZE);
+    return path;
+}
+
+QPushButton* Button(const CUpdateDlg& dlg, int nId)
+{
+    return qobject_cast<QPushButton*>(dlg.GetDlgItem(nId));
+}
+
+QComboBox* PortCombo(const CUpdateDlg& dlg)
+{
+    return qobject_cast<QComboBox*>(dlg.GetDlgItem(CUpdateDlg::IDC_PORT_COMBO));
+}
+
+// Shared by the tests that run an update: a ports directory, a settings directory, and the
+// dialog's captions and progress positions as they change.
+class UpdateDlgUpdate : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetReplyAssembler();
+        PointSettingsAt(m_app, m_settings.Path());
+    }
+    void TearDown() override
+    {
+        delete g_pSerialLink;
+        g_pSerialLink = nullptr;
+    }
+    void Watch(CUpdateDlg& dlg)
+    {
+        QObject::connect(&dlg, &QWidget::windowTitleChanged, &dlg, [this](const QString& strTitle) {
+            m_aCaptions.push_back(strTitle);
+            if (m_fnOnCaption)
+                m_fnOnCaption(strTitle);
+        });
+        auto* pBar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(CUpdateDlg::IDC_PROGRESS));
+        QObject::connect(pBar, &QProgressBar::valueChanged, &dlg, [this](int nValue) { m_aPositions.push_back(nValue); });
+    }
+    int CaptionCount(const QString& strCaption) const
+    {
+        return static_cast<int>(std::count(m_aCaptions.begin(), m_aCaptions.end(), strCaption));
+    }
+
+    CPortsDirectory m_ports;
+    CTempDir m_settings;
+    CMatrixApp m_app;
+    CFakePrompts m_prompts;
+    std::vector<QString> m_aCaptions;
+    std::vector<int> m_aPositions;
+    std::function<void(const QString&)> m_fnOnCaption;
+};
+
+TEST(UpdateDlgLayout, ControlsAsTheTemplate)
+{
+    CMatrixApp app;
+    CUpdateDlg dlg(app);
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("RED udized idirediz"));
+    // No system menu, so no close button.
+    EXPECT_TRUE(dlg.windowFlags() & Qt::CustomizeWindowHint);
+    EXPECT_TRUE(dlg.windowFlags() & Qt::WindowTitleHint);
+    EXPECT_FALSE(dlg.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(dlg.windowFlags() & Qt::WindowSystemMenuHint);
+    EXPECT_EQ(dlg.size(), dlg.MapDialogRect(0, 0, 215, 240).size());
+
+    struct {
+        int nId;
+        const char* pszKind;
+        const char* pszText;
+        int x, y, w, h;
+    } const aControls[] = {
+        {1004, "CPictureFrame", "", 7, 7, 201, 56},
+        {1083, "QLabel", "COM Port:", 21, 86, 59, 14},
+        {1017, "CPortCombo", "", 103, 87, 94, 59},
+        {1086, "QLabel", "檔案名:", 14, 131, 59, 14},
+        {1013, "QLineEdit", "", 13, 148, 187, 17},
+        {1016, "QPushButton", "選擇檔案", 155, 167, 47, 16},
+        {1087, "QProgressBar", "", 7, 201, 201, 11},
+        {1084, "QPushButton", "開始更新", 105, 219, 50, 14},
+        {1085, "QPushButton", "離開", 158, 219, 50, 14},
+    };
+    for (const auto& c : aControls) {
+        SCOPED_TRACE(c.nId);
+        QWidget* pControl = dlg.GetDlgItem(c.nId);
+        ASSERT_NE(pControl, nullptr);
+        EXPECT_STREQ(pControl->metaObject()->className(), c.pszKind);
+        const QRect expected = dlg.MapDialogRect(c.x, c.y, c.w, c.h);
+        EXPECT_EQ(pControl->pos(), expected.topLeft());
+        EXPECT_EQ(pControl->width(), expected.width());
+        // The combo's template height is its dropped-down list; the closed box is one line.
+        if (c.nId != 1017) {
+            EXPECT_EQ(pControl->height(), expected.height());
+        }
+        if (auto* pLabel = qobject_cast<QLabel*>(pControl)) {
+            EXPECT_EQ(pLabel->text(), QString::fromUtf8(c.pszText));
+        }
+        if (auto* pButton = qobject_cast<QPushButton*>(pControl)) {
+            EXPECT_EQ(pButton->text(), QString::fromUtf8(c.pszText));
+        }
+    }
+    EXPECT_TRUE(Button(dlg, 1084)->isDefault());
+    EXPECT_FALSE(Button(dlg, 1085)->isDefault());
+    EXPECT_TRUE(PortCombo(dlg)->isEditable());
+
+    std::map<QString, QRect> groups;
+    for (QGroupBox* pGroup : dlg.findChildren<QGroupBox*>())
+        groups[pGroup->title()] = pGroup->geometry();
+    ASSERT_EQ(groups.size(), 2u);
+    EXPECT_EQ(groups[QStringLiteral("COM Port Setup")], dlg.MapDialogRect(7, 71, 201, 45));
+    EXPECT_EQ(groups[QStringLiteral("Transfer File")], dlg.MapDialogRect(7, 119, 201, 71));
+
+    // Dialog units follow the font: 4 horizontal units are one average character, 8 vertical
+    // units one line.
+    const QFontMetrics metrics(dlg.font());
+    EXPECT_NEAR(dlg.MapDialogRect(0, 0, 400, 0).width(), metrics.averageCharWidth() * 100, 100 * 1.5);
+    EXPECT_EQ(dlg.MapDialogRect(0, 0, 0, 800).height(), metrics.height() * 100);
+}
+
+TEST(UpdateDlgLayout, FontsAreThere)
+{
+    // Times New Roman, or its metric twin; the Chinese texts from a Traditional Chinese font.
+    const QString strFamily = QFontInfo(UpdateDialogFont()).family();
+    EXPECT_TRUE(strFamily == QStringLiteral("Times New Roman") || strFamily == QStringLiteral("Liberation Serif"))
+        << strFamily.toStdString();
+    EXPECT_EQ(QFontInfo(UpdateDialogFont()).pointSize(), 10);
+    const QStringList chinese = QFontDatabase::families(QFontDatabase::TraditionalChinese);
+    EXPECT_TRUE(chinese.contains(QStringLiteral("AR PL UMing TW"))) << chinese.join(", ").toStdString();
+}
+
+TEST(UpdateDlgInit, PortsFromALinksDirectory)
+{
+    CPortsDirectory ports;
+    CPseudoTerminal pty3, pty7, pty12;
+    ports.Link(3, pty3.SlavePath());
+    ports.Link(7, pty7.SlavePath());
+    ports.Link(12, pty12.SlavePath());
+
+    struct {
+        int32_t nStored;
+        uint32_t nExpectedSelected; // 0: the first listed port
+    } const aCases[] = {{7, 7}, {12, 12}, {99, 0}, {1, 0}};
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.nStored);
+        CMatrixApp app;
+        app.m_nComPort = c.nStored;
+        CUpdateDlg dlg(app);
+        const CUIntArray& list = dlg.GetPortList();
+        QComboBox* pCombo = PortCombo(dlg);
+        ASSERT_EQ(static_cast<size_t>(pCombo->count()), list.GetSize());
+        std::vector<uint32_t> aListed;
+        for (size_t i = 0; i < list.GetSize(); ++i) {
+            aListed.push_back(list[i]);
+            EXPECT_EQ(pCombo->itemText(static_cast<int>(i)), QStringLiteral("COM%1").arg(list[i]));
+            const std::string strDevice = ResolveComPort(static_cast<int>(list[i])).strDevice;
+            EXPECT_EQ(pCombo->itemData(static_cast<int>(i), Qt::ToolTipRole).toString().toStdString(), strDevice);
+        }
+        for (uint32_t nPort : {3u, 7u, 12u})
+            EXPECT_NE(std::find(aListed.begin(), aListed.end(), nPort), aListed.end()) << nPort;
+        ASSERT_GE(pCombo->currentIndex(), 0);
+        const uint32_t nSelected = list[static_cast<size_t>(pCombo->currentIndex())];
+        EXPECT_EQ(nSelected, c.nExpectedSelected != 0 ? c.nExpectedSelected : list[0]);
+        // Our links carry the pseudo-terminals' paths as their tooltips.
+        const int nIndex7 = pCombo->findText(QStringLiteral("COM7"));
+        EXPECT_EQ(pCombo->itemData(nIndex7, Qt::ToolTipRole).toString().toStdString(), pty7.SlavePath());
+    }
+}
+
+TEST(UpdateDlgInit, BannerLoadedAndDrawn)
+{
+    CMatrixApp app;
+    CUpdateDlg dlg(app);
+    const CDibImage& picture = dlg.GetPicture();
+    ASSERT_FALSE(picture.IsEmpty());
+    EXPECT_EQ(picture.GetWidth(), 603);
+    EXPECT_EQ(picture.GetHeight(), 168);
+    EXPECT_EQ(picture.GetBitCount(), 24u);
+    // The frame shows the picture, not its white ground: the banner is dark.
+    QWidget* pFrame = dlg.GetDlgItem(CUpdateDlg::IDC_PICTURE);
+    const QImage shot = pFrame->grab().toImage();
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_LT(qGray(shot.pixel(shot.width() / 2, 1)), 128);
+    EXPECT_LT(qGray(shot.pixel(1, shot.height() - 2)), 128);
+}
+
+TEST(UpdateDlgInit, DropDownRefreshesKeepingTheSelection)
+{
+    CPortsDirectory ports;
+    CPseudoTerminal pty4, pty8, pty9;
+    ports.Link(4, pty4.SlavePath());
+    ports.Link(8, pty8.SlavePath());
+    CMatrixApp app;
+    app.m_nComPort = 8;
+    CUpdateDlg dlg(app);
+    QComboBox* pCombo = PortCombo(dlg);
+    EXPECT_EQ(pCombo->findText(QStringLiteral("COM9")), -1);
+
+    // An adapter plugged in after start-up shows when the list is opened.
+    ports.Link(9, pty9.SlavePath());
+    pCombo->showPopup();
+    pCombo->hidePopup();
+    EXPECT_NE(pCombo->findText(QStringLiteral("COM9")), -1);
+    EXPECT_EQ(pCombo->currentText(), QStringLiteral("COM8"));
+    EXPECT_EQ(static_cast<size_t>(pCombo->count()), dlg.GetPortList().GetSize());
+
+    // Typed text is kept as it is.
+    pCombo->setEditText(QStringLiteral("com9"));
+    dlg.RefreshPortList();
+    EXPECT_EQ(pCombo->currentText(), QStringLiteral("com9"));
+}
+
+TEST(UpdateDlgKeys, EnterAndEscapeNeverCloseTheDialog)
+{
+    CMatrixApp app;
+    CUpdateDlg dlg(app);
+    CFakePrompts prompts;
+    dlg.SetPrompts(&prompts);
+    dlg.show();
+    int nPresses = 0;
+    QObject::connect(Button(dlg, 1084), &QPushButton::clicked, [&nPresses] { ++nPresses; });
+    auto* pFileEdit = qobject_cast<QLineEdit*>(dlg.GetDlgItem(CUpdateDlg::IDC_FILE_NAME));
+    QWidget* aTargets[] = {&dlg, PortCombo(dlg)->lineEdit(), pFileEdit, Button(dlg, 1084),
+                           Button(dlg, 1085)};
+    for (QWidget* pTarget : aTargets) {
+        for (int nKey : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+            for (auto eModifiers : {Qt::NoModifier, Qt::AltModifier}) {
+                QKeyEvent press(QEvent::KeyPress, nKey, eModifiers);
+                QCoreApplication::sendEvent(pTarget, &press);
+                QKeyEvent release(QEvent::KeyRelease, nKey, eModifiers);
+                QCoreApplication::sendEvent(pTarget, &release);
+            }
+        }
+    }
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), 0);
+    EXPECT_EQ(nPresses, 0);
+    EXPECT_TRUE(prompts.m_aBoxes.empty());
+
+    // Other keys still reach the controls.
+    pFileEdit->setFocus();
+    QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+    QCoreApplication::sendEvent(pFileEdit, &letter);
+    EXPECT_EQ(pFileEdit->text(), QStringLiteral("a"));
+
+    // 離開 ends the dialog with OK.
+    Button(dlg, 1085)->click();
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+}
+
+TEST(UpdateDlgFile, ChooseAndDrop)
+{
+    CTempDir dir;
+    const fs::path chosen = dir.Path() / "chosen.dat";
+    std::ofstream(chosen) << "x";
+    CMatrixApp app;
+    CUpdateDlg dlg(app);
+    CFakePrompts prompts;
+    dlg.SetPrompts(&prompts);
+    dlg.SetFileName(QStringLiteral("/somewhere/old.bin"));
+
+    // The dialog offers one filter labelled *.bin that lists every file, opens on the current
+    // name and completes a bare name with .bin.
+    prompts.m_fnFileDialog = [&](QFileDialog& dialog) {
+        EXPECT_EQ(dialog.nameFilters(), QStringList{QStringLiteral("*.bin (*)")});
+        EXPECT_TRUE(dialog.testOption(QFileDialog::HideNameFilterDetails));
+        EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("bin"));
+        EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
+        EXPECT_EQ(dialog.parentWidget(), &dlg);
+        dialog.setDirectory(QString::fromStdString(dir.Path().string()));
+        dialog.selectFile(QString::fromStdString(chosen.string()));
+        return true;
+    };
+    Button(dlg, CUpdateDlg::IDC_CHOOSE_FILE)->click();
+    EXPECT_EQ(prompts.m_nFileDialogs, 1);
+    EXPECT_EQ(dlg.GetFileName().toStdString(), chosen.string());
+
+    // Cancelling changes nothing.
+    prompts.m_fnFileDialog = [](QFileDialog&) { return false; };
+    Button(dlg, CUpdateDlg::IDC_CHOOSE_FILE)->click();
+    EXPECT_EQ(dlg.GetFileName().toStdString(), chosen.string());
+
+    // A file dropped onto the dialog becomes the file name; anything else is refused.
+    struct {
+        QUrl url;
+        bool bTaken;
+    } const aDrops[] = {
+        {QUrl(QStringLiteral("https://example.invalid/pattern.bin")), false},
+        {QUrl::fromLocalFile(QStringLiteral("/tmp/dropped.bin")), true},
+    };
+    for (const auto& d : aDrops) {
+        QMimeData mime;
+        mime.setUrls({d.url});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&dlg, &enter);
+        EXPECT_EQ(enter.isAccepted(), d.bTaken) << d.url.toString().toStdString();
+        if (enter.isAccepted()) {
+            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(&dlg, &drop);
+        }
+    }
+    EXPECT_EQ(dlg.GetFileName(), QStringLiteral("/tmp/dropped.bin"));
+}
+
+TEST_F(UpdateDlgUpdate, PortChoiceAndOpenFailuresAreReported)
+{
+    CPseudoTerminal pty5, pty7, ptyGone;
+    m_ports.Link(5, pty5.SlavePath());
+    m_ports.Link(7, pty7.SlavePath());
+    m_ports.Link(11, ptyGone.SlavePath());
+    // COM7 is held by another program.
+    const int nHolder = ::open(pty7.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(nHolder, 0);
+    ASSERT_EQ(flock(nHolder, LOCK_EX | LOCK_NB), 0);
+
+    m_app.m_nComPort = 5;
+    CUpdateDlg dlg(m_app);
+    dlg.SetPrompts(&m_prompts);
+    const fs::path pattern = WritePatternFile(m_settings.Path(), 2);
+    dlg.SetFileName(QString::fromStdString(pattern.string()));
+    // COM11's adapter goes away after the list was made.
+    ptyGone.Close();
+
+    struct {
+        const char* pszTyped;       // nullptr: choose the listed entry named in pszEntry
+        const char* pszEntry;
+        int32_t nSavedPort;         // 0: nothing saved
+        const char* pszBoxContains; // the one box shown
+    } const aCases[] = {
+        {"", nullptr, 0, "No COM port is selected"},
+        {"COM99", nullptr, 0, "\"COM99\" names no port"},
+        {"hello", nullptr, 0, "\"hello\" names no port"},
+        {"com7", nullptr, 7, "busy"},
+        {"7", nullptr, 7, "busy"},
+        {nullptr, "COM7", 7, "busy"},
+        {nullptr, "COM11", 11, "does not exist"},
+    };
+    const fs::path settings = m_settings.Path() / "setting.ini";
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszTyped != nullptr ? c.pszTyped : c.pszEntry);
+        fs::remove(settings);
+        m_prompts.m_aBoxes.clear();
+        QComboBox* pCombo = PortCombo(dlg);
+        if (c.pszTyped != nullptr) {
+            pCombo->setCurrentIndex(-1);
+            pCombo->setEditText(QString::fromUtf8(c.pszTyped));
+        } else {
+            pCombo->setCurrentIndex(pCombo->findText(QString::fromUtf8(c.pszEntry)));
+            ASSERT_GE(pCombo->currentIndex(), 0);
+        }
+        Button(dlg, 1084)->click();
+        ASSERT_EQ(m_prompts.m_aBoxes.size(), 1u);
+        EXPECT_TRUE(m_prompts.m_aBoxes[0].strText.contains(QString::fromUtf8(c.pszBoxContains)))
+            << m_prompts.m_aBoxes[0].strText.toStdString();
+        EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
+        EXPECT_EQ(g_bTransferring, 0);
+        if (c.nSavedPort != 0) {
+            // The choice is written at the press, even though the port then does not open.
+            EXPECT_NE(ReadFile(settings).find("ComPort=" + std::to_string(c.nSavedPort)), std::string::npos);
+            EXPECT_NE(m_prompts.m_aBoxes[0].strText.indexOf(QStringLiteral("COM%1").arg(c.nSavedPort)), -1);
+        } else {
+            EXPECT_FALSE(fs::exists(settings));
+        }
+    }
+    ::close(nHolder);
+}
+
+TEST_F(UpdateDlgUpdate, WholeUpdateAgainstTheSimulator)
+{
+    CSimulator simulator;
+    ASSERT_TRUE(simulator.Start(23, {QStringLiteral("--reply"), QStringLiteral("ok"), QStringLiteral("--once")}));
+    m_app.m_nComPort = 23;
+    const fs::path pattern = WritePatternFile(m_settings.Path(), 10);
+    CUpdateDlg dlg(m_app);
+    dlg.SetPrompts(&m_prompts);
+    Watch(dlg);
+    dlg.show();
+    ASSERT_EQ(PortCombo(dlg)->currentText(), QStringLiteral("COM23"));
+    dlg.SetFileName(QString::fromStdString(pattern.string()));
+
+    const fs::path settings = m_settings.Path() / "setting.ini";
+    std::string strSettingsAtStart;
+    QString strButtonDuring;
+    QImage screenshot;
+    m_fnOnCaption = [&](const QString& strCaption) {
+        if (strSettingsAtStart.empty())
+            strSettingsAtStart = ReadFile(settings);
+        if (strCaption == QStringLiteral("傳送第6/10筆")) {
+            strButtonDuring = Button(dlg, 1084)->text();
+            screenshot = dlg.grab().toImage();
+        }
+    };
+    Button(dlg, 1084)->click();
+
+    std::vector<QString> aExpected{QStringLiteral("Now program 10 data...")};
+    for (int i = 0; i < 10; ++i) {
+        aExpected.push_back(QStringLiteral("傳送第%1/10筆").arg(i));
+        aExpected.push_back(QStringLiteral("傳送第%1筆資料回應OK").arg(i));
+    }
+    aExpected.push_back(QStringLiteral("點矩陣繪圖軟體 傳輸埠:COM23 已傳送共 10 行資料..."));
+    EXPECT_EQ(m_aCaptions, aExpected);
+    EXPECT_EQ(dlg.windowTitle(), aExpected.back());
+
+    auto* pBar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(CUpdateDlg::IDC_PROGRESS));
+    EXPECT_EQ(pBar->minimum(), 0);
+    EXPECT_EQ(pBar->maximum(), 120);
+    EXPECT_EQ(m_aPositions, (std::vector<int>{0, 12, 24, 36, 48, 60, 72, 84, 96, 108}));
+
+    EXPECT_NE(strSettingsAtStart.find("ComPort=23"), std::string::npos) << strSettingsAtStart;
+    EXPECT_EQ(strButtonDuring, CANCEL_TEXT);
+    EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
+    ASSERT_EQ(m_prompts.m_aBoxes.size(), 1u);
+    EXPECT_EQ(m_prompts.m_aBoxes[0].strText, CLOSING_INSTRUCTION);
+    EXPECT_EQ(m_prompts.m_aBoxes[0].strCaption, QStringLiteral("matrix-update"));
+    EXPECT_TRUE(simulator.WaitForCleanExit()) << simulator.Log().toStdString();
+
+    // The picture for the documentation: the dialog mid-update under its caption, as the
+    // window manager would frame it. Saved only when asked for.
+    ASSERT_FALSE(screenshot.isNull());
+    const QByteArray screenshotPath = qgetenv("MATRIX_SCREENSHOT");
+    if (!screenshotPath.isEmpty()) {
+        const int nTitle = QFontMetrics(dlg.font()).height() + 12;
+        QImage framed(screenshot.width() + 2, screenshot.height() + nTitle + 1, QImage::Format_RGB32);
+        framed.fill(QColor(60, 64, 72));
+        QPainter painter(&framed);
+        painter.setPen(Qt::white);
+        painter.setFont(dlg.font());
+        painter.drawText(QRect(8, 0, framed.width() - 16, nTitle), Qt::AlignVCenter | Qt::AlignLeft,
+                         QStringLiteral("傳送第6/10筆"));
+        painter.drawImage(1, nTitle, screenshot);
+        painter.end();
+        EXPECT_TRUE(framed.save(QString::fromUtf8(screenshotPath)));
+    }
+}
+
+TEST_F(UpdateDlgUpdate, SecondPressCancels)
+{
+    CSimulator simulator;
+    ASSERT_TRUE(simulator.Start(24, {QStringLiteral("--reply"), QStringLiteral("ok"), QStringLiteral("--once")}));
+    m_app.m_nComPort = 24;
+    const fs::path pattern = WritePatternFile(m_settings.Path(), 10);
+    CUpdateDlg dlg(m_app);
+    dlg.SetPrompts(&m_prompts);
+    Watch(dlg);
+    dlg.SetFileName(QString::fromStdString(pattern.string()));
+    m_fnOnCaption = [&](const QString& strCaption) {
+        // The second press arrives while the transfer waits for record 2's reply.
+        if (strCaption == QStringLiteral("傳送第2/10筆"))
+            QTimer::singleShot(0, Button(dlg, 1084), &QPushButton::click);
+    };
+    Button(dlg, 1084)->click();
+
+    EXPECT_EQ(CaptionCount(QStringLiteral("傳送第2/10筆")), 1);
+    EXPECT_EQ(CaptionCount(QStringLiteral("傳送第3/10筆")), 0);
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("點矩陣繪圖軟體 傳輸埠:COM24 已傳送共 3 行資料..."));
+    // The end-of-transfer byte still went out: the --once device answered it and ended.
+    EXPECT_TRUE(simulator.WaitForCleanExit()) << simulator.Log().toStdString();
+    ASSERT_EQ(m_prompts.m_aBoxes.size(), 1u);
+    EXPECT_EQ(m_prompts.m_aBoxes[0].strText, CLOSING_INSTRUCTION);
+    EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
+    EXPECT_EQ(g_bTransferring, 0);
+}
+
+TEST_F(UpdateDlgUpdate, ClosingDuringAnUpdateCancelsItFirst)
+{
+    const fs::path pattern = WritePatternFile(m_settings.Path(), 10);
+    struct {
+        const char* pszWhat;
+        int nPort;
+        bool bExitButton; // else the window manager closes the window
+    } const aCases[] = {{"離開 pressed", 25, true}, {"closed from outside", 27, false}};
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszWhat);
+        CSimulator simulator;
+        ASSERT_TRUE(simulator.Start(c.nPort, {QStringLiteral("--reply"), QStringLiteral("ok"), QStringLiteral("--once")}));
+        m_app.m_nComPort = c.nPort;
+        m_aCaptions.clear();
+        m_prompts.m_aBoxes.clear();
+        CUpdateDlg dlg(m_app);
+        dlg.SetPrompts(&m_prompts);
+        Watch(dlg);
+        dlg.show();
+        dlg.SetFileName(QString::fromStdString(pattern.string()));
+        m_fnOnCaption = [&](const QString& strCaption) {
+            if (strCaption != QStringLiteral("傳送第1/10筆"))
+                return;
+            if (c.bExitButton)
+                QTimer::singleShot(0, Button(dlg, 1085), &QPushButton::click);
+            else
+                QTimer::singleShot(0, &dlg, [&dlg] { dlg.close(); });
+        };
+        Button(dlg, 1084)->click();
+        m_fnOnCaption = nullptr;
+        EXPECT_EQ(CaptionCount(QStringLiteral("傳送第2/10筆")), 0);
+        // Cancelled, its end byte sent, and then closed without the closing instruction.
+        EXPECT_TRUE(simulator.WaitForCleanExit()) << simulator.Log().toStdString();
+        EXPECT_TRUE(m_prompts.m_aBoxes.empty());
+        EXPECT_FALSE(dlg.isVisible());
+        EXPECT_EQ(dlg.result(), QDialog::Accepted);
+        delete g_pSerialLink;
+        g_pSerialLink = nullptr;
+    }
+}
+
+TEST_F(UpdateDlgUpdate, SecondUpdateReplacesTheLink)
+{
+    CSimulator simulator;
+    ASSERT_TRUE(simulator.Start(26, {QStringLiteral("--reply"), QStringLiteral("ok")}));
+    m_app.m_nComPort = 26;
+    const fs::path pattern = WritePatternFile(m_settings.Path(), 3);
+    CUpdateDlg dlg(m_app);
+    dlg.SetPrompts(&m_prompts);
+    Watch(dlg);
+    dlg.SetFileName(QString::fromStdString(pattern.string()));
+    const QString strFinal = QStringLiteral("點矩陣繪圖軟體 傳輸埠:COM26 已傳送共 3 行資料...");
+    for (int nRun = 1; nRun <= 2; ++nRun) {
+        SCOPED_TRACE(nRun);
+        Button(dlg, 1084)->click();
+        // The port is opened exclusively: had the first link stayed open, the second open would
+        // have been refused as busy.
+        ASSERT_EQ(m_prompts.m_aBoxes.size(), static_cast<size_t>(nRun));
+        EXPECT_EQ(m_prompts.m_aBoxes.back().strText, CLOSING_INSTRUCTION);
+        EXPECT_EQ(CaptionCount(QStringLiteral("傳送第2筆資料回應OK")), nRun);
+        EXPECT_EQ(CaptionCount(strFinal), nRun);
+    }
+    ASSERT_NE(g_pSerialLink, nullptr);
+    EXPECT_TRUE(g_pSerialLink->IsMonitorRunning());
+}
+
+} // namespace
