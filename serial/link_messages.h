@@ -82,5 +82,8 @@ public:
     virtual void PostLinkMessage(CLinkMessage msg) = 0;
     // A port failure a person must see (the "Application Error" box). May be called on the
     // monitor thread; the host shows it on its own terms (message box, stderr).
+    // The link calls both functions while it holds its owner guard (so that SetOwner(nullptr)
+    // returns only when no call into the old owner is running): neither may wait for the
+    // owner's own thread. Queue the text and return.
     virtual void ShowPortError(const std::string& strText, const std::string& strCaption) = 0;
 };
