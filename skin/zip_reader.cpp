@@ -25,6 +25,8 @@ constexpr uint16_t FLAG_ENCRYPTED = 0x0001;
 constexpr uint16_t FLAG_DATA_DESCRIPTOR = 0x0008;
 constexpr uint16_t METHOD_STORED = 0;
 constexpr uint16_t METHOD_DEFLATED = 8;
+// The most compressed input handed to inflate in one piece.
+constexpr uint64_t INPUT_CHUNK = 1024 * 1024;
 
 uint16_t GetLe16(const uint8_t* p)
 {
@@ -37,7 +39,8 @@ uint32_t GetLe32(const uint8_t* p)
            (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// The one place that reads the block: the range is checked in 64-bit arithmetic first.
+// Every read of the block goes through this or RangeInSource: the range is checked in
+// 64-bit arithmetic first.
 bool ReadSource(ZipArchive* pArchive, uint64_t nPos, void* pOut, uint64_t nLength)
 {
     if (nPos > pArchive->m_nSourceSize || nLength > pArchive->m_nSourceSize - nPos)
@@ -313,6 +316,24 @@ std::string NormaliseSeparators(const char* pszName)
     return str;
 }
 
+// Takes the next piece of compressed input when the last one is used up. False when the
+// entry's compressed data would run past the block.
+bool FillInput(ZipArchive* pArchive)
+{
+    ZipReadState& rs = *pArchive->m_pReadState;
+    if (rs.m_nInputAvail != 0 || rs.m_nCompressedLeft == 0)
+        return true;
+    const uint64_t nChunk = std::min(INPUT_CHUNK, rs.m_nCompressedLeft);
+    if (!RangeInSource(pArchive, rs.m_nNextCompressed, nChunk))
+        return false;
+    rs.m_pInput = pArchive->m_pSource + rs.m_nNextCompressed;
+    rs.m_nInputPos = 0;
+    rs.m_nInputAvail = static_cast<size_t>(nChunk);
+    rs.m_nNextCompressed += nChunk;
+    rs.m_nCompressedLeft -= nChunk;
+    return true;
+}
+
 // Inflates what is left after the declared size was produced, to make sure the stream ends
 // there: more output, a damaged or a cut-off stream all mean the data is not what it claims.
 bool FinishInflate(ZipArchive* pArchive)
@@ -320,16 +341,9 @@ bool FinishInflate(ZipArchive* pArchive)
     ZipReadState& rs = *pArchive->m_pReadState;
     uint8_t bScratch = 0;
     while (!rs.m_bStreamEnded) {
-        if (rs.m_nInputAvail == 0 && rs.m_nCompressedLeft > 0) {
-            const size_t nChunk = static_cast<size_t>(std::min<uint64_t>(ZIP_BUFFER_SIZE, rs.m_nCompressedLeft));
-            if (!ReadSource(pArchive, rs.m_nNextCompressed, rs.m_pInput.get(), nChunk))
-                return false;
-            rs.m_nNextCompressed += nChunk;
-            rs.m_nCompressedLeft -= nChunk;
-            rs.m_nInputPos = 0;
-            rs.m_nInputAvail = nChunk;
-        }
-        rs.m_stream.next_in = rs.m_pInput.get() + rs.m_nInputPos;
+        if (!FillInput(pArchive))
+            return false;
+        rs.m_stream.next_in = const_cast<Bytef*>(rs.m_pInput + rs.m_nInputPos);
         rs.m_stream.avail_in = static_cast<uInt>(rs.m_nInputAvail);
         rs.m_stream.next_out = &bScratch;
         rs.m_stream.avail_out = 1;
@@ -352,7 +366,6 @@ bool FinishInflate(ZipArchive* pArchive)
 } // namespace
 
 ZipReadState::ZipReadState()
-    : m_pInput(new uint8_t[ZIP_BUFFER_SIZE])
 {
     std::memset(&m_stream, 0, sizeof m_stream);
 }
@@ -531,16 +544,9 @@ int64_t ReadEntryData(ZipArchive* pArchive, void* pBuffer, size_t nLength)
     uint8_t* pOut = static_cast<uint8_t*>(pBuffer);
     int64_t nProduced = 0;
     while (nRoom > 0) {
-        if (rs.m_nInputAvail == 0 && rs.m_nCompressedLeft > 0) {
-            const size_t nChunk = static_cast<size_t>(std::min<uint64_t>(ZIP_BUFFER_SIZE, rs.m_nCompressedLeft));
-            if (!ReadSource(pArchive, rs.m_nNextCompressed, rs.m_pInput.get(), nChunk)) {
-                rs.m_bFailed = true;
-                return -1;
-            }
-            rs.m_nNextCompressed += nChunk;
-            rs.m_nCompressedLeft -= nChunk;
-            rs.m_nInputPos = 0;
-            rs.m_nInputAvail = nChunk;
+        if (!FillInput(pArchive)) {
+            rs.m_bFailed = true;
+            return -1;
         }
         if (rs.m_nMethod == METHOD_STORED) {
             if (rs.m_nInputAvail == 0) {
@@ -548,7 +554,7 @@ int64_t ReadEntryData(ZipArchive* pArchive, void* pBuffer, size_t nLength)
                 return -1;
             }
             const size_t nCopy = static_cast<size_t>(std::min<uint64_t>(nRoom, rs.m_nInputAvail));
-            std::memcpy(pOut, rs.m_pInput.get() + rs.m_nInputPos, nCopy);
+            std::memcpy(pOut, rs.m_pInput + rs.m_nInputPos, nCopy);
             rs.m_nCrc32 = static_cast<uint32_t>(crc32(rs.m_nCrc32, pOut, static_cast<uInt>(nCopy)));
             rs.m_nInputPos += nCopy;
             rs.m_nInputAvail -= nCopy;
@@ -558,7 +564,7 @@ int64_t ReadEntryData(ZipArchive* pArchive, void* pBuffer, size_t nLength)
             nProduced += static_cast<int64_t>(nCopy);
             continue;
         }
-        rs.m_stream.next_in = rs.m_pInput.get() + rs.m_nInputPos;
+        rs.m_stream.next_in = const_cast<Bytef*>(rs.m_pInput + rs.m_nInputPos);
         rs.m_stream.avail_in = static_cast<uInt>(rs.m_nInputAvail);
         rs.m_stream.next_out = pOut;
         rs.m_stream.avail_out = static_cast<uInt>(nRoom);
@@ -676,10 +682,10 @@ uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* psz
     nResult = OpenEntryData(pArchive);
     if (nResult != ZIP_OK)
         return ZIP_ERR_DATA;
-    std::unique_ptr<uint8_t[]> pBuffer(new uint8_t[ZIP_BUFFER_SIZE]);
+    std::unique_ptr<uint8_t[]> pBuffer(new uint8_t[ZIP_COPY_BUFFER_SIZE]);
     bool bFailed = false;
     for (;;) {
-        const int64_t nRead = ReadEntryData(pArchive, pBuffer.get(), ZIP_BUFFER_SIZE);
+        const int64_t nRead = ReadEntryData(pArchive, pBuffer.get(), ZIP_COPY_BUFFER_SIZE);
         if (nRead < 0) {
             bFailed = true;
             break;
@@ -730,8 +736,7 @@ uint32_t ZipReadEntryToMemory(ZipArchive* pArchive, int nEntry, std::vector<uint
     size_t nHave = 0;
     bool bFailed = false;
     for (;;) {
-        const size_t nWant = std::min(ZIP_BUFFER_SIZE, pData->size() - nHave);
-        const int64_t nRead = ReadEntryData(pArchive, pData->data() + nHave, nWant);
+        const int64_t nRead = ReadEntryData(pArchive, pData->data() + nHave, pData->size() - nHave);
         if (nRead < 0) {
             bFailed = true;
             break;
