@@ -72,6 +72,10 @@ TEST(DibImageLayout, StrideSizeAndRowTable)
     }
     CDibImage banner;
     ASSERT_TRUE(banner.CreateFromHeader(MakeHeader(603, 168, 24)));
+    // The largest image taken on: exactly at the size limit (one row, so the pages stay untouched).
+    CDibImage largest;
+    ASSERT_TRUE(largest.CreateFromHeader(MakeHeader(static_cast<int32_t>(MAX_DIB_IMAGE_SIZE / 4), 1, 32)));
+    EXPECT_EQ(largest.GetImageSize(), MAX_DIB_IMAGE_SIZE);
     EXPECT_EQ(banner.GetImageSize(), 304416u);
     // Virtual memory, not heap: the block starts on a page.
     EXPECT_EQ(reinterpret_cast<uintptr_t>(banner.GetBits()) % static_cast<uintptr_t>(sysconf(_SC_PAGESIZE)), 0u);
@@ -95,6 +99,8 @@ TEST(DibImageHeader, RefusedHeadersLeaveTheImageAsItWas)
         {"64 bits", HeaderBytes(MakeHeader(4, 4, 64))},
         {"cut short", Truncated(HeaderBytes(MakeHeader(4, 4, 24)), 39)},
         {"masks cut short", HeaderBytes(MakeHeader(4, 4, 16, BI_BITFIELDS), {0xF800, 0x07E0})},
+        {"one row past the size limit", HeaderBytes(MakeHeader(1, static_cast<int32_t>(MAX_DIB_IMAGE_SIZE / 4 + 1), 32))},
+        {"one pixel past the size limit", HeaderBytes(MakeHeader(static_cast<int32_t>(MAX_DIB_IMAGE_SIZE / 4 + 1), 1, 32))},
         {"larger than memory", HeaderBytes(MakeHeader(std::numeric_limits<int32_t>::max(),
                                                       std::numeric_limits<int32_t>::max(), 32))},
     };

@@ -72,10 +72,11 @@ bool CDibImage::CreateFromHeader(const BITMAPINFOHEADER& source, const uint32_t*
     if (bBitFields && pMasks == nullptr)
         return false;
 
-    // Sizes come from outside: check that stride x height fits before anything is allocated.
+    // Sizes come from outside: check that stride x height is within our limit before
+    // anything is allocated.
     const uint64_t nStride = DibRowStride(nBits, static_cast<uint32_t>(source.biWidth));
     const uint64_t nHeight = static_cast<uint64_t>(source.biHeight);
-    if (nStride > std::numeric_limits<size_t>::max() / nHeight)
+    if (nStride > MAX_DIB_IMAGE_SIZE / nHeight)
         return false;
     const size_t nImageSize = static_cast<size_t>(nStride * nHeight);
 

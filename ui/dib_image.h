@@ -44,6 +44,10 @@ static_assert(sizeof(RGBQUAD) == 4);
 constexpr uint32_t BI_RGB = 0;
 constexpr uint32_t BI_BITFIELDS = 3;
 constexpr size_t DIB_MASKS_SIZE = 3 * sizeof(uint32_t);
+// The largest pixel block the holder takes on. Far beyond any banner, and low enough that a
+// header from outside cannot make the program touch gigabytes (the row table alone is 8 bytes
+// per row).
+constexpr uint64_t MAX_DIB_IMAGE_SIZE = uint64_t{256} << 20;
 
 class QPainter;
 
