@@ -734,4 +734,82 @@ TEST_F(UpdateDlgUpdate, SecondUpdateReplacesTheLink)
     EXPECT_TRUE(g_pSerialLink->IsMonitorRunning());
 }
 
+TEST_F(UpdateDlgUpdate, FileProblemsAreReported)
+{
+    CSimulator simulator;
+    ASSERT_TRUE(simulator.Start(28, {QStringLiteral("--reply"), QStringLiteral("ok")}));
+    m_app.m_nComPort = 28;
+    const fs::path empty = m_settings.Path() / "empty.bin";
+    std::ofstream(empty).close();
+    const fs::path partial = m_settings.Path() / "partial.bin";
+    std::ofstream(partial, std::ios::binary)
+        << ReadFile(WritePatternFile(m_settings.Path(), 2)) << std::string("\x01\x02\x03\x04\x05", 5);
+    const fs::path missing = m_settings.Path() / "missing.bin";
+    struct {
+        const char* pszWhat;
+        std::string strFile;
+        const char* pszFirstBox;  // nullptr: only the closing instruction
+        const char* pszCaptionEnd; // the final caption ends so (nullptr: caption unchanged)
+    } const aCases[] = {
+        {"no file chosen", "", "No pattern file is chosen", nullptr},
+        {"missing file", missing.string(), "missing.bin", nullptr},
+        {"empty file", empty.string(), "傳送檔案為0,請先轉檔", nullptr},
+        {"trailing partial record", partial.string(), nullptr, "已傳送共 2 行資料... 檔案尾端 5 位元組不足一筆,未傳送"},
+    };
+    CUpdateDlg dlg(m_app);
+    dlg.SetPrompts(&m_prompts);
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszWhat);
+        m_prompts.m_aBoxes.clear();
+        const QString strCaptionBefore = dlg.windowTitle();
+        dlg.SetFileName(QString::fromStdString(c.strFile));
+        Button(dlg, 1084)->click();
+        // The closing instruction follows in every case.
+        ASSERT_EQ(m_prompts.m_aBoxes.size(), c.pszFirstBox != nullptr ? 2u : 1u);
+        if (c.pszFirstBox != nullptr) {
+            EXPECT_TRUE(m_prompts.m_aBoxes[0].strText.contains(QString::fromUtf8(c.pszFirstBox)))
+                << m_prompts.m_aBoxes[0].strText.toStdString();
+            EXPECT_EQ(m_prompts.m_aBoxes[0].strCaption, QStringLiteral("matrix-update"));
+        }
+        EXPECT_EQ(m_prompts.m_aBoxes.back().strText, CLOSING_INSTRUCTION);
+        if (c.pszCaptionEnd != nullptr)
+            EXPECT_TRUE(dlg.windowTitle().endsWith(QString::fromUtf8(c.pszCaptionEnd))) << dlg.windowTitle().toStdString();
+        else
+            EXPECT_EQ(dlg.windowTitle(), strCaptionBefore);
+        EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
+    }
+}
+
+TEST_F(UpdateDlgUpdate, ALostLinkIsShownInsteadOfTheClosingInstruction)
+{
+    auto pSimulator = std::make_unique<CSimulator>();
+    // A device that never answers, so the transfer is still waiting when it goes away.
+    ASSERT_TRUE(pSimulator->Start(29, {QStringLiteral("--reply"), QStringLiteral("silent")}));
+    m_app.m_nComPort = 29;
+    const fs::path pattern = WritePatternFile(m_settings.Path(), 3);
+    CUpdateDlg dlg(m_app);
+    dlg.SetPrompts(&m_prompts);
+    Watch(dlg);
+    dlg.SetFileName(QString::fromStdString(pattern.string()));
+    m_fnOnCaption = [&](const QString& strCaption) {
+        // The adapter is pulled while record 1 waits for its reply.
+        if (strCaption == QStringLiteral("傳送第1/3筆"))
+            QTimer::singleShot(0, &dlg, [&pSimulator] { pSimulator.reset(); });
+    };
+    // Record 0 gets no answer; shorten the limit so it is given up quickly.
+    const uint32_t nLimit = g_nReplyTimeLimitMs;
+    g_nReplyTimeLimitMs = 20;
+    Button(dlg, 1084)->click();
+    g_nReplyTimeLimitMs = nLimit;
+
+    ASSERT_EQ(m_prompts.m_aBoxes.size(), 1u);
+    EXPECT_NE(m_prompts.m_aBoxes[0].strText, CLOSING_INSTRUCTION);
+    EXPECT_TRUE(m_prompts.m_aBoxes[0].strText.contains(QStringLiteral("COM29 連線中斷")))
+        << m_prompts.m_aBoxes[0].strText.toStdString();
+    EXPECT_EQ(m_prompts.m_aBoxes[0].strText, dlg.windowTitle());
+    EXPECT_EQ(CaptionCount(QStringLiteral("傳送第2/3筆")), 0);
+    EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
+    EXPECT_EQ(g_bTransferring, 0);
+}
+
 } // namespace
