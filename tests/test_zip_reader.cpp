@@ -121,7 +121,8 @@ TEST(ZipEndRecord, FoundWithinReachOnly)
     };
     for (const auto& c : aCases) {
         CTestZipLayout layout;
-        const std::string str = BuildTestZip(TwoEntries(), std::string(c.nComment, 'c'), "", &layout);
+        // Data in front keeps the windows near the end full-sized, as in a real program file.
+        const std::string str = BuildTestZip(TwoEntries(), std::string(c.nComment, 'c'), std::string(5000, 'p'), &layout);
         const uint64_t nPos = FindEndRecord(reinterpret_cast<const uint8_t*>(str.data()), str.size());
         EXPECT_EQ(nPos, c.bFound ? layout.m_nEndRecord : 0u) << "comment " << c.nComment;
         EXPECT_EQ(Open(str) != nullptr, c.bFound) << "comment " << c.nComment;
@@ -240,6 +241,28 @@ TEST(ZipGetEntry, CountAnswerRangeAndCache)
     // Going back to entry 0 after the failure works.
     ASSERT_EQ(ZipGetEntry(pArchive.get(), 0, &info), ZIP_OK);
     EXPECT_STREQ(info.m_szName, "a.qss");
+}
+
+TEST(ZipGetEntry, FailedQuestionDoesNotMixUpEntries)
+{
+    // Entry 1 has a damaged extra field: describing it fails after the reader moved onto it.
+    // The cached answer for entry 0 must then not be paired with entry 1's data.
+    CTestZipEntry first;
+    first.m_strName = "first.txt";
+    first.m_strData = "AAAAAAAAAA";
+    CTestZipEntry second = first;
+    second.m_strName = "second.txt";
+    second.m_strData = "BBBBBBBBBB";
+    second.m_strLocalExtra = MakeUtBlock(0x07, {1});   // three times announced, one present
+    const std::string str = BuildTestZip({first, second});
+    std::unique_ptr<ZipArchive> pArchive = Open(str);
+    ASSERT_NE(pArchive, nullptr);
+    ZipEntryInfo info{};
+    ASSERT_EQ(ZipGetEntry(pArchive.get(), 0, &info), ZIP_OK);
+    EXPECT_EQ(ZipGetEntry(pArchive.get(), 1, &info), ZIP_ERR_EXTRA);
+    std::vector<uint8_t> data;
+    ASSERT_EQ(ZipReadEntryToMemory(pArchive.get(), 0, &data, 100), ZIP_OK);
+    EXPECT_EQ(std::string(data.begin(), data.end()), "AAAAAAAAAA");
 }
 
 TEST(ZipGetEntry, NamesThatDoNotFitAreRefused)
