@@ -1,0 +1,210 @@
+#include "app/startup.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "app/matrix_app.h"
+#include "serial/serial_link.h"
+#include "skin/skin_bootstrap.h"
+
+char g_szSkinFile[SKIN_FILE_PATH_SIZE];
+
+bool MakeSkinFilePath(const std::string& strDirectory, const std::string& strName,
+                      char (&szPath)[SKIN_FILE_PATH_SIZE])
+{
+    szPath[0] = '\0';
+    if (strDirectory.empty())
+        return true;
+    // A path that does not fit is refused whole: a cut one could name some other file, which
+    // the skin library would load and shutdown would delete.
+    const size_t nLength = strDirectory.size() + 1 + strName.size();
+    if (nLength >= SKIN_FILE_PATH_SIZE)
+        return false;
+    std::memcpy(szPath, strDirectory.data(), strDirectory.size());
+    szPath[strDirectory.size()] = '/';
+    std::memcpy(szPath + strDirectory.size() + 1, strName.data(), strName.size());
+    szPath[nLength] = '\0';
+    return true;
+}
+
+std::string GetSkinLibraryPath(const std::string& strProgramDirectory)
+{
+    return (strProgramDirectory.empty() ? std::string(".") : strProgramDirectory) + "/" + MATRIX_SKIN_LIBRARY_FILE;
+}
+
+CSkinLibrary::~CSkinLibrary()
+{
+    Release();
+}
+
+bool CSkinLibrary::BringIn(const std::string& strLibraryPath)
+{
+    if (m_bTried)
+        return m_hLibrary != nullptr;
+    m_bTried = true;
+    // A path with a "/" makes dlopen take this very file and never search the library path.
+    m_hLibrary = ::dlopen(strLibraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (m_hLibrary == nullptr) {
+        const char* pszError = ::dlerror();
+        m_strLoadError = pszError != nullptr ? pszError : strLibraryPath + ": cannot be loaded";
+        return false;
+    }
+    m_pfnLoadSkin = reinterpret_cast<LoadSkinProc>(::dlsym(m_hLibrary, "LoadSkin"));
+    m_pfnExitSkin = reinterpret_cast<ExitSkinProc>(::dlsym(m_hLibrary, "ExitSkin"));
+    return true;
+}
+
+int CSkinLibrary::CallLoadSkin(const char* pszSkinFile, int nFlags)
+{
+    if (m_pfnLoadSkin == nullptr)
+        return -1;
+    return m_pfnLoadSkin(pszSkinFile, nFlags);
+}
+
+int CSkinLibrary::CallExitSkin()
+{
+    if (m_pfnExitSkin == nullptr)
+        return -1;
+    return m_pfnExitSkin();
+}
+
+void CSkinLibrary::Release()
+{
+    if (m_hLibrary != nullptr)
+        ::dlclose(m_hLibrary);
+    m_hLibrary = nullptr;
+    m_pfnLoadSkin = nullptr;
+    m_pfnExitSkin = nullptr;
+}
+
+void CSkinLibrary::LoadSkin(const std::string& strProgramDirectory, const char* pszSkinFile, int nFlags)
+{
+    if (!BringIn(GetSkinLibraryPath(strProgramDirectory)))
+        return;
+    // A skin the library refuses leaves the ordinary look; nothing to tell the operator.
+    (void)CallLoadSkin(pszSkinFile, nFlags);
+}
+
+void CSkinLibrary::ExitSkin()
+{
+    if (IsLoaded())
+        (void)CallExitSkin();
+    Release();
+}
+
+namespace {
+
+std::string DirectoryOf(const std::string& strPath)
+{
+    const size_t nSlash = strPath.rfind('/');
+    if (nSlash == std::string::npos)
+        return ".";
+    if (nSlash == 0)
+        return "/";
+    return strPath.substr(0, nSlash);
+}
+
+} // namespace
+
+bool CanWriteSettingsFile(const std::string& strSettingsPath, std::string* pstrReason)
+{
+    // The file is replaced through a new file beside its target, so what counts is whether
+    // a file can be created there; for a link that is the directory of the file it names.
+    std::string strTarget = strSettingsPath;
+    if (char* pszReal = ::realpath(strSettingsPath.c_str(), nullptr)) {
+        strTarget = pszReal;
+        std::free(pszReal);
+    }
+    if (::access(strTarget.c_str(), F_OK) == 0 && ::access(strTarget.c_str(), R_OK) != 0) {
+        *pstrReason = std::strerror(errno);
+        return false;
+    }
+    std::string strScratch = DirectoryOf(strTarget) + "/.setting.ini.XXXXXX";
+    const int nFd = ::mkstemp(strScratch.data());
+    if (nFd < 0) {
+        *pstrReason = std::strerror(errno);
+        return false;
+    }
+    ::close(nFd);
+    ::unlink(strScratch.c_str());
+    return true;
+}
+
+bool CSettingsNotice::CheckAtStartup(const std::string& strSettingsPath)
+{
+    std::string strReason;
+    if (CanWriteSettingsFile(strSettingsPath, &strReason))
+        return true;
+    Tell(strSettingsPath + " cannot be saved (" + strReason +
+         "): the COM port you choose is used now but will not be remembered for the next start.");
+    return false;
+}
+
+void CSettingsNotice::ReportSaveFailure(const std::string& strError)
+{
+    Tell(strError + " The COM port you chose will not be remembered for the next start.");
+}
+
+void CSettingsNotice::Tell(const std::string& strText)
+{
+    if (m_bTold)
+        return;
+    m_bTold = true;
+    if (m_fnTell)
+        m_fnTell(strText);
+}
+
+bool RunInstanceStartup(CMatrixApp& app, ISkinLibrary& skin, const CStartupHost& host)
+{
+    // Step 1, the framework's own set-up, is the host's: its application object exists
+    // before this runs.
+    const std::string strDirectory = app.GetProgramDirectory();
+    const std::string strName = ExtractSkinFile(SKIN_ENTRY);
+
+    // The unpacked file is ours to remove at the end even when its path was too long for
+    // the skin file buffer; with no program directory it stays, as the name alone could be
+    // any file of the current directory.
+    std::string strRefusedPath;
+    if (!MakeSkinFilePath(strDirectory, strName, g_szSkinFile) && !strName.empty())
+        strRefusedPath = strDirectory + "/" + strName;
+
+    if (g_szSkinFile[0] != '\0')
+        skin.LoadSkin(strDirectory, g_szSkinFile, 0);
+
+    app.LoadSettings();
+    CSettingsNotice notice(host.fnTellOperator);
+    notice.CheckAtStartup(app.GetSettingsPath());
+
+    if (host.fnRunMainDialog)
+        (void)host.fnRunMainDialog(app);
+
+    skin.ExitSkin();
+    if (g_szSkinFile[0] != '\0')
+        ::unlink(g_szSkinFile);
+    else if (!strRefusedPath.empty())
+        ::unlink(strRefusedPath.c_str());
+
+    if (!app.SaveSettings())
+        notice.ReportSaveFailure(app.GetSettingsError());
+
+    if (g_pSerialLink != nullptr) {
+        // No notification may reach the dialog that has gone.
+        g_pSerialLink->SetOwner(nullptr);
+        delete g_pSerialLink;
+        g_pSerialLink = nullptr;
+    }
+    return false;
+}
+
+int RunInstanceExit()
+{
+    delete g_pSerialLink;
+    g_pSerialLink = nullptr;
+    return 0;
+}

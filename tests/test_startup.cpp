@@ -1,0 +1,343 @@
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/matrix_app.h"
+#include "app/startup.h"
+#include "serial/serial_link.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The name of the skin archive's entry 26, which start-up unpacks.
+constexpr const char* SKIN_FILE_NAME = "matrix-calm.qss";
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string CurrentDir()
+{
+    return fs::current_path().string();
+}
+
+// A program directory of its own for each test; the current directory and the program-wide
+// state start-up touches are put back afterwards.
+class CStartupTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_pathOld = fs::current_path();
+        std::string strTemplate = (fs::temp_directory_path() / "startup-test-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(strTemplate.data()), nullptr);
+        char* pszReal = ::realpath(strTemplate.c_str(), nullptr);
+        m_strDir = pszReal;
+        std::free(pszReal);
+    }
+
+    void TearDown() override
+    {
+        fs::current_path(m_pathOld);
+        std::error_code ec;
+        fs::remove_all(m_strDir, ec);
+        g_szSkinFile[0] = '\0';
+        delete g_pSerialLink;
+        g_pSerialLink = nullptr;
+    }
+
+    // The application object as the program in strDir would have it.
+    void StartIn(CMatrixApp& app, const std::string& strDir)
+    {
+        app.SetCommandLine(strDir + "/matrix-update", "matrix-update");
+    }
+
+    fs::path m_pathOld;
+    std::string m_strDir;
+};
+
+// Records what the skin library was asked to do, and what was on disk at that moment.
+class CRecordingSkin : public ISkinLibrary {
+public:
+    explicit CRecordingSkin(std::vector<std::string>& astrSteps, CMatrixApp& app) : m_astrSteps(astrSteps), m_app(app) {}
+
+    void LoadSkin(const std::string& strProgramDirectory, const char* pszSkinFile, int nFlags) override
+    {
+        m_astrSteps.push_back("LoadSkin dir=" + strProgramDirectory + " file=" + pszSkinFile +
+                              " flags=" + std::to_string(nFlags) + " present=" +
+                              std::to_string(fs::exists(pszSkinFile)) + " port=" + std::to_string(m_app.m_nComPort));
+    }
+    void ExitSkin() override
+    {
+        m_astrSteps.push_back(std::string("ExitSkin skin=") +
+                              std::to_string(g_szSkinFile[0] != '\0' && fs::exists(g_szSkinFile)));
+    }
+
+private:
+    std::vector<std::string>& m_astrSteps;
+    CMatrixApp& m_app;
+};
+
+// A link that notes its destruction together with what setting.ini then holds.
+class CRecordingLink : public CSerialLink {
+public:
+    CRecordingLink(std::vector<std::string>& astrSteps, std::string strIni)
+        : m_astrSteps(astrSteps), m_strIni(std::move(strIni))
+    {
+    }
+    ~CRecordingLink() override { m_astrSteps.push_back("link destroyed ini=" + ReadFile(m_strIni)); }
+
+private:
+    std::vector<std::string>& m_astrSteps;
+    std::string m_strIni;
+};
+
+using StartupSequence = CStartupTest;
+
+class CNullOwner : public ILinkOwner {
+public:
+    void PostLinkMessage(CLinkMessage) override {}
+    void ShowPortError(const std::string&, const std::string&) override {}
+};
+
+TEST_F(StartupSequence, StartupRunsTheStepsInOrderAndUndoesThemAfterTheDialog)
+{
+    const std::string strIni = m_strDir + "/setting.ini";
+    std::ofstream(strIni) << "[Connection]\nComPort=7\n";
+    const std::string strSkin = m_strDir + "/" + SKIN_FILE_NAME;
+
+    CMatrixApp app;
+    StartIn(app, m_strDir);
+    std::vector<std::string> astrSteps;
+    CRecordingSkin skin(astrSteps, app);
+    CNullOwner owner;
+    std::vector<std::string> astrTold;
+    CStartupHost host;
+    host.fnTellOperator = [&](const std::string& strText) { astrTold.push_back(strText); };
+    host.fnRunMainDialog = [&](CMatrixApp& appIn) {
+        astrSteps.push_back("dialog cwd=" + CurrentDir() + " port=" + std::to_string(appIn.m_nComPort) +
+                            " skin=" + std::to_string(fs::exists(strSkin)));
+        appIn.m_nComPort = 11;
+        g_pSerialLink = new CRecordingLink(astrSteps, strIni);
+        g_pSerialLink->SetOwner(&owner);
+        return 1;
+    };
+
+    EXPECT_FALSE(RunInstanceStartup(app, skin, host));
+
+    const std::vector<std::string> astrExpected = {
+        "LoadSkin dir=" + m_strDir + " file=" + strSkin + " flags=0 present=1 port=1",
+        "dialog cwd=" + m_strDir + " port=7 skin=1",
+        "ExitSkin skin=1",
+        "link destroyed ini=[Connection]\nComPort=11\n",
+    };
+    EXPECT_EQ(astrSteps, astrExpected);
+    EXPECT_STREQ(g_szSkinFile, strSkin.c_str());
+    EXPECT_FALSE(fs::exists(strSkin)) << "the skin file outlived the program";
+    EXPECT_EQ(g_pSerialLink, nullptr);
+    EXPECT_TRUE(astrTold.empty());
+    EXPECT_EQ(RunInstanceExit(), 0);
+}
+
+TEST_F(StartupSequence, StartupWithoutAProgramDirectoryLoadsNoSkinAndLeavesTheUnpackedFile)
+{
+    fs::current_path(m_strDir);
+    CMatrixApp app;
+    app.SetCommandLine("matrix-update", "matrix-update");
+    std::vector<std::string> astrSteps;
+    CRecordingSkin skin(astrSteps, app);
+    CStartupHost host;
+    host.fnRunMainDialog = [&](CMatrixApp&) {
+        astrSteps.push_back("dialog");
+        return 1;
+    };
+
+    EXPECT_FALSE(RunInstanceStartup(app, skin, host));
+    EXPECT_EQ(astrSteps, (std::vector<std::string>{"dialog", "ExitSkin skin=0"}));
+    EXPECT_STREQ(g_szSkinFile, "");
+    EXPECT_TRUE(fs::exists(m_strDir + "/" + SKIN_FILE_NAME));
+    EXPECT_TRUE(fs::exists(m_strDir + "/setting.ini"));
+}
+
+TEST_F(StartupSequence, SkinFilePathThatDoesNotFitIsRefusedAndTheFileStillRemoved)
+{
+    // A program directory whose skin file path needs 256 bytes or more, while the command line
+    // (directory + "/matrix-update") still fits the program-directory buffer of 260 bytes.
+    std::string strDir = m_strDir;
+    while (strDir.size() < 242) {
+        const size_t nPart = std::min<size_t>(100, 242 - strDir.size() - 1);
+        if (nPart == 0) {
+            strDir.pop_back();
+            continue;
+        }
+        strDir += "/" + std::string(nPart, 'd');
+    }
+    ASSERT_EQ(strDir.size(), 242u);
+    fs::create_directories(strDir);
+    ASSERT_GE(strDir.size() + 1 + std::strlen(SKIN_FILE_NAME), SKIN_FILE_PATH_SIZE);
+
+    CMatrixApp app;
+    StartIn(app, strDir);
+    std::vector<std::string> astrSteps;
+    CRecordingSkin skin(astrSteps, app);
+    CStartupHost host;
+    bool bUnpacked = false;
+    host.fnRunMainDialog = [&](CMatrixApp&) {
+        bUnpacked = fs::exists(strDir + "/" + SKIN_FILE_NAME);
+        return 1;
+    };
+
+    EXPECT_FALSE(RunInstanceStartup(app, skin, host));
+    EXPECT_STREQ(g_szSkinFile, "");
+    EXPECT_EQ(astrSteps, (std::vector<std::string>{"ExitSkin skin=0"})) << "a refused path must not be loaded";
+    EXPECT_TRUE(bUnpacked);
+    EXPECT_FALSE(fs::exists(strDir + "/" + SKIN_FILE_NAME));
+    EXPECT_TRUE(fs::exists(strDir + "/setting.ini"));
+}
+
+TEST(StartupSkinPath, PathIsBuiltOnlyWhenItFits)
+{
+    struct {
+        std::string strDir;
+        std::string strName;
+        bool bResult;
+        std::string strPath;
+    } const aCases[] = {
+        {"/opt/mu", "a.qss", true, "/opt/mu/a.qss"},
+        {"", "a.qss", true, ""},
+        {"/opt/mu", "", true, "/opt/mu/"},
+        {std::string(250, 'd'), "abcd", true, std::string(250, 'd') + "/abcd"},   // 255 characters
+        {std::string(250, 'd'), "abcde", false, ""},                              // 256
+        {std::string(4096, 'd'), "a.qss", false, ""},
+    };
+    for (const auto& c : aCases) {
+        char szPath[SKIN_FILE_PATH_SIZE];
+        std::memset(szPath, 'x', sizeof szPath);
+        EXPECT_EQ(MakeSkinFilePath(c.strDir, c.strName, szPath), c.bResult) << c.strDir.size() << " " << c.strName;
+        EXPECT_EQ(std::string(szPath), c.strPath);
+    }
+}
+
+std::string LibraryPathOf(const void* pSymbol)
+{
+    Dl_info info{};
+    if (::dladdr(pSymbol, &info) == 0 || info.dli_fname == nullptr)
+        return std::string();
+    return info.dli_fname;
+}
+
+TEST(StartupSkinLibrary, MissingLibraryOrOperationMeansNothingIsCalled)
+{
+    {
+        CSkinLibrary skin;
+        skin.LoadSkin("/nonexistent-dir", "/nonexistent-dir/a.qss", 0);
+        EXPECT_FALSE(skin.IsLoaded());
+        EXPECT_FALSE(skin.GetLoadError().empty());
+        EXPECT_EQ(skin.CallLoadSkin("a.qss", 0), -1);
+        skin.ExitSkin();
+        EXPECT_FALSE(skin.IsLoaded());
+    }
+    {
+        // A real shared library that has neither operation.
+        const std::string strZlib = LibraryPathOf(reinterpret_cast<const void*>(&zlibVersion));
+        ASSERT_FALSE(strZlib.empty());
+        CSkinLibrary skin;
+        ASSERT_TRUE(skin.BringIn(strZlib)) << skin.GetLoadError();
+        EXPECT_TRUE(skin.IsLoaded());
+        EXPECT_FALSE(skin.HasLoadSkin());
+        EXPECT_FALSE(skin.HasExitSkin());
+        EXPECT_EQ(skin.CallLoadSkin("a.qss", 0), -1);
+        EXPECT_EQ(skin.CallExitSkin(), -1);
+        skin.ExitSkin();
+        EXPECT_FALSE(skin.IsLoaded());
+    }
+}
+
+TEST(StartupSkinLibrary, OwnLibraryIsFoundInTheProgramDirectory)
+{
+    const std::string strLibrary = GetSkinLibraryPath(MATRIX_BIN_DIR);
+    EXPECT_EQ(strLibrary, std::string(MATRIX_BIN_DIR) + "/" + MATRIX_SKIN_LIBRARY_FILE);
+    EXPECT_EQ(GetSkinLibraryPath(""), std::string("./") + MATRIX_SKIN_LIBRARY_FILE);
+    if (!fs::exists(strLibrary))
+        GTEST_SKIP() << strLibrary << " is not built (the dialog is off in this build)";
+    CSkinLibrary skin;
+    ASSERT_TRUE(skin.BringIn(strLibrary)) << skin.GetLoadError();
+    EXPECT_TRUE(skin.HasLoadSkin());
+    EXPECT_TRUE(skin.HasExitSkin());
+    // Without an application object there is nothing to skin: refused, nothing breaks.
+    EXPECT_NE(skin.CallLoadSkin("/nonexistent.qss", 0), 0);
+    skin.ExitSkin();
+    EXPECT_FALSE(skin.IsLoaded());
+}
+
+TEST_F(StartupSequence, UnwritableProgramDirectoryIsToldOnceAndStillRuns)
+{
+    // /proc takes no new files, not even from root, so it stands for a read-only install.
+    CMatrixApp app;
+    StartIn(app, "/proc");
+    std::vector<std::string> astrSteps;
+    CRecordingSkin skin(astrSteps, app);
+    std::vector<std::string> astrTold;
+    CStartupHost host;
+    host.fnTellOperator = [&](const std::string& strText) { astrTold.push_back(strText); };
+    host.fnRunMainDialog = [&](CMatrixApp& appIn) {
+        astrSteps.push_back("dialog told=" + std::to_string(astrTold.size()));
+        appIn.m_nComPort = 5;
+        return 1;
+    };
+
+    EXPECT_FALSE(RunInstanceStartup(app, skin, host));
+    ASSERT_EQ(astrTold.size(), 1u) << "told before the dialog, and not again when the last save fails";
+    EXPECT_NE(astrTold[0].find("/proc/setting.ini"), std::string::npos) << astrTold[0];
+    ASSERT_EQ(astrSteps.size(), 3u);
+    EXPECT_EQ(astrSteps[1], "dialog told=1");
+}
+
+TEST_F(StartupSequence, SettingsThatBecomeUnwritableAreToldWhenTheLastSaveFails)
+{
+    CMatrixApp app;
+    StartIn(app, m_strDir);
+    std::vector<std::string> astrSteps;
+    CRecordingSkin skin(astrSteps, app);
+    std::vector<std::string> astrTold;
+    CStartupHost host;
+    host.fnTellOperator = [&](const std::string& strText) { astrTold.push_back(strText); };
+    host.fnRunMainDialog = [&](CMatrixApp&) {
+        astrSteps.push_back("dialog told=" + std::to_string(astrTold.size()));
+        // Something takes setting.ini's place while the program runs.
+        fs::create_directory(m_strDir + "/setting.ini");
+        return 1;
+    };
+
+    EXPECT_FALSE(RunInstanceStartup(app, skin, host));
+    EXPECT_EQ(astrSteps[1], "dialog told=0");
+    ASSERT_EQ(astrTold.size(), 1u);
+    EXPECT_NE(astrTold[0].find("setting.ini"), std::string::npos) << astrTold[0];
+}
+
+TEST(StartupSettingsNotice, TellsOnlyOncePerRun)
+{
+    int nTold = 0;
+    CSettingsNotice notice([&](const std::string&) { ++nTold; });
+    EXPECT_TRUE(notice.CheckAtStartup(fs::temp_directory_path().string() + "/setting.ini"));
+    EXPECT_EQ(nTold, 0);
+    EXPECT_FALSE(notice.CheckAtStartup("/proc/setting.ini"));
+    notice.ReportSaveFailure("setting.ini cannot be written.");
+    notice.ReportSaveFailure("setting.ini cannot be written.");
+    EXPECT_EQ(nTold, 1);
+    EXPECT_TRUE(notice.HasTold());
+}
+
+} // namespace
