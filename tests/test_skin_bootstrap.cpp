@@ -109,7 +109,7 @@ TEST(SkinArchive, HoldsSixtyNineDeflatedStyleSheets)
 // so the archive in the program is exactly what the sources say.
 TEST_F(SkinBootstrap, ArchiveIsRebuiltByteForByte)
 {
-    const std::string strTool = std::string(MATRIX_BIN_DIR) + "/mkskinzip";
+    const std::string strTool = std::string(MATRIX_BIN_DIR) + "/../res/tools/mkskinzip";
     const std::string strSkins = std::string(MATRIX_SOURCE_DIR) + "/res/skins/";
     ASSERT_TRUE(fs::exists(strTool));
     const std::string strCommand =
