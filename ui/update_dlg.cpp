@@ -385,6 +385,7 @@ void CUpdateDlg::OnStartUpdate()
     g_pTransferProgress = &progress;
     g_bCancelTransfer = 0;
     m_bUpdating = true;
+    m_bCloseAfterUpdate = false;
     m_pStartButton->setText(QString::fromUtf8(CANCEL_TEXT));
     g_pSerialLink->StartMonitor();
 
@@ -409,6 +410,9 @@ void CUpdateDlg::OnStartUpdate()
     else
         ShowBox(QString::fromUtf8(CLOSING_INSTRUCTION), QMessageBox::Information);
     EndUpdate();
+    // A close asked for while the last box was up is carried out now.
+    if (m_bCloseAfterUpdate)
+        done(QDialog::Accepted);
 }
 
 void CUpdateDlg::EndUpdate()
