@@ -123,6 +123,11 @@ void CUpdateDlg::SetPrompts(IUpdateDlgPrompts* pPrompts)
     m_pPrompts = pPrompts != nullptr ? pPrompts : m_pModalPrompts.get();
 }
 
+void CUpdateDlg::SetSaveFailureHandler(std::function<void(const std::string& strError)> fnHandler)
+{
+    m_fnSaveFailure = std::move(fnHandler);
+}
+
 void CUpdateDlg::CreateControls()
 {
     // Pop-up with a caption and a modal frame, but no system menu: no close button either.
@@ -362,8 +367,13 @@ void CUpdateDlg::OnStartUpdate()
         return;
     }
     m_app.m_nComPort = nPort;
-    if (!m_app.SaveSettings())
-        ShowBox(QString::fromStdString(m_app.GetSettingsError()), QMessageBox::Warning);
+    // A choice that cannot be kept is said, but does not stop the update.
+    if (!m_app.SaveSettings()) {
+        if (m_fnSaveFailure)
+            m_fnSaveFailure(m_app.GetSettingsError());
+        else
+            ShowBox(QString::fromStdString(m_app.GetSettingsError()), QMessageBox::Warning);
+    }
 
     // The previous link (and its monitor thread) goes before a new one is opened; its owner
     // only after it, since the link may post to that owner until it is destroyed.

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -81,6 +82,10 @@ public:
 
     // Replaces the boxes and file dialog (nullptr: the ordinary modal ones again).
     void SetPrompts(IUpdateDlgPrompts* pPrompts);
+    // Who hears that setting.ini could not be written at a press of "開始更新" (the sentence
+    // names the file and why). By default a box says so each time; start-up may route it to a
+    // notice that tells the operator only once per run.
+    void SetSaveFailureHandler(std::function<void(const std::string& strError)> fnHandler);
 
     // The control with the template's id, or nullptr.
     QWidget* GetDlgItem(int nId) const;
@@ -132,6 +137,7 @@ private:
     QString m_strFileName;
 
     IUpdateDlgPrompts* m_pPrompts;
+    std::function<void(const std::string& strError)> m_fnSaveFailure;
     std::unique_ptr<IUpdateDlgPrompts> m_pModalPrompts;
     // The owner the current link was opened with; replaced with each new link.
     std::unique_ptr<CQtLinkOwner> m_pLinkOwner;

@@ -812,4 +812,33 @@ TEST_F(UpdateDlgUpdate, ALostLinkIsShownInsteadOfTheClosingInstruction)
     EXPECT_EQ(g_bTransferring, 0);
 }
 
+TEST_F(UpdateDlgUpdate, SettingsThatCannotBeSavedAreSaidAndTheUpdateGoesOn)
+{
+    CPseudoTerminal pty;
+    m_ports.Link(6, pty.SlavePath());
+    // setting.ini would go into a directory that is not there.
+    m_app.SetCommandLine((m_settings.Path() / "gone" / "matrix-update").string(), "matrix_ui_tests_host");
+    m_app.m_nComPort = 6;
+    for (bool bHandler : {false, true}) {
+        SCOPED_TRACE(bHandler ? "routed to a handler" : "a box");
+        CUpdateDlg dlg(m_app);
+        dlg.SetPrompts(&m_prompts);
+        m_prompts.m_aBoxes.clear();
+        std::vector<std::string> aHandled;
+        if (bHandler)
+            dlg.SetSaveFailureHandler([&aHandled](const std::string& strError) { aHandled.push_back(strError); });
+        Button(dlg, 1084)->click();
+        // Then the transfer ran: no file was chosen, and the closing instruction follows.
+        ASSERT_EQ(m_prompts.m_aBoxes.size(), bHandler ? 2u : 3u);
+        const std::string strSaid =
+            bHandler ? (aHandled.empty() ? std::string() : aHandled[0]) : m_prompts.m_aBoxes[0].strText.toStdString();
+        EXPECT_NE(strSaid.find("setting.ini"), std::string::npos) << strSaid;
+        EXPECT_EQ(aHandled.size(), bHandler ? 1u : 0u);
+        EXPECT_TRUE(m_prompts.m_aBoxes[m_prompts.m_aBoxes.size() - 2].strText.contains(QStringLiteral("No pattern file")));
+        EXPECT_EQ(m_prompts.m_aBoxes.back().strText, CLOSING_INSTRUCTION);
+        delete g_pSerialLink;
+        g_pSerialLink = nullptr;
+    }
+}
+
 } // namespace
