@@ -8,8 +8,6 @@
 #include <limits>
 #include <vector>
 
-#ifdef MATRIX_CORE_HAS_DIB_IMAGE
-
 #include "platform/resources.h"
 #include "ui/dib_image.h"
 
@@ -380,4 +378,3 @@ TEST(DibImagePacked, TheBannerResource)
 
 } // namespace
 
-#endif // MATRIX_CORE_HAS_DIB_IMAGE
