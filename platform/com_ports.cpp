@@ -137,6 +137,17 @@ bool IsCharacterDevice(const std::string& strPath)
     return ::stat(strPath.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
+bool ProbeComDevice(const std::string& strPath)
+{
+    // Non-blocking, so that a modem line cannot hold the open.
+    int nFd = ::open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (nFd >= 0) {
+        ::close(nFd);
+        return true;
+    }
+    return errno == EBUSY || errno == EACCES || errno == EPERM || errno == EWOULDBLOCK;
+}
+
 std::string KernelDeviceForComPort(int nPort, const CDeviceRoots& roots)
 {
     static const char* const apszFamilies[] = {"ttyS", "ttyUSB", "ttyACM"};

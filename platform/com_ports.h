@@ -47,6 +47,10 @@ int ParseComPortName(const std::string& strName);
 
 bool IsCharacterDevice(const std::string& strPath);
 
+// Opens the device without waiting and closes it at once: true when that worked, or when it
+// failed only because the device is busy or may not be opened (it is there all the same).
+bool ProbeComDevice(const std::string& strPath);
+
 // Creates the ports directory if needed and links COMn to strDevice there. Refuses (false with
 // a sentence in *pstrError) when COMn is already linked to another device that exists.
 bool RegisterComPortLink(int nPort, const std::string& strDevice, std::string* pstrError);

@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -391,4 +392,70 @@ std::unique_ptr<ISerialDevice> OpenPosixSerialDevice(const std::string& strPath,
     if (pError != nullptr)
         *pError = CDeviceError();
     return std::make_unique<CPosixSerialDevice>(fd.Release(), strPath);
+}
+
+bool CPollEvent::Create()
+{
+    Close();
+    m_nFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return m_nFd >= 0;
+}
+
+void CPollEvent::Close()
+{
+    if (m_nFd >= 0)
+        ::close(m_nFd);
+    m_nFd = -1;
+}
+
+void CPollEvent::Signal() const
+{
+    if (m_nFd < 0)
+        return;
+    uint64_t nOne = 1;
+    while (::write(m_nFd, &nOne, sizeof(nOne)) < 0 && errno == EINTR) {
+    }
+}
+
+void CPollEvent::Reset() const
+{
+    if (m_nFd < 0)
+        return;
+    uint64_t nValue = 0;
+    while (::read(m_nFd, &nValue, sizeof(nValue)) < 0 && errno == EINTR) {
+    }
+}
+
+CLinkWaitResult WaitForLinkEvents(const CPollEvent& stop, const ISerialDevice& device, bool bWantInput,
+                                  const CPollEvent& writeRequest)
+{
+    CLinkWaitResult result;
+    for (;;) {
+        // Without interest in input, input that stays queued must not wake the wait for ever;
+        // a hang-up is reported regardless of the events asked for.
+        struct pollfd aWait[3] = {
+            {stop.GetFd(), POLLIN, 0},
+            {device.GetPollFd(), static_cast<short>(bWantInput ? POLLIN : 0), 0},
+            {writeRequest.GetFd(), POLLIN, 0},
+        };
+        int nReady = ::poll(aWait, 3, -1);
+        if (nReady < 0 && errno == EINTR)
+            continue;
+        if (nReady < 0) {
+            result.nErrno = errno;
+            return result;
+        }
+        if (aWait[0].revents != 0) {
+            result.eSlot = ELinkWaitSlot::Stop;
+        } else if (aWait[1].revents != 0) {
+            result.eSlot = ELinkWaitSlot::Device;
+            result.bInput = (aWait[1].revents & POLLIN) != 0;
+            result.bHungUp = device.IsHungUp(aWait[1].revents);
+        } else if (aWait[2].revents != 0) {
+            result.eSlot = ELinkWaitSlot::WriteRequest;
+        } else {
+            continue;
+        }
+        return result;
+    }
 }

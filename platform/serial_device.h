@@ -82,6 +82,47 @@ public:
     virtual bool IsHungUp(short nRevents) const = 0;
 };
 
+// A manual-reset event a poll can wait on (an eventfd): once signalled it stays readable
+// until reset.
+class CPollEvent {
+public:
+    CPollEvent() = default;
+    ~CPollEvent() { Close(); }
+    CPollEvent(const CPollEvent&) = delete;
+    CPollEvent& operator=(const CPollEvent&) = delete;
+
+    // Replaces the event by a fresh one, not signalled; false (errno set) when none could be made.
+    bool Create();
+    void Close();
+    void Signal() const;
+    void Reset() const;
+    int GetFd() const { return m_nFd; }
+
+private:
+    int m_nFd = -1;
+};
+
+// What the monitor's wait found: the lowest ready slot wins (stop, then the device, then a
+// write request).
+enum class ELinkWaitSlot {
+    Stop,
+    Device,
+    WriteRequest,
+    Failed, // the wait itself failed; nErrno says why
+};
+
+struct CLinkWaitResult {
+    ELinkWaitSlot eSlot = ELinkWaitSlot::Failed;
+    bool bInput = false;  // for Device: input is queued
+    bool bHungUp = false; // for Device: the device is gone
+    int nErrno = 0;
+};
+
+// Blocks without a time limit until the stop event, the device (input when bWantInput, and
+// always a hang-up) or the write-request event is ready.
+CLinkWaitResult WaitForLinkEvents(const CPollEvent& stop, const ISerialDevice& device, bool bWantInput,
+                                  const CPollEvent& writeRequest);
+
 // Opens a serial device exclusively: O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, flock and TIOCEXCL.
 // Returns nullptr with *pError filled when it cannot be opened.
 std::unique_ptr<ISerialDevice> OpenPosixSerialDevice(const std::string& strPath, CDeviceError* pError);

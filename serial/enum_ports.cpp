@@ -1,9 +1,5 @@
 #include "serial/enum_ports.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <set>
 
 #include "platform/com_ports.h"
@@ -45,13 +41,7 @@ void ProbeComPorts(CUIntArray& ports)
         CComPortResolution resolution = ResolveComPort(nPort);
         if (!resolution.bResolved)
             continue;
-        // Non-blocking, so that a modem line cannot hold the open; closed at once.
-        int nFd = ::open(resolution.strOpenPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (nFd >= 0) {
-            ::close(nFd);
+        if (ProbeComDevice(resolution.strOpenPath))
             ports.Add(static_cast<uint32_t>(nPort));
-        } else if (errno == EBUSY || errno == EACCES || errno == EPERM || errno == EWOULDBLOCK) {
-            ports.Add(static_cast<uint32_t>(nPort));
-        }
     }
 }

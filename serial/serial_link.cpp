@@ -1,9 +1,5 @@
 #include "serial/serial_link.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -35,48 +31,6 @@ const char* ConfigStepName(EConfigStep eStep)
     return "";
 }
 
-// An eventfd used as a manual-reset event: it stays readable once signalled until reset.
-class CEventFd {
-public:
-    CEventFd() = default;
-    ~CEventFd() { Close(); }
-    CEventFd(const CEventFd&) = delete;
-    CEventFd& operator=(const CEventFd&) = delete;
-
-    bool Create()
-    {
-        Close();
-        m_nFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        return m_nFd >= 0;
-    }
-    void Close()
-    {
-        if (m_nFd >= 0)
-            ::close(m_nFd);
-        m_nFd = -1;
-    }
-    void Signal() const
-    {
-        if (m_nFd < 0)
-            return;
-        uint64_t nOne = 1;
-        while (::write(m_nFd, &nOne, sizeof(nOne)) < 0 && errno == EINTR) {
-        }
-    }
-    void Reset() const
-    {
-        if (m_nFd < 0)
-            return;
-        uint64_t nValue = 0;
-        while (::read(m_nFd, &nValue, sizeof(nValue)) < 0 && errno == EINTR) {
-        }
-    }
-    int Get() const { return m_nFd; }
-
-private:
-    int m_nFd = -1;
-};
-
 } // namespace
 
 struct CSerialLink::CImpl {
@@ -90,8 +44,8 @@ struct CSerialLink::CImpl {
     CLineSettings line;
     uint32_t dwEventMask = 0;
 
-    CEventFd stopEvent;
-    CEventFd writeRequestEvent;
+    CPollEvent stopEvent;
+    CPollEvent writeRequestEvent;
     std::thread monitor;
 
     // The block handed from QueueWrite to the monitor thread.
@@ -380,29 +334,20 @@ bool CSerialLink::RunMonitor()
     const uint32_t dwMask = m_pImpl->dwEventMask;
     // Without EV_RXCHAR input is not waited for (it would stay readable and wake us for
     // ever); a hang-up is always noticed.
-    const short nDeviceEvents = (dwMask & EV_RXCHAR) != 0 ? POLLIN : 0;
+    const bool bWantInput = (dwMask & EV_RXCHAR) != 0;
     while (!m_bClosing.load()) {
         pDevice->RaiseDtrRts();
-        // The lowest slot wins: a stop request before input, input before a write request.
-        struct pollfd aWait[3] = {
-            {m_pImpl->stopEvent.Get(), POLLIN, 0},
-            {pDevice->GetPollFd(), nDeviceEvents, 0},
-            {m_pImpl->writeRequestEvent.Get(), POLLIN, 0},
-        };
-        int nReady = ::poll(aWait, 3, -1);
-        if (nReady < 0) {
-            if (errno == EINTR)
-                continue;
-            ShowPortError("WaitCommEvent()", std::strerror(errno));
+        CLinkWaitResult wait = WaitForLinkEvents(m_pImpl->stopEvent, *pDevice, bWantInput, m_pImpl->writeRequestEvent);
+        if (wait.eSlot == ELinkWaitSlot::Failed) {
+            ShowPortError("WaitCommEvent()", std::strerror(wait.nErrno));
             return false;
         }
-        if (aWait[0].revents != 0)
+        if (wait.eSlot == ELinkWaitSlot::Stop)
             break;
-        if (aWait[1].revents != 0) {
+        if (wait.eSlot == ELinkWaitSlot::Device) {
             if (m_bClosing.load())
                 break;
-            bool bHungUp = pDevice->IsHungUp(aWait[1].revents);
-            if ((aWait[1].revents & POLLIN) != 0) {
+            if (wait.bInput) {
                 static const struct {
                     uint32_t dwBit;
                     uint32_t nMsg;
@@ -418,16 +363,14 @@ bool CSerialLink::RunMonitor()
                 if (DrainReceived())
                     return true;
             }
-            if (bHungUp)
+            if (wait.bHungUp)
                 return true;
             continue;
         }
-        if (aWait[2].revents != 0) {
-            if (m_bClosing.load())
-                break;
-            if (SendPending())
-                return true;
-        }
+        if (m_bClosing.load())
+            break;
+        if (SendPending())
+            return true;
     }
     return false;
 }
@@ -495,7 +438,7 @@ bool CSerialLink::SendPending()
         // Whatever the device said before this block is stale: its answer comes after it.
         m_pImpl->pDevice->Purge(nullptr);
         result = m_pImpl->pDevice->WriteBlock(abBlock.data(), abBlock.size(), nTimeoutMs,
-                                              m_pImpl->stopEvent.Get(), &error);
+                                              m_pImpl->stopEvent.GetFd(), &error);
     }
     {
         std::lock_guard<std::mutex> lock(m_pImpl->writeMutex);
