@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -371,6 +372,56 @@ TEST(SerialFakeDevice, AnswersEachWriteAndReportsADisconnect)
     EXPECT_TRUE(bLost);
     EXPECT_FALSE(link.IsMonitorRunning());
     EXPECT_TRUE(owner.GetErrors().empty());
+}
+
+// A fake whose one-byte reads fail the first nFailures times, consuming nothing.
+class CFailingReadDevice : public CFakeSerialDevice {
+public:
+    explicit CFailingReadDevice(int nFailures) : m_nFailuresLeft(nFailures) {}
+    EIoResult ReadByte(uint8_t* pByte, CDeviceError* pError) override
+    {
+        if (m_nFailuresLeft.load() > 0) {
+            --m_nFailuresLeft;
+            *pError = MapDeviceErrno(EINVAL, GetPath(), false);
+            return EIoResult::Failed;
+        }
+        return CFakeSerialDevice::ReadByte(pByte, pError);
+    }
+
+private:
+    std::atomic<int> m_nFailuresLeft;
+};
+
+TEST(SerialReadFailures, AFailedReadPostsNoByteAndRepeatedFailuresEndTheLinkWithOneBox)
+{
+    const std::string strBox = "Application Error|注意:  ReadFile() 通訊埠發生下列錯誤: \nInvalid argument\nPort: 2\n";
+    struct {
+        int nFailures;
+        bool bLost;
+    } const aCases[] = {
+        {1, false}, // one failure: one box, then the bytes come through untouched
+        {1000, true}, // a device whose reads keep failing: one box, then it counts as lost
+    };
+    for (const auto& c : aCases) {
+        CTestOwner owner;
+        auto pDevice = std::make_unique<CFailingReadDevice>(c.nFailures);
+        CFailingReadDevice* pFake = pDevice.get();
+        CSerialLink link;
+        ASSERT_TRUE(link.OpenDevice(&owner, 2, std::move(pDevice), 9600, 'N', 8, 1, 9, 1024));
+        ASSERT_TRUE(link.StartMonitor());
+        pFake->Feed({0x11, 0x22});
+        std::vector<uint8_t> abBytes;
+        bool bLost = false;
+        CLinkMessage msg;
+        while (abBytes.size() < 2 && !bLost && owner.TakeMessage(&msg)) {
+            if (msg.nMsg == WM_LINK_RXBYTE)
+                abBytes.push_back(static_cast<uint8_t>(msg.wParam));
+            bLost = msg.nMsg == WM_LINK_LOST;
+        }
+        EXPECT_EQ(bLost, c.bLost) << c.nFailures;
+        EXPECT_EQ(abBytes, c.bLost ? std::vector<uint8_t>{} : (std::vector<uint8_t>{0x11, 0x22})) << c.nFailures;
+        EXPECT_EQ(owner.GetErrors(), std::vector<std::string>{strBox}) << c.nFailures;
+    }
 }
 
 TEST(SerialDeviceErrors, ErrnoMapsToMeaning)
