@@ -244,8 +244,16 @@ bool RegisterComPortLink(int nPort, const std::string& strDevice, std::string* p
     if (!MakeDirectories(strDir))
         return fail("Cannot create the ports directory " + strDir + ": " + std::strerror(errno) + ".");
     // A directory anyone could have made in /tmp must be ours before we trust links in it.
-    struct stat st {};
-    if (::lstat(strDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+    // In the shared /tmp fall-back the parent must be ours as well, or another user could swap
+    // the directory under us.
+    auto ownDirectory = [](const std::string& strPath) {
+        struct stat st {};
+        return ::lstat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+    };
+    const char* pszOverride = std::getenv("MATRIX_PORTS_DIR");
+    const char* pszRuntime = std::getenv("XDG_RUNTIME_DIR");
+    bool bShared = (pszOverride == nullptr || *pszOverride == '\0') && (pszRuntime == nullptr || *pszRuntime == '\0');
+    if (!ownDirectory(strDir) || (bShared && !ownDirectory(DirectoryOf(strDir))))
         return fail("The ports directory " + strDir + " is not a directory owned by this user.");
 
     const std::string strName = "COM" + std::to_string(nPort);
