@@ -182,7 +182,7 @@ bool RunInstanceStartup(CMatrixApp& app, ISkinLibrary& skin, const CStartupHost&
     notice.CheckAtStartup(app.GetSettingsPath());
 
     if (host.fnRunMainDialog)
-        (void)host.fnRunMainDialog(app);
+        (void)host.fnRunMainDialog(app, notice);
 
     skin.ExitSkin();
     if (g_szSkinFile[0] != '\0')

@@ -104,8 +104,9 @@ private:
 // What start-up needs of its host.
 struct CStartupHost {
     // Creates the update dialog without a parent, makes it the main window and runs it
-    // modally; returns its result (not examined).
-    std::function<int(CMatrixApp& app)> fnRunMainDialog;
+    // modally; returns its result (not examined). A save of the settings that fails inside
+    // the dialog goes to notice, so the operator hears of it once per run.
+    std::function<int(CMatrixApp& app, CSettingsNotice& notice)> fnRunMainDialog;
     // Shows the operator one sentence in a modal box with the program's caption.
     std::function<void(const std::string& strText)> fnTellOperator;
 };

@@ -126,7 +126,7 @@ TEST_F(StartupSequence, StartupRunsTheStepsInOrderAndUndoesThemAfterTheDialog)
     std::vector<std::string> astrTold;
     CStartupHost host;
     host.fnTellOperator = [&](const std::string& strText) { astrTold.push_back(strText); };
-    host.fnRunMainDialog = [&](CMatrixApp& appIn) {
+    host.fnRunMainDialog = [&](CMatrixApp& appIn, CSettingsNotice&) {
         astrSteps.push_back("dialog cwd=" + CurrentDir() + " port=" + std::to_string(appIn.m_nComPort) +
                             " skin=" + std::to_string(fs::exists(strSkin)));
         appIn.m_nComPort = 11;
@@ -159,7 +159,7 @@ TEST_F(StartupSequence, StartupWithoutAProgramDirectoryLoadsNoSkinAndLeavesTheUn
     std::vector<std::string> astrSteps;
     CRecordingSkin skin(astrSteps, app);
     CStartupHost host;
-    host.fnRunMainDialog = [&](CMatrixApp&) {
+    host.fnRunMainDialog = [&](CMatrixApp&, CSettingsNotice&) {
         astrSteps.push_back("dialog");
         return 1;
     };
@@ -194,7 +194,7 @@ TEST_F(StartupSequence, SkinFilePathThatDoesNotFitIsRefusedAndTheFileStillRemove
     CRecordingSkin skin(astrSteps, app);
     CStartupHost host;
     bool bUnpacked = false;
-    host.fnRunMainDialog = [&](CMatrixApp&) {
+    host.fnRunMainDialog = [&](CMatrixApp&, CSettingsNotice&) {
         bUnpacked = fs::exists(strDir + "/" + SKIN_FILE_NAME);
         return 1;
     };
@@ -292,7 +292,7 @@ TEST_F(StartupSequence, UnwritableProgramDirectoryIsToldOnceAndStillRuns)
     std::vector<std::string> astrTold;
     CStartupHost host;
     host.fnTellOperator = [&](const std::string& strText) { astrTold.push_back(strText); };
-    host.fnRunMainDialog = [&](CMatrixApp& appIn) {
+    host.fnRunMainDialog = [&](CMatrixApp& appIn, CSettingsNotice&) {
         astrSteps.push_back("dialog told=" + std::to_string(astrTold.size()));
         appIn.m_nComPort = 5;
         return 1;
@@ -305,7 +305,7 @@ TEST_F(StartupSequence, UnwritableProgramDirectoryIsToldOnceAndStillRuns)
     EXPECT_EQ(astrSteps[1], "dialog told=1");
 }
 
-TEST_F(StartupSequence, SettingsThatBecomeUnwritableAreToldWhenTheLastSaveFails)
+TEST_F(StartupSequence, SettingsThatBecomeUnwritableAreToldOnceThoughEverySaveFails)
 {
     CMatrixApp app;
     StartIn(app, m_strDir);
@@ -314,15 +314,24 @@ TEST_F(StartupSequence, SettingsThatBecomeUnwritableAreToldWhenTheLastSaveFails)
     std::vector<std::string> astrTold;
     CStartupHost host;
     host.fnTellOperator = [&](const std::string& strText) { astrTold.push_back(strText); };
-    host.fnRunMainDialog = [&](CMatrixApp&) {
+    host.fnRunMainDialog = [&](CMatrixApp& appIn, CSettingsNotice& notice) {
         astrSteps.push_back("dialog told=" + std::to_string(astrTold.size()));
-        // Something takes setting.ini's place while the program runs.
+        // Something takes setting.ini's place while the program runs; then two presses of
+        // "開始更新" each fail to save the port, as the dialog reports them.
         fs::create_directory(m_strDir + "/setting.ini");
+        for (int i = 0; i < 2; ++i) {
+            appIn.m_nComPort = 3 + i;
+            EXPECT_FALSE(appIn.SaveSettings());
+            notice.ReportSaveFailure(appIn.GetSettingsError());
+        }
+        astrSteps.push_back("after presses told=" + std::to_string(astrTold.size()));
         return 1;
     };
 
     EXPECT_FALSE(RunInstanceStartup(app, skin, host));
+    ASSERT_EQ(astrSteps.size(), 4u);
     EXPECT_EQ(astrSteps[1], "dialog told=0");
+    EXPECT_EQ(astrSteps[2], "after presses told=1");
     ASSERT_EQ(astrTold.size(), 1u);
     EXPECT_NE(astrTold[0].find("setting.ini"), std::string::npos) << astrTold[0];
 }

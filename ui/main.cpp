@@ -1,23 +1,86 @@
-// matrix-update: for now only runs the update dialog with the stored settings; the full
-// start-up and shutdown come later.
+// matrix-update: the Qt application object, then the program's own start-up, which runs the
+// update dialog modally and shuts everything down when it closes.
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "app/matrix_app.h"
-#include "serial/serial_link.h"
+#include "app/startup.h"
 #include "ui/update_dlg.h"
+
+namespace {
+
+// With MATRIX_STARTUP_PROBE=1 in the environment the program prints one line on stdout when
+// its dialog has first been painted, with the milliseconds since main began, and closes the
+// dialog at once, so that the start-up benchmark can time a whole launch.
+class CStartupProbe : public QObject {
+public:
+    CStartupProbe(QDialog* pDialog, const QElapsedTimer& timer) : m_pDialog(pDialog), m_timer(timer) {}
+
+protected:
+    bool eventFilter(QObject* pObject, QEvent* pEvent) override
+    {
+        if (pObject == m_pDialog && pEvent->type() == QEvent::Paint && !m_bShown) {
+            m_bShown = true;
+            const qint64 nMs = m_timer.elapsed();
+            QTimer::singleShot(0, m_pDialog, [this, nMs]() {
+                std::printf("startup-probe dialog-shown %lld ms\n", static_cast<long long>(nMs));
+                std::fflush(stdout);
+                m_pDialog->done(QDialog::Accepted);
+            });
+        }
+        return false;
+    }
+
+private:
+    QDialog* m_pDialog;
+    const QElapsedTimer& m_timer;
+    bool m_bShown = false;
+};
+
+bool IsProbeRequested()
+{
+    const char* pszProbe = std::getenv("MATRIX_STARTUP_PROBE");
+    return pszProbe != nullptr && std::strcmp(pszProbe, "1") == 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    QElapsedTimer timer;
+    timer.start();
     QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("matrix-update"));
+
     CMatrixApp app;
     app.InitCommandLineFromProcess(argc > 0 ? argv[0] : nullptr);
-    app.LoadSettings();
-    {
-        CUpdateDlg dialog(app);
-        dialog.exec();
-    }
-    app.SaveSettings();
-    delete g_pSerialLink;
-    g_pSerialLink = nullptr;
-    return 0;
+
+    CSkinLibrary skin;
+    CStartupHost host;
+    host.fnTellOperator = [](const std::string& strText) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("matrix-update"), QString::fromStdString(strText),
+                        QMessageBox::Ok);
+        box.exec();
+    };
+    host.fnRunMainDialog = [&timer](CMatrixApp& appIn, CSettingsNotice& notice) {
+        CUpdateDlg dialog(appIn);
+        dialog.SetSaveFailureHandler([&notice](const std::string& strError) { notice.ReportSaveFailure(strError); });
+        CStartupProbe probe(&dialog, timer);
+        if (IsProbeRequested())
+            dialog.installEventFilter(&probe);
+        return dialog.exec();
+    };
+
+    // Start-up returns false when the dialog has closed and everything is undone: the
+    // program then ends without a message loop of its own.
+    if (!RunInstanceStartup(app, skin, host))
+        return RunInstanceExit();
+    return QApplication::exec();
 }

@@ -1,0 +1,194 @@
+#!/usr/bin/env bash
+# The whole program as a person uses it: the installed matrix-update on a real X server
+# (Xvfb), driven with real keyboard and mouse events (xdotool), against simulated devices
+# registered as COM ports. Three runs: a whole update, the port busy, the skin library gone.
+set -euo pipefail
+bin=${MATRIX_BIN_DIR:?}
+build=${MATRIX_BUILD_DIR:?}
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+for tool in Xvfb xdotool; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps.sh installs it)"
+done
+
+# The portable folder, exactly as cmake --install lays it out.
+inst="$work/inst"
+cmake --install "$build" --prefix "$inst" >/dev/null || fail "cmake --install failed"
+for f in matrix-update matrixctl libmatrixskin.so matrix-update.desktop matrix-update.svg; do
+  [ -e "$inst/$f" ] || fail "the installed folder has no $f"
+done
+grep -qxF "Exec=\"$inst/matrix-update\"" "$inst/matrix-update.desktop" || fail "the desktop entry does not start the installed program"
+
+# A display of our own: Xvfb picks a free number and tells it on descriptor 5.
+Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
+pids+=($!)
+for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+if [ ! -s "$work/display" ]; then
+  echo "SKIP: Xvfb could not start, so the person test cannot run:" >&2
+  cat "$work/xvfb.log" >&2
+  exit 0
+fi
+export DISPLAY=":$(head -n 1 "$work/display")"
+export QT_QPA_PLATFORM=xcb
+export MATRIX_PORTS_DIR="$work/ports"
+mkdir -p "$MATRIX_PORTS_DIR"
+unset MATRIX_STARTUP_PROBE
+
+# wait_for SECONDS COMMAND...: polls until the command succeeds.
+wait_for() {
+  local deadline=$(( $(date +%s) + $1 )); shift
+  until "$@" >/dev/null 2>&1; do
+    [ "$(date +%s)" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+}
+
+# start_device NAME PORT ARGS...: a simulated device registered as COM PORT, logging to
+# $work/NAME.log; its pid lands in $device_pid.
+start_device() {
+  local name=$1 port=$2 line fd; shift 2
+  mkfifo "$work/$name.out"
+  "$bin/matrixctl" simulate --port "$port" "$@" > "$work/$name.out" 2> "$work/$name.log" &
+  device_pid=$!
+  pids+=("$device_pid")
+  exec {fd}< "$work/$name.out"
+  read -r -t 10 line <&"$fd" || fail "simulator on COM$port did not start"
+  device_tty=${line#* }
+}
+
+# records_received NAME: how many records the device NAME logged.
+records_received() { grep -c '^record ' "$work/$1.log" || true; }
+
+app_pid=""
+win=""
+start_program() {
+  "$1/matrix-update" > "$work/app.out" 2>&1 &
+  app_pid=$!
+  pids+=("$app_pid")
+  wait_for 20 xdotool search --onlyvisible --name '^RED udized idirediz$' || fail "the window did not appear"
+  win=$(xdotool search --onlyvisible --name '^RED udized idirediz$' | head -n 1)
+  eval "$(xdotool getwindowgeometry --shell "$win")"
+  win_width=$WIDTH
+  win_height=$HEIGHT
+}
+
+# click DLU_X DLU_Y: a mouse click at a point of the dialog given in its dialog units (the
+# dialog is 215 x 240 of them, laid out as its template says).
+click() {
+  xdotool mousemove --window "$win" $(( win_width * $1 / 215 )) $(( win_height * $2 / 240 )) click 1
+  sleep 0.2
+}
+click_port_field() { click 140 93; }
+click_file_field() { click 106 156; }
+click_start()      { click 130 226; }
+click_exit()       { click 183 226; }
+
+# answer_box: waits for a message box (the program's caption) and presses Enter in it.
+answer_box() {
+  wait_for 20 xdotool search --onlyvisible --name '^matrix-update$' || fail "no message box appeared${1:+: $1}"
+  local box
+  box=$(xdotool search --onlyvisible --name '^matrix-update$' | head -n 1)
+  xdotool windowfocus --sync "$box"
+  xdotool key Return
+  wait_for 10 bash -c "! xdotool search --onlyvisible --name '^matrix-update\$'" || fail "the message box did not close"
+}
+
+no_box() { ! xdotool search --onlyvisible --name '^matrix-update$' >/dev/null 2>&1; }
+
+finish_program() {
+  click_exit
+  wait_for 20 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "離開 did not close the program"
+  wait "$app_pid" || fail "matrix-update exited with status $?"
+}
+
+skin="$inst/matrix-calm.qss"
+records=$(( $(stat -c %s "$MATRIX_SOURCE_DIR/res/sample.bin") / 12 ))
+cp "$MATRIX_SOURCE_DIR/res/sample.bin" "$work/pattern.bin"
+
+# Run 1: a whole update. Another device is listed first, so the operator must pick COM11.
+start_device other 4 --reply ok
+start_device device 11 --reply ok --once
+device_once=$device_pid
+start_program "$inst"
+[ -f "$skin" ] || fail "the skin file is not beside the running program"
+grep -q libmatrixskin.so "/proc/$app_pid/maps" || fail "the skin library was not brought in"
+no_box || fail "a message box came up at start-up"
+click_port_field
+xdotool key ctrl+a
+xdotool type --delay 20 "COM11"
+click_file_field
+xdotool key ctrl+a
+xdotool type --delay 10 "$work/pattern.bin"
+click_start
+wait_for 60 bash -c "! kill -0 $device_once 2>/dev/null" || fail "the device did not get the end-of-transfer byte"
+answer_box "closing instruction"
+caption=$(xdotool getwindowname "$win")
+[ "$caption" = "點矩陣繪圖軟體 傳輸埠:COM11 已傳送共 $records 行資料..." ] || fail "unexpected caption: $caption"
+finish_program
+[ "$(records_received device)" -ge "$records" ] || { cat "$work/device.log" >&2; fail "the device did not log every record"; }
+grep -q "end of transfer" "$work/device.log" || fail "the device log shows no end-of-transfer byte"
+[ "$(records_received other)" = 0 ] || fail "the device on COM4 received records"
+[ ! -e "$skin" ] || fail "the skin file outlived the program"
+grep -qx "ComPort=11" "$inst/setting.ini" || fail "setting.ini does not hold the port used"
+echo "run 1: whole update passed"
+
+# Run 2: COM11 is held by another program. The stored port is preselected; the press of
+# "開始更新" ends with one box saying the port is busy, and nothing is sent. Once the other
+# program lets go, the same press updates the device on that port.
+printf '1.5,2.25,1,2,3\n10.125,-3.5,4,5,6\n0,0,0,0,0\n' > "$work/three.csv"
+"$bin/matrixctl" pattern encode "$work/three.csv" "$work/three.bin"
+start_device busy 11 --reply ok --once
+device_once=$device_pid
+# Another program takes the port's lock and keeps it until it is killed. (Not this shell:
+# every program it starts afterwards would inherit the descriptor and the lock with it.)
+( exec 9<"$device_tty" && flock --nonblock 9 && echo locked && exec sleep 300 ) > "$work/holder.out" 2>&1 &
+holder=$!
+pids+=("$holder")
+wait_for 10 grep -q locked "$work/holder.out" || fail "could not take the lock on $device_tty"
+start_program "$inst"
+click_file_field
+xdotool type --delay 10 "$work/three.bin"
+click_start
+answer_box "port busy"
+sleep 0.5
+no_box || fail "a second box followed the busy port"
+[ "$(records_received busy)" = 0 ] || fail "records were sent through a busy port"
+kill "$holder"
+wait "$holder" 2>/dev/null || true
+click_start
+wait_for 30 bash -c "! kill -0 $device_once 2>/dev/null" || fail "the port freed again was not used"
+answer_box "closing instruction"
+finish_program
+[ "$(records_received busy)" = 3 ] || fail "the device did not get the three records"
+grep -qx "ComPort=11" "$inst/setting.ini" || fail "setting.ini lost the port"
+[ ! -e "$skin" ] || fail "the skin file outlived the program"
+echo "run 2: busy port passed"
+
+# Run 3: the skin library removed. The program runs with the ordinary look, says nothing,
+# and still updates the device.
+rm "$inst/libmatrixskin.so"
+start_device plain 11 --reply ok --once
+device_once=$device_pid
+start_program "$inst"
+[ -f "$skin" ] || fail "the skin file was not unpacked"
+grep -q libmatrixskin "/proc/$app_pid/maps" && fail "a skin library was loaded"
+sleep 0.5
+no_box || fail "a missing skin library was reported"
+click_file_field
+xdotool type --delay 10 "$work/three.bin"
+click_start
+wait_for 30 bash -c "! kill -0 $device_once 2>/dev/null" || fail "the device did not get the end-of-transfer byte"
+answer_box "closing instruction"
+finish_program
+[ "$(records_received plain)" = 3 ] || fail "the device did not get the three records"
+[ ! -e "$skin" ] || fail "the skin file outlived the program"
+echo "run 3: no skin library passed"
+echo "gui_person: all runs passed"
