@@ -81,10 +81,19 @@ records_received() { grep -c '^record ' "$work/$1.log" || true; }
 
 app_pid=""
 win=""
+# start_program DIR: starts DIR/matrix-update and waits for its window.
 start_program() {
-  "$1/matrix-update" > "$work/app.out" 2>&1 &
+  launch_program "$1/matrix-update"
+  wait_for_dialog
+}
+
+launch_program() {
+  "$@" > "$work/app.out" 2>&1 &
   app_pid=$!
   pids+=("$app_pid")
+}
+
+wait_for_dialog() {
   wait_for 20 xdotool search --onlyvisible --name '^RED udized idirediz$' || fail "the window did not appear"
   win=$(xdotool search --onlyvisible --name '^RED udized idirediz$' | head -n 1)
   eval "$(xdotool getwindowgeometry --shell "$win")"
@@ -203,4 +212,45 @@ finish_program
 [ "$(records_received plain)" = 3 ] || fail "the device did not get the three records"
 [ ! -e "$skin" ] || fail "the skin file outlived the program"
 echo "run 3: no skin library passed"
+
+# Run 4: installed where the user cannot write. The program says once, before its window,
+# that setting.ini cannot be saved; it runs unskinned and still updates the device, and
+# neither the update nor the end brings the sentence again.
+ro="$work/ro"
+cmake --install "$build" --prefix "$ro" >/dev/null || fail "cmake --install failed"
+if [ "$(id -u)" = 0 ]; then
+  # Root writes through any permission bits: give the program a read-only view of the
+  # folder in a mount namespace of its own, which goes away with it.
+  if unshare -m --propagation private sh -c "mount --bind -o ro '$ro' '$ro'" 2>/dev/null; then
+    launcher=(unshare -m --propagation private sh -c 'mount --bind -o ro "$0" "$0" && exec "$0/matrix-update"' "$ro")
+  else
+    launcher=()
+    echo "run 4 skipped: as root without a way to mount the folder read-only" >&2
+  fi
+else
+  chmod a-w "$ro"
+  launcher=("$ro/matrix-update")
+fi
+if [ "${#launcher[@]}" -gt 0 ]; then
+  start_device readonly 11 --reply ok --once
+  device_once=$device_pid
+  launch_program "${launcher[@]}"
+  answer_box "setting.ini cannot be saved"
+  wait_for_dialog
+  click_port_field
+  xdotool key ctrl+a
+  xdotool type --delay 20 "COM11"
+  click_file_field
+  xdotool type --delay 10 "$work/three.bin"
+  click_start
+  wait_for 30 bash -c "! kill -0 $device_once 2>/dev/null" || fail "the device did not get the end-of-transfer byte"
+  answer_box "closing instruction"
+  sleep 0.5
+  no_box || fail "setting.ini was reported more than once"
+  finish_program
+  [ "$(records_received readonly)" = 3 ] || fail "the device did not get the three records"
+  [ ! -e "$ro/setting.ini" ] && [ ! -e "$ro/matrix-calm.qss" ] || fail "something was written into the read-only folder"
+  chmod -R u+w "$ro"
+  echo "run 4: read-only folder passed"
+fi
 echo "gui_person: all runs passed"
