@@ -56,7 +56,7 @@ TEST_F(SkinLibrary, RefusesWhatIsNotAReadableStyleSheetAndKeepsTheOrdinaryLook)
         QByteArray data;
     } const aCases[] = {
         {"empty.qss", QByteArray()},
-        {"binary.qss", QByteArray("PK\x03\x04\x00\x00{}", 10)},
+        {"binary.qss", QByteArray("PK\x03\x04\x00\x00{}", 8)},
         {"latin1.qss", QByteArray("QWidget { font-family: \"Caf\xe9\"; }")},
         {"open-brace.qss", QByteArray("QWidget { color: red;")},
         {"extra-brace.qss", QByteArray("QWidget { color: red; } }")},
