@@ -65,8 +65,9 @@ int main(int argc, char** argv)
     CSkinLibrary skin;
     CStartupHost host;
     host.fnTellOperator = [](const std::string& strText) {
+        // Over the dialog when it is up, so the box cannot end up behind it.
         QMessageBox box(QMessageBox::Warning, QStringLiteral("matrix-update"), QString::fromStdString(strText),
-                        QMessageBox::Ok);
+                        QMessageBox::Ok, QApplication::activeModalWidget());
         box.exec();
     };
     host.fnRunMainDialog = [&timer](CMatrixApp& appIn, CSettingsNotice& notice) {
