@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole program as a person uses it: the installed matrix-update on a real X server
 # (Xvfb), driven with real keyboard and mouse events (xdotool), against simulated devices
-# registered as COM ports. Three runs: a whole update, the port busy, the skin library gone.
+# registered as COM ports. Four runs: a whole update, the port busy, the skin library gone,
+# and a folder the user cannot write.
 set -euo pipefail
 bin=${MATRIX_BIN_DIR:?}
 build=${MATRIX_BUILD_DIR:?}
@@ -10,6 +11,7 @@ pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
+  chmod -R u+w "$work" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
