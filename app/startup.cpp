@@ -1,12 +1,10 @@
 #include "app/startup.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "app/matrix_app.h"
@@ -162,8 +160,7 @@ void CSettingsNotice::Tell(const std::string& strText)
 
 bool RunInstanceStartup(CMatrixApp& app, ISkinLibrary& skin, const CStartupHost& host)
 {
-    // Step 1, the framework's own set-up, is the host's: its application object exists
-    // before this runs.
+    // The framework's own set-up is the host's: its application object exists before this runs.
     const std::string strDirectory = app.GetProgramDirectory();
     const std::string strName = ExtractSkinFile(SKIN_ENTRY);
 
