@@ -19,7 +19,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 if [ ! -x "$bin/matrix-update" ]; then
   echo "SKIP: matrix-update is not built here (MATRIX_BUILD_GUI is off)" >&2
-  exit 0
+  exit 77
 fi
 for tool in Xvfb xdotool; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps.sh installs it)"
@@ -40,7 +40,7 @@ for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 if [ ! -s "$work/display" ]; then
   echo "SKIP: Xvfb could not start, so the person test cannot run:" >&2
   cat "$work/xvfb.log" >&2
-  exit 0
+  exit 77
 fi
 export DISPLAY=":$(head -n 1 "$work/display")"
 export QT_QPA_PLATFORM=xcb
