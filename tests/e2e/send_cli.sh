@@ -96,6 +96,18 @@ stop_device
 grep -q "COM15" "$work/err" || fail "the loss does not name the port"
 grep -q "連線中斷" "$work/out" || fail "no lost-link status text"
 
+# Ctrl-C cancels like the dialog's button: the end-of-transfer byte is still sent, status 4.
+start_device 17 --reply silent --once
+"$bin/matrixctl" send --port 17 "$work/three.bin" > "$work/out" 2> "$work/err" &
+send_pid=$!
+for _ in $(seq 1 100); do grep -q "傳送第0/3筆" "$work/out" 2>/dev/null && break; sleep 0.05; done
+kill -INT "$send_pid"
+set +e; wait "$send_pid"; status=$?; set -e
+stop_device
+[ "$status" = 4 ] || { cat "$work/out" "$work/err" >&2; fail "cancelled send exited $status, expected 4"; }
+grep -q "end of transfer" "$work/sim.log.17" || fail "no end-of-transfer byte after a cancel"
+[ "$(tail -n 1 "$work/out")" = "$closing" ] || fail "closing instruction is not last after a cancel"
+
 # A port that does not exist: status 2, one sentence naming it.
 run_send 2 --port 200 "$work/three.bin"
 grep -q "COM200" "$work/err" || fail "open failure does not name the port"
