@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "app/matrix_app.h"
+#include "platform/file_util.h"
 #include "serial/serial_link.h"
 #include "skin/skin_bootstrap.h"
 
@@ -95,20 +96,6 @@ void CSkinLibrary::ExitSkin()
         (void)CallExitSkin();
     Release();
 }
-
-namespace {
-
-std::string DirectoryOf(const std::string& strPath)
-{
-    const size_t nSlash = strPath.rfind('/');
-    if (nSlash == std::string::npos)
-        return ".";
-    if (nSlash == 0)
-        return "/";
-    return strPath.substr(0, nSlash);
-}
-
-} // namespace
 
 bool CanWriteSettingsFile(const std::string& strSettingsPath, std::string* pstrReason)
 {

@@ -1,5 +1,7 @@
 #include "platform/com_ports.h"
 
+#include "platform/file_util.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -54,14 +56,6 @@ std::string CanonicalPath(const std::string& strPath)
     std::string strReal(pszReal);
     std::free(pszReal);
     return strReal;
-}
-
-std::string DirectoryOf(const std::string& strPath)
-{
-    size_t nSlash = strPath.rfind('/');
-    if (nSlash == std::string::npos)
-        return ".";
-    return nSlash == 0 ? "/" : strPath.substr(0, nSlash);
 }
 
 std::string BaseName(const std::string& strPath)

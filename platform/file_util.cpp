@@ -59,6 +59,8 @@ bool WriteAll(int fd, const uint8_t* pData, size_t nSize, int* pnErrno)
     return true;
 }
 
+} // namespace
+
 std::string DirectoryOf(const std::string& strPath)
 {
     size_t nSlash = strPath.rfind('/');
@@ -68,8 +70,6 @@ std::string DirectoryOf(const std::string& strPath)
         return "/";
     return strPath.substr(0, nSlash);
 }
-
-} // namespace
 
 bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t nSize, std::string* pstrError)
 {

@@ -20,3 +20,6 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
 // cannot be opened or read, or when it is longer than nMaxBytes (then nothing is kept).
 bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std::string* pstrError,
                    size_t nMaxBytes = SIZE_MAX);
+
+// The directory part of a path: "." when it has none, "/" for a file at the root.
+std::string DirectoryOf(const std::string& strPath);
