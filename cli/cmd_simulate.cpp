@@ -209,16 +209,21 @@ int RunSimulator(const CSimulatorOptions& options)
             break;
         }
 
-        int nTimeoutMs = -1;
+        // Wake exactly when the next paced byte is due: a timeout rounded up to whole
+        // milliseconds would make every paced answer up to a millisecond late.
+        struct timespec timeout = {0, 0};
+        const struct timespec* pTimeout = nullptr;
         if (!output.empty() && !bWaitWritable) {
-            auto wait = std::chrono::duration_cast<std::chrono::microseconds>(output.front().due - now).count();
-            nTimeoutMs = static_cast<int>((wait + 999) / 1000);
+            const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(output.front().due - now).count();
+            timeout.tv_sec = static_cast<time_t>(wait / 1000000000LL);
+            timeout.tv_nsec = static_cast<long>(wait % 1000000000LL);
+            pTimeout = &timeout;
         }
         struct pollfd aWait[2] = {
             {nSignalFd, POLLIN, 0},
             {nMasterFd, static_cast<short>((bExitWhenSent ? 0 : POLLIN) | (bWaitWritable ? POLLOUT : 0)), 0},
         };
-        int nReady = ::poll(aWait, 2, nTimeoutMs);
+        int nReady = ::ppoll(aWait, 2, pTimeout, nullptr);
         if (nReady < 0 && errno == EINTR)
             continue;
         if (nReady < 0) {
