@@ -10,34 +10,9 @@
 #include <unistd.h>
 
 #include "app/matrix_app.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
-
-// GetProgramDirectory may change the process's current directory; every test puts it back.
-class CCurrentDirGuard {
-public:
-    CCurrentDirGuard() : m_path(std::filesystem::current_path()) {}
-    ~CCurrentDirGuard() { std::filesystem::current_path(m_path); }
-
-private:
-    std::filesystem::path m_path;
-};
-
-class CTempDir {
-public:
-    CTempDir()
-    {
-        std::string strTemplate = (std::filesystem::temp_directory_path() / "settings-test-XXXXXX").string();
-        char* pszReal = ::realpath(::mkdtemp(strTemplate.data()), nullptr);
-        m_strPath = pszReal;
-        std::free(pszReal);
-    }
-    ~CTempDir() { std::filesystem::remove_all(m_strPath); }
-    const std::string& Path() const { return m_strPath; }
-
-private:
-    std::string m_strPath;
-};
 
 std::string ReadText(const std::string& strPath)
 {
@@ -45,12 +20,14 @@ std::string ReadText(const std::string& strPath)
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// GetProgramDirectory may change the process's current directory; every test puts it back
+// with a CCurrentDirGuard.
 TEST(AppSettingsDirectory, FollowsTheCommandLine)
 {
     CCurrentDirGuard guard;
     CTempDir dir;
     std::string strStart = std::filesystem::current_path().string();
-    const std::string& strDir = dir.Path();
+    const std::string strDir = dir.Path().string();
     struct {
         const char* pszName;
         std::string strCommandLine;
@@ -103,9 +80,9 @@ TEST(AppSettingsFile, LoadsSavesAndKeepsTheRest)
 {
     CCurrentDirGuard guard;
     CTempDir dir;
-    std::string strIni = dir.Path() + "/setting.ini";
+    std::string strIni = dir.File("setting.ini");
     CMatrixApp app;
-    app.SetCommandLine(dir.Path() + "/matrix-update", "matrix-update");
+    app.SetCommandLine(dir.File("matrix-update"), "matrix-update");
     EXPECT_EQ(app.GetSettingsPath(), strIni);
 
     app.m_nComPort = 99;
@@ -120,7 +97,7 @@ TEST(AppSettingsFile, LoadsSavesAndKeepsTheRest)
     ASSERT_TRUE(app.SaveSettings()) << app.GetSettingsError();
     EXPECT_EQ(ReadText(strIni), "; written by hand\n[connection]\ncomport=12\n[Other]\nKeep=yes\n");
     CMatrixApp second;
-    second.SetCommandLine(dir.Path() + "/matrix-update", "matrix-update");
+    second.SetCommandLine(dir.File("matrix-update"), "matrix-update");
     second.LoadSettings();
     EXPECT_EQ(second.m_nComPort, 12);
 }
@@ -135,7 +112,7 @@ TEST(AppSettingsFile, EmptyProgramDirectoryMeansTheCurrentDirectory)
     EXPECT_EQ(app.GetSettingsPath(), "setting.ini");
     app.m_nComPort = 4;
     ASSERT_TRUE(app.SaveSettings()) << app.GetSettingsError();
-    EXPECT_EQ(ReadText(dir.Path() + "/setting.ini"), "[Connection]\nComPort=4\n");
+    EXPECT_EQ(ReadText(dir.File("setting.ini")), "[Connection]\nComPort=4\n");
 }
 
 TEST(AppSettingsFile, FailedSaveNamesTheFileAndKeepsThePort)
@@ -143,15 +120,15 @@ TEST(AppSettingsFile, FailedSaveNamesTheFileAndKeepsThePort)
     CCurrentDirGuard guard;
     CTempDir dir;
     CMatrixApp app;
-    app.SetCommandLine(dir.Path() + "/gone/matrix-update", "matrix-update");
+    app.SetCommandLine(dir.File("gone/matrix-update"), "matrix-update");
     app.m_nComPort = 3;
     EXPECT_FALSE(app.SaveSettings());
-    EXPECT_NE(app.GetSettingsError().find(dir.Path() + "/gone/setting.ini"), std::string::npos)
+    EXPECT_NE(app.GetSettingsError().find(dir.File("gone/setting.ini")), std::string::npos)
         << app.GetSettingsError();
     EXPECT_NE(app.GetSettingsError().find("No such file or directory"), std::string::npos);
     EXPECT_EQ(app.m_nComPort, 3);
 
-    app.SetCommandLine(dir.Path() + "/matrix-update", "matrix-update");
+    app.SetCommandLine(dir.File("matrix-update"), "matrix-update");
     EXPECT_TRUE(app.SaveSettings());
     EXPECT_TRUE(app.GetSettingsError().empty());
 }

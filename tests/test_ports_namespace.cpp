@@ -14,6 +14,7 @@
 #include "platform/com_ports.h"
 #include "serial/enum_ports.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -21,9 +22,8 @@ class PortsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char szTemplate[] = "/tmp/ports-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(szTemplate), nullptr);
-        m_strRoot = szTemplate;
+        ASSERT_FALSE(m_dir.Path().empty());
+        m_strRoot = m_dir.Path().string();
         m_strPorts = m_strRoot + "/ports";
         const char* pszOld = std::getenv("MATRIX_PORTS_DIR");
         m_bHadOld = pszOld != nullptr;
@@ -41,8 +41,6 @@ protected:
             ::setenv("MATRIX_PORTS_DIR", m_strOld.c_str(), 1);
         else
             ::unsetenv("MATRIX_PORTS_DIR");
-        std::string strCommand = "rm -rf '" + m_strRoot + "'";
-        (void)std::system(strCommand.c_str());
     }
     void MakeDir(const std::string& strPath)
     {
@@ -69,6 +67,7 @@ protected:
         WriteFile(strTty + "/type", strType);
     }
 
+    CTempDir m_dir{"ports-test"};
     std::string m_strRoot;
     std::string m_strPorts;
     std::string m_strOld;

@@ -12,27 +12,9 @@
 
 #include "platform/file_util.h"
 #include "platform/profile.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
-
-class CTempDir {
-public:
-    CTempDir()
-    {
-        std::string strTemplate = (std::filesystem::temp_directory_path() / "profile-test-XXXXXX").string();
-        m_strPath = ::mkdtemp(strTemplate.data());
-    }
-    ~CTempDir() { std::filesystem::remove_all(m_strPath); }
-    std::string File(const char* pszName) const { return m_strPath + "/" + pszName; }
-    size_t EntryCount() const
-    {
-        return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(m_strPath),
-                                                 std::filesystem::directory_iterator()));
-    }
-
-private:
-    std::string m_strPath;
-};
 
 std::string ReadText(const std::string& strPath)
 {
@@ -158,7 +140,7 @@ TEST(ProfileFile, WriteCreatesThenUpdatesInPlace)
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     ASSERT_TRUE(WritePrivateProfileString("Connection", "ComPort", nullptr, strPath, &strError));
     EXPECT_EQ(GetPrivateProfileInt("Connection", "ComPort", 1, strPath), 1);
-    EXPECT_EQ(dir.EntryCount(), 1u) << "no temporary file is left behind";
+    EXPECT_EQ(dir.ListTree().size(), 1u) << "no temporary file is left behind";
 }
 
 TEST(ProfileFile, RefusesWhatCannotBeStoredOnOneLine)
@@ -220,7 +202,7 @@ TEST(ProfileAtomicWrite, FailedWriteLeavesTheOldFileIntact)
     EXPECT_NE(strError.find(strPath), std::string::npos) << strError;
     EXPECT_NE(strError.find("too large"), std::string::npos) << strError;
     EXPECT_EQ(ReadText(strPath), "[Connection]\nComPort=5\n");
-    EXPECT_EQ(dir.EntryCount(), 1u);
+    EXPECT_EQ(dir.ListTree().size(), 1u);
 }
 
 TEST(ProfileAtomicWrite, ReportsAndRefusesBadTargets)

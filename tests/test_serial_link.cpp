@@ -22,6 +22,7 @@
 #include "serial/serial_link.h"
 #include "tests/support/fake_serial_device.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -81,9 +82,8 @@ class SerialLinkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char szTemplate[] = "/tmp/serial-link-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(szTemplate), nullptr);
-        m_strDir = szTemplate;
+        ASSERT_FALSE(m_dir.Path().empty());
+        m_strDir = m_dir.Path().string();
         const char* pszOld = std::getenv("MATRIX_PORTS_DIR");
         m_bHadOld = pszOld != nullptr;
         if (m_bHadOld)
@@ -98,8 +98,6 @@ protected:
             ::setenv("MATRIX_PORTS_DIR", m_strOld.c_str(), 1);
         else
             ::unsetenv("MATRIX_PORTS_DIR");
-        std::string strCommand = "rm -rf '" + m_strDir + "'";
-        (void)std::system(strCommand.c_str());
     }
     void Link(int nPort, const std::string& strTarget)
     {
@@ -111,6 +109,7 @@ protected:
         return link.OpenPort(&owner, nPort, 9600, 'N', 8, 1, EV_RXCHAR | EV_CTS, 1024);
     }
 
+    CTempDir m_dir{"serial-link-test"};
     std::string m_strDir;
     std::string m_strOld;
     bool m_bHadOld = false;

@@ -13,6 +13,7 @@
 #include "platform/resources.h"
 #include "skin/skin_bootstrap.h"
 #include "skin/zip_reader.h"
+#include "tests/support/temp_dir.h"
 #include "tests/test_zip_builder.h"
 
 namespace fs = std::filesystem;
@@ -41,31 +42,12 @@ class CSkinDirTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_pathOld = fs::current_path();
-        char szTemplate[] = "/tmp/skin-test-XXXXXX";
-        ASSERT_NE(mkdtemp(szTemplate), nullptr);
-        m_pathDir = szTemplate;
-        fs::current_path(m_pathDir);
+        ASSERT_FALSE(m_dir.Path().empty());
+        fs::current_path(m_dir.Path());
     }
 
-    void TearDown() override
-    {
-        fs::current_path(m_pathOld);
-        std::error_code ec;
-        fs::remove_all(m_pathDir, ec);
-    }
-
-    std::vector<std::string> ListDir() const
-    {
-        std::vector<std::string> astr;
-        for (const auto& entry : fs::recursive_directory_iterator(m_pathDir))
-            astr.push_back(fs::relative(entry.path(), m_pathDir).string());
-        std::sort(astr.begin(), astr.end());
-        return astr;
-    }
-
-    fs::path m_pathOld;
-    fs::path m_pathDir;
+    CTempDir m_dir{"skin-test"};
+    CCurrentDirGuard m_cwd;
 };
 using SkinBootstrap = CSkinDirTest;
 
@@ -122,7 +104,7 @@ TEST_F(SkinBootstrap, UnpacksEntryTwentySixIntoTheCurrentDirectory)
 {
     const std::string strName = ExtractSkinFile(SKIN_ENTRY);
     ASSERT_EQ(strName, "matrix-calm.qss");
-    EXPECT_EQ(ListDir(), std::vector<std::string>{strName});
+    EXPECT_EQ(m_dir.ListTree(), std::vector<std::string>{strName});
     struct stat st {};
     ASSERT_EQ(stat(strName.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
@@ -172,15 +154,15 @@ TEST_F(SkinBootstrap, NamesAndFailures)
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszCase);
         EXPECT_EQ(ExtractSkinFileFromBlock(c.strBlock.data(), c.strBlock.size(), c.nEntry), c.strExpected);
-        EXPECT_EQ(ListDir(), c.astrFiles);
+        EXPECT_EQ(m_dir.ListTree(), c.astrFiles);
         for (const std::string& str : c.astrFiles)
-            fs::remove_all(m_pathDir / str);
+            fs::remove_all(m_dir.Path() / str);
     }
-    EXPECT_FALSE(fs::exists(m_pathDir.parent_path() / "a.skin"));
+    EXPECT_FALSE(fs::exists(m_dir.Path().parent_path() / "a.skin"));
 
     // A file that cannot be written still gives its name: start-up relies on that.
     fs::create_directory("look.qss");
     EXPECT_EQ(ExtractSkinFileFromBlock(strArchive.data(), strArchive.size(), 0), "look.qss");
     EXPECT_TRUE(fs::is_directory("look.qss"));
-    EXPECT_EQ(ListDir(), std::vector<std::string>{"look.qss"});
+    EXPECT_EQ(m_dir.ListTree(), std::vector<std::string>{"look.qss"});
 }

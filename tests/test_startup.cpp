@@ -15,6 +15,7 @@
 #include "app/matrix_app.h"
 #include "app/startup.h"
 #include "serial/serial_link.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -38,21 +39,10 @@ std::string CurrentDir()
 // state start-up touches are put back afterwards.
 class CStartupTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_pathOld = fs::current_path();
-        std::string strTemplate = (fs::temp_directory_path() / "startup-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(strTemplate.data()), nullptr);
-        char* pszReal = ::realpath(strTemplate.c_str(), nullptr);
-        m_strDir = pszReal;
-        std::free(pszReal);
-    }
+    void SetUp() override { ASSERT_FALSE(m_dir.Path().empty()); }
 
     void TearDown() override
     {
-        fs::current_path(m_pathOld);
-        std::error_code ec;
-        fs::remove_all(m_strDir, ec);
         g_szSkinFile[0] = '\0';
         delete g_pSerialLink;
         g_pSerialLink = nullptr;
@@ -64,8 +54,9 @@ protected:
         app.SetCommandLine(strDir + "/matrix-update", "matrix-update");
     }
 
-    fs::path m_pathOld;
-    std::string m_strDir;
+    CTempDir m_dir{"startup-test"};
+    CCurrentDirGuard m_cwd;
+    const std::string m_strDir = m_dir.Path().string();
 };
 
 // Records what the skin library was asked to do, and what was on disk at that moment.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "skin/zip_reader.h"
+#include "tests/support/temp_dir.h"
 #include "tests/test_zip_builder.h"
 
 namespace fs = std::filesystem;
@@ -53,34 +54,13 @@ class CZipDirTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_pathOld = fs::current_path();
-        char szTemplate[] = "/tmp/zip-test-XXXXXX";
-        ASSERT_NE(mkdtemp(szTemplate), nullptr);
-        m_pathDir = szTemplate;
-        fs::create_directory(m_pathDir / "work");
-        fs::current_path(m_pathDir / "work");
+        ASSERT_FALSE(m_dir.Path().empty());
+        fs::create_directory(m_dir.Path() / "work");
+        fs::current_path(m_dir.Path() / "work");
     }
 
-    void TearDown() override
-    {
-        fs::current_path(m_pathOld);
-        std::error_code ec;
-        fs::permissions(m_pathDir, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(m_pathDir, ec);
-    }
-
-    // Everything below the test's directory, so a test can see that nothing else appeared.
-    std::vector<std::string> ListTree() const
-    {
-        std::vector<std::string> astr;
-        for (const auto& entry : fs::recursive_directory_iterator(m_pathDir))
-            astr.push_back(fs::relative(entry.path(), m_pathDir).string());
-        std::sort(astr.begin(), astr.end());
-        return astr;
-    }
-
-    fs::path m_pathOld;
-    fs::path m_pathDir;
+    CTempDir m_dir{"zip-test"};
+    CCurrentDirGuard m_cwd;
 };
 using ZipFiles = CZipDirTest;
 
@@ -399,7 +379,7 @@ TEST_F(ZipFiles, MalformedArchivesAreRefused)
         EXPECT_EQ(ZipReadEntryToMemory(pArchive.get(), 0, &data, 1 << 20), c.nExtract);
         if (c.nExtract != ZIP_OK) {
             EXPECT_TRUE(data.empty());
-            EXPECT_EQ(ListTree(), std::vector<std::string>{"work"});
+            EXPECT_EQ(m_dir.ListTree(), std::vector<std::string>{"work"});
         } else {
             EXPECT_EQ(std::string(data.begin(), data.end()), TwoEntries()[0].m_strData);
             fs::remove("out.qss");
@@ -504,7 +484,7 @@ TEST_F(ZipFiles, DirectoriesAndFilesBelowThem)
     }
     EXPECT_TRUE(fs::is_directory("skins/dark"));
     EXPECT_EQ(ReadFile("skins/plain.qss"), "QWidget { color: #222; }\n");
-    EXPECT_EQ(ListTree(), (std::vector<std::string>{"work", "work/big.txt", "work/skins", "work/skins/dark",
+    EXPECT_EQ(m_dir.ListTree(), (std::vector<std::string>{"work", "work/big.txt", "work/skins", "work/skins/dark",
                                                     "work/skins/dark/night.qss", "work/skins/plain.qss"}));
 
     // A file entry whose directory has no entry of its own gets it made first.
@@ -542,10 +522,10 @@ TEST_F(ZipFiles, ExtractionStaysInsideTheTarget)
         ASSERT_EQ(ZipGetEntry(pArchive.get(), i, &info), ZIP_OK);
         EXPECT_EQ(ZipExtractEntryToFile(pArchive.get(), i, info.m_szName), ZIP_ERR_CREATE) << info.m_szName;
     }
-    EXPECT_EQ(ListTree(), std::vector<std::string>{"work"});
+    EXPECT_EQ(m_dir.ListTree(), std::vector<std::string>{"work"});
     ASSERT_EQ(ZipGetEntry(pArchive.get(), 5, &info), ZIP_OK);
     EXPECT_EQ(ZipExtractEntryToFile(pArchive.get(), 5, info.m_szName), ZIP_OK);
-    EXPECT_EQ(ListTree(), (std::vector<std::string>{"work", "work/fine.txt"}));
+    EXPECT_EQ(m_dir.ListTree(), (std::vector<std::string>{"work", "work/fine.txt"}));
 
     // A directory entry with an unsafe name creates nothing either.
     std::vector<CTestZipEntry> entries = TwoEntries();
@@ -556,7 +536,7 @@ TEST_F(ZipFiles, ExtractionStaysInsideTheTarget)
     std::unique_ptr<ZipArchive> pDirArchive = Open(str);
     ASSERT_NE(pDirArchive, nullptr);
     EXPECT_EQ(ZipExtractEntryToFile(pDirArchive.get(), 0, "../outside/"), ZIP_ERR_CREATE);
-    EXPECT_FALSE(fs::exists(m_pathDir / "outside"));
+    EXPECT_FALSE(fs::exists(m_dir.Path() / "outside"));
 }
 
 TEST_F(ZipFiles, PathsThatDoNotFitAreRefused)
@@ -570,7 +550,7 @@ TEST_F(ZipFiles, PathsThatDoNotFitAreRefused)
     const std::string strFits = std::string(258 - nRoot, 'd') + "/a";
     const std::string strTooLong = std::string(259 - nRoot, 'd') + "/a";
     EXPECT_EQ(ZipExtractEntryToFile(pArchive.get(), 3, strTooLong.c_str()), ZIP_ERR_CREATE);
-    EXPECT_EQ(ListTree(), std::vector<std::string>{"work"});
+    EXPECT_EQ(m_dir.ListTree(), std::vector<std::string>{"work"});
     EXPECT_EQ(ZipExtractEntryToFile(pArchive.get(), 3, strFits.c_str()), ZIP_OK);
 }
 
@@ -593,7 +573,7 @@ TEST_F(ZipFiles, ExtractReplacesAndKeepsModes)
     EXPECT_EQ(st.st_mtime, FIXTURE_TIME);
     // A read-only file is replaced as well: it is the directory that decides.
     ASSERT_EQ(ZipExtractEntryToFile(pArchive.get(), 0, "ro.qss"), ZIP_OK);
-    EXPECT_EQ(ListTree(), (std::vector<std::string>{"work", "work/ro.qss"}));
+    EXPECT_EQ(m_dir.ListTree(), (std::vector<std::string>{"work", "work/ro.qss"}));
 
     // A target that cannot be created: its directory is a file.
     {
@@ -604,7 +584,7 @@ TEST_F(ZipFiles, ExtractReplacesAndKeepsModes)
     fs::create_directory("adir");
     EXPECT_EQ(ZipExtractEntryToFile(pArchive.get(), 0, "adir"), ZIP_ERR_CREATE);
     EXPECT_TRUE(fs::is_directory("adir"));
-    EXPECT_EQ(ListTree(), (std::vector<std::string>{"work", "work/adir", "work/plainfile", "work/ro.qss"}));
+    EXPECT_EQ(m_dir.ListTree(), (std::vector<std::string>{"work", "work/adir", "work/plainfile", "work/ro.qss"}));
 }
 
 TEST(ZipEntryData, ReadsInPiecesAndCapsTheOutput)

@@ -37,6 +37,7 @@
 #include "app/matrix_app.h"
 #include "platform/com_ports.h"
 #include "serial/serial_link.h"
+#include "tests/support/temp_dir.h"
 #include "transfer/record_transfer.h"
 #include "ui/update_dlg.h"
 
@@ -47,26 +48,6 @@ namespace {
 const QString START_TEXT = QStringLiteral("開始更新");
 const QString CANCEL_TEXT = QStringLiteral("取消更新");
 const QString CLOSING_INSTRUCTION = QStringLiteral("請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新");
-
-class CTempDir {
-public:
-    CTempDir()
-    {
-        std::string strTemplate = (fs::temp_directory_path() / "matrix-ui-XXXXXX").string();
-        if (mkdtemp(strTemplate.data()) != nullptr)
-            m_path = strTemplate;
-    }
-    ~CTempDir()
-    {
-        std::error_code ec;
-        if (!m_path.empty())
-            fs::remove_all(m_path, ec);
-    }
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
 
 // A pseudo-terminal whose slave stands in for a serial adapter.
 class CPseudoTerminal {
