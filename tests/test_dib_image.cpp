@@ -9,21 +9,10 @@
 #include <vector>
 
 #include "platform/resources.h"
+#include "tests/support/dib_header.h"
 #include "ui/dib_image.h"
 
 namespace {
-
-BITMAPINFOHEADER MakeHeader(int32_t nWidth, int32_t nHeight, uint16_t nBits, uint32_t nCompression = BI_RGB)
-{
-    BITMAPINFOHEADER h{};
-    h.biSize = sizeof h;
-    h.biWidth = nWidth;
-    h.biHeight = nHeight;
-    h.biPlanes = 1;
-    h.biBitCount = nBits;
-    h.biCompression = nCompression;
-    return h;
-}
 
 // Header bytes as a resource carries them, masks (if any) behind.
 std::vector<uint8_t> HeaderBytes(const BITMAPINFOHEADER& h, std::vector<uint32_t> masks = {})

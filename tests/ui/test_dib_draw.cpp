@@ -7,21 +7,10 @@
 
 #include <cstring>
 
+#include "tests/support/dib_header.h"
 #include "ui/dib_image.h"
 
 namespace {
-
-BITMAPINFOHEADER MakeHeader(int32_t nWidth, int32_t nHeight, uint16_t nBits, uint32_t nCompression = BI_RGB)
-{
-    BITMAPINFOHEADER h{};
-    h.biSize = sizeof h;
-    h.biWidth = nWidth;
-    h.biHeight = nHeight;
-    h.biPlanes = 1;
-    h.biBitCount = nBits;
-    h.biCompression = nCompression;
-    return h;
-}
 
 const QRgb BACKGROUND = qRgb(1, 2, 3);
 
