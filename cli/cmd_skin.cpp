@@ -136,19 +136,31 @@ std::string FormatUtc(int64_t nTime)
     return sz;
 }
 
+// The archive the source holds, opened, and how many entries it has; null, after saying so,
+// when the bytes are no ZIP archive.
+std::unique_ptr<ZipArchive> OpenArchive(const CArchiveSource& source, int* pnCount)
+{
+    std::unique_ptr<ZipArchive> pArchive = ZipOpenMemory(source.m_pData, source.m_nSize);
+    if (pArchive == nullptr) {
+        std::fprintf(stderr, "matrixctl skin: %s is not a readable ZIP archive.\n", source.m_strLabel.c_str());
+        return nullptr;
+    }
+    ZipEntryInfo info{};
+    ZipGetEntry(pArchive.get(), -1, &info);
+    *pnCount = info.m_nIndex;
+    return pArchive;
+}
+
 int ListArchive(const char* pszPath)
 {
     CArchiveSource source;
     if (!LoadArchiveSource(pszPath, &source))
         return EXIT_CANNOT_START;
-    std::unique_ptr<ZipArchive> pArchive = ZipOpenMemory(source.m_pData, source.m_nSize);
-    if (pArchive == nullptr) {
-        std::fprintf(stderr, "matrixctl skin: %s is not a readable ZIP archive.\n", source.m_strLabel.c_str());
+    int nCount = 0;
+    std::unique_ptr<ZipArchive> pArchive = OpenArchive(source, &nCount);
+    if (pArchive == nullptr)
         return EXIT_CANNOT_START;
-    }
     ZipEntryInfo info{};
-    ZipGetEntry(pArchive.get(), -1, &info);
-    const int nCount = info.m_nIndex;
     int nStatus = EXIT_OK;
     for (int i = 0; i < nCount; ++i) {
         const uint32_t nResult = ZipGetEntry(pArchive.get(), i, &info);
@@ -183,18 +195,16 @@ int ExtractEntry(const char* pszNumber, const char* pszPath, const char* pszDir)
         std::fprintf(stderr, "matrixctl skin: cannot enter the directory %s: %s.\n", pszDir, std::strerror(errno));
         return EXIT_CANNOT_START;
     }
-    std::unique_ptr<ZipArchive> pArchive = ZipOpenMemory(source.m_pData, source.m_nSize);
-    if (pArchive == nullptr) {
-        std::fprintf(stderr, "matrixctl skin: %s is not a readable ZIP archive.\n", source.m_strLabel.c_str());
+    int nCount = 0;
+    std::unique_ptr<ZipArchive> pArchive = OpenArchive(source, &nCount);
+    if (pArchive == nullptr)
         return EXIT_CANNOT_START;
-    }
-    ZipEntryInfo info{};
-    ZipGetEntry(pArchive.get(), -1, &info);
-    if (nEntry >= info.m_nIndex) {
+    if (nEntry >= nCount) {
         std::fprintf(stderr, "matrixctl skin: %s has no entry %ld (it holds %d, numbered from 0).\n",
-                     source.m_strLabel.c_str(), nEntry, info.m_nIndex);
+                     source.m_strLabel.c_str(), nEntry, nCount);
         return EXIT_USAGE;
     }
+    ZipEntryInfo info{};
     uint32_t nResult = ZipGetEntry(pArchive.get(), static_cast<int>(nEntry), &info);
     if (nResult == ZIP_OK)
         nResult = ZipExtractEntryToFile(pArchive.get(), static_cast<int>(nEntry), info.m_szName);
