@@ -275,6 +275,18 @@ TEST_F(TransferTest, FilesThatCannotStartSendNothing)
     }
 }
 
+TEST_F(TransferTest, EndlessFileIsRefusedNotReadIntoMemory)
+{
+    m_app.SetTransferFile("/dev/zero");
+
+    const CTransferOutcome outcome = Run();
+
+    EXPECT_FALSE(outcome.bStarted);
+    ASSERT_EQ(m_host.m_astrBoxes.size(), 1u);
+    EXPECT_NE(m_host.m_astrBoxes[0].find("/dev/zero"), std::string::npos) << m_host.m_astrBoxes[0];
+    EXPECT_TRUE(m_pDevice->GetWrites().empty());
+}
+
 TEST_F(TransferTest, TrailingPieceIsReportedAndNeverSent)
 {
     m_pDevice->SetResponder([](const CBytes&) { return g_abOkReply; });

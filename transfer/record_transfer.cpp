@@ -39,6 +39,10 @@ const char* const TEXT_UNANSWERED = " 其中 %d 筆無回應";
 const char* const TEXT_TRAILING = " 檔案尾端 %d 位元組不足一筆,未傳送";
 const char* const TEXT_LINK_LOST = "傳輸埠:COM%d 連線中斷,已傳送 %d/%d 筆資料,更新未完成";
 
+// The largest pattern file the transfer takes: over two weeks of records at 9600 baud. A file
+// chosen by mistake (a disk image, a device) is refused instead of filling the memory.
+constexpr size_t MAX_TRANSFER_FILE_BYTES = 256u * 1024u * 1024u;
+
 // How long to let the end-of-transfer byte leave the port before giving the link back: a
 // cancelled transfer ends its wait at once, and a program that closes right after must not
 // destroy the link with the byte still queued.
@@ -163,7 +167,7 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
     std::string strError;
     if (strPath.empty()) {
         outcome.strFailure = "No pattern file is chosen: choose the file to send first.";
-    } else if (!ReadWholeFile(strPath, &data, &strError)) {
+    } else if (!ReadWholeFile(strPath, &data, &strError, MAX_TRANSFER_FILE_BYTES)) {
         outcome.strFailure = strError;
     } else if (data.empty()) {
         outcome.strFailure = TEXT_EMPTY_FILE;
