@@ -103,7 +103,11 @@ public:
     CPosixSerialDevice(int nFd, std::string strPath) : m_nFd(nFd), m_strPath(std::move(strPath)) {}
     ~CPosixSerialDevice() override
     {
-        // Closing the descriptor also drops the flock.
+        // The exclusive mark belongs to the terminal, not to our descriptor: while anybody
+        // else keeps it open (the device simulator always does), it would outlive this close
+        // and refuse every later open by a non-root user as busy. Closing the descriptor
+        // drops the flock.
+        (void)::ioctl(m_nFd, TIOCNXCL);
         ::close(m_nFd);
     }
 

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -240,6 +241,28 @@ TEST_F(SerialLinkTest, ASecondOpenOfAnOpenPortIsRefusedAsBusy)
     EXPECT_EQ(second.GetOpenFailure().Describe(5),
               "COM5 (" + m_pty.GetSlavePath() + ") is busy: another program is using it.");
     EXPECT_TRUE(owner.GetErrors().empty());
+}
+
+TEST_F(SerialLinkTest, ClosingThePortLiftsItsExclusiveMark)
+{
+    // The terminal outlives our descriptor while another one is open (here the helper's, in
+    // use the simulator's). A mark left behind refuses every later open as busy, except for
+    // root, which these tests run as, so ask the terminal itself.
+    auto exclusive = [this] {
+        int nExclusive = -1;
+        EXPECT_EQ(::ioctl(m_pty.GetSlaveFd(), TIOCGEXCL, &nExclusive), 0);
+        return nExclusive;
+    };
+    for (int nRound = 0; nRound < 2; ++nRound) {
+        CTestOwner owner;
+        {
+            CSerialLink link;
+            ASSERT_TRUE(OpenProgramPort(link, owner));
+            ASSERT_TRUE(link.StartMonitor());
+            EXPECT_EQ(exclusive(), 1) << nRound;
+        }
+        EXPECT_EQ(exclusive(), 0) << nRound;
+    }
 }
 
 TEST_F(SerialLinkTest, AFailedConfigurationStepShowsOneBoxAndStillOpens)
