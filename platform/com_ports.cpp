@@ -108,6 +108,32 @@ std::string GetPortsDirectory()
     return "/tmp/matrix-update-" + std::to_string(::getuid()) + "/ports";
 }
 
+bool IsDirectoryOwnedByUser(const std::string& strPath)
+{
+    struct stat st {};
+    return ::lstat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+}
+
+namespace {
+
+// True when the ports directory is the shared /tmp fall-back.
+bool IsSharedPortsDirectory()
+{
+    const char* pszOverride = std::getenv("MATRIX_PORTS_DIR");
+    const char* pszRuntime = std::getenv("XDG_RUNTIME_DIR");
+    return (pszOverride == nullptr || *pszOverride == '\0') && (pszRuntime == nullptr || *pszRuntime == '\0');
+}
+
+} // namespace
+
+bool IsPortsDirectoryTrusted()
+{
+    if (!IsSharedPortsDirectory())
+        return true;
+    const std::string strDir = GetPortsDirectory();
+    return IsDirectoryOwnedByUser(strDir) && IsDirectoryOwnedByUser(DirectoryOf(strDir));
+}
+
 int ParseComPortName(const std::string& strName)
 {
     if (strName.size() < 4 || strName.size() > 12 || strncasecmp(strName.c_str(), "COM", 3) != 0)
@@ -196,7 +222,8 @@ CComPortResolution ResolveComPort(int nPort, const CDeviceRoots& roots)
     if (nPort < 1)
         return result;
 
-    std::string strLinkName = FindLinkName(result.strPortsDir, nPort);
+    // Links in a directory another user could have filled are not believed.
+    std::string strLinkName = IsPortsDirectoryTrusted() ? FindLinkName(result.strPortsDir, nPort) : std::string();
     if (!strLinkName.empty()) {
         // The link is the user's word for this port: it holds even when its device is gone,
         // rather than quietly opening whatever the kernel rule would give.
@@ -237,17 +264,8 @@ bool RegisterComPortLink(int nPort, const std::string& strDevice, std::string* p
     const std::string strDir = GetPortsDirectory();
     if (!MakeDirectories(strDir))
         return fail("Cannot create the ports directory " + strDir + ": " + std::strerror(errno) + ".");
-    // A directory anyone could have made in /tmp must be ours before we trust links in it.
-    // In the shared /tmp fall-back the parent must be ours as well, or another user could swap
-    // the directory under us.
-    auto ownDirectory = [](const std::string& strPath) {
-        struct stat st {};
-        return ::lstat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
-    };
-    const char* pszOverride = std::getenv("MATRIX_PORTS_DIR");
-    const char* pszRuntime = std::getenv("XDG_RUNTIME_DIR");
-    bool bShared = (pszOverride == nullptr || *pszOverride == '\0') && (pszRuntime == nullptr || *pszRuntime == '\0');
-    if (!ownDirectory(strDir) || (bShared && !ownDirectory(DirectoryOf(strDir))))
+    // A directory anyone could have made in /tmp must be ours before we put links in it.
+    if (!IsDirectoryOwnedByUser(strDir) || !IsPortsDirectoryTrusted())
         return fail("The ports directory " + strDir + " is not a directory owned by this user.");
 
     const std::string strName = "COM" + std::to_string(nPort);

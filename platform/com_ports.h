@@ -18,6 +18,14 @@ struct CDeviceRoots {
 // $MATRIX_PORTS_DIR, else $XDG_RUNTIME_DIR/matrix-update/ports, else /tmp/matrix-update-<uid>/ports.
 std::string GetPortsDirectory();
 
+// Whether the COMn links of the ports directory may be believed. A directory the user named
+// ($MATRIX_PORTS_DIR) or one in the private runtime directory always; the shared /tmp
+// fall-back only when it and its parent are directories of this user, so that no other user
+// can plant a COMn link there and answer in the device's place.
+bool IsPortsDirectoryTrusted();
+// True when strPath itself (not a link to it) is a directory owned by this user.
+bool IsDirectoryOwnedByUser(const std::string& strPath);
+
 struct CComPortResolution {
     bool bResolved = false;      // a device path stands for the port (it may still be absent)
     bool bLinked = false;        // it came from a link in the ports directory

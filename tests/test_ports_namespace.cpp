@@ -242,3 +242,30 @@ TEST(PortsArray, GrowsAndShrinksLikeTheFrameworkArray)
 }
 
 } // namespace
+
+namespace {
+
+// Links are believed only in a directory that is really this user's: a directory of another
+// user, or a link to our own one, could be swapped by someone else.
+TEST_F(PortsTest, OnlyAPortsDirectoryOfThisUserIsTrustedInTheSharedFallBack)
+{
+    const std::string strOwn = m_strRoot + "/own";
+    const std::string strForeign = m_strRoot + "/foreign";
+    const std::string strLinked = m_strRoot + "/linked";
+    MakeDir(strOwn);
+    MakeDir(strForeign);
+    MakeLink(strOwn, strLinked);
+    const uid_t nOther = ::getuid() == 0 ? 65534 : 0;
+    const bool bCanChown = ::chown(strForeign.c_str(), nOther, static_cast<gid_t>(-1)) == 0;
+
+    EXPECT_TRUE(IsDirectoryOwnedByUser(strOwn));
+    EXPECT_FALSE(IsDirectoryOwnedByUser(strLinked));
+    EXPECT_FALSE(IsDirectoryOwnedByUser(m_strRoot + "/absent"));
+    if (bCanChown) {
+        EXPECT_FALSE(IsDirectoryOwnedByUser(strForeign));
+    }
+    // A directory the user names is the user's word.
+    EXPECT_TRUE(IsPortsDirectoryTrusted());
+}
+
+} // namespace
