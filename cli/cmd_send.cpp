@@ -15,6 +15,7 @@
 
 namespace {
 
+constexpr long MIN_REPLY_TIMEOUT_MS = 100;
 const char* const TEXT_CLOSING_INSTRUCTION = "請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新";
 
 void PrintSendUsage(FILE* pOut)
@@ -24,7 +25,7 @@ void PrintSendUsage(FILE* pOut)
                  "\n"
                  "Sends the pattern file FILE to the device on COM N, record by record, at 9600 baud.\n"
                  "  --port N            the COM port (default: ComPort of setting.ini beside the program)\n"
-                 "  --reply-timeout MS  how long to wait for each reply (default 16200)\n"
+                 "  --reply-timeout MS  how long to wait for each reply (100 or more; default 16200)\n"
                  "  --quiet             print only the final text and the closing instruction\n"
                  "Each status text is printed as one line; Ctrl-C cancels (the end-of-transfer byte is\n"
                  "still sent). Exit status: 0 done, 1 usage, 2 cannot start or link lost, 3 some records\n"
@@ -67,8 +68,11 @@ int RunSendCommand(int argc, char** argv)
                 return EXIT_USAGE;
             }
         } else if (std::strcmp(pszArg, "--reply-timeout") == 0 && i + 1 < argc) {
-            if (!ParseNumber(argv[++i], 1, 86400000, &nReplyTimeout)) {
-                std::fprintf(stderr, "matrixctl send: '%s' is not a reply timeout in milliseconds.\n", argv[i]);
+            // A limit shorter than a record's own time on the wire would queue the next send
+            // before the last one was written.
+            if (!ParseNumber(argv[++i], MIN_REPLY_TIMEOUT_MS, 86400000, &nReplyTimeout)) {
+                std::fprintf(stderr, "matrixctl send: '%s' is not a reply timeout of %ld to 86400000 milliseconds.\n",
+                             argv[i], MIN_REPLY_TIMEOUT_MS);
                 return EXIT_USAGE;
             }
         } else if (pszArg[0] == '-' && pszArg[1] != '\0') {
