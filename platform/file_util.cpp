@@ -43,6 +43,8 @@ mode_t DefaultFileMode()
     return 0666 & ~nMask;
 }
 
+} // namespace
+
 bool WriteAll(int fd, const uint8_t* pData, size_t nSize, int* pnErrno)
 {
     while (nSize > 0) {
@@ -50,7 +52,8 @@ bool WriteAll(int fd, const uint8_t* pData, size_t nSize, int* pnErrno)
         if (nWritten < 0) {
             if (errno == EINTR)
                 continue;
-            *pnErrno = errno;
+            if (pnErrno != nullptr)
+                *pnErrno = errno;
             return false;
         }
         pData += nWritten;
@@ -58,8 +61,6 @@ bool WriteAll(int fd, const uint8_t* pData, size_t nSize, int* pnErrno)
     }
     return true;
 }
-
-} // namespace
 
 std::string DirectoryOf(const std::string& strPath)
 {

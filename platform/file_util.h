@@ -23,3 +23,7 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
 
 // The directory part of a path: "." when it has none, "/" for a file at the root.
 std::string DirectoryOf(const std::string& strPath);
+
+// Writes all nSize bytes to fd, going on after short writes and interruptions. False, with the
+// error in *pnErrno when given, at the first failure.
+bool WriteAll(int fd, const uint8_t* pData, size_t nSize, int* pnErrno = nullptr);

@@ -1,5 +1,7 @@
 #include "skin/zip_reader.h"
 
+#include "platform/file_util.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -238,21 +240,6 @@ uint32_t DescribeEntry(ZipArchive* pArchive, int32_t nEntry, ZipEntryInfo* pInfo
         return nResult;
     *pInfo = info;
     return ZIP_OK;
-}
-
-bool WriteAll(int fd, const uint8_t* p, size_t n)
-{
-    while (n > 0) {
-        const ssize_t nWritten = ::write(fd, p, n);
-        if (nWritten < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += nWritten;
-        n -= static_cast<size_t>(nWritten);
-    }
-    return true;
 }
 
 // A temporary file beside the target. It is removed again unless committed, so every
