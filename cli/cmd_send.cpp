@@ -32,17 +32,6 @@ void PrintSendUsage(FILE* pOut)
                  "got no reply, 4 cancelled.\n");
 }
 
-bool ParseNumber(const char* pszText, long nMin, long nMax, long* pnValue)
-{
-    char* pEnd = nullptr;
-    errno = 0;
-    const long nValue = std::strtol(pszText, &pEnd, 10);
-    if (errno != 0 || pEnd == pszText || *pEnd != '\0' || nValue < nMin || nValue > nMax)
-        return false;
-    *pnValue = nValue;
-    return true;
-}
-
 } // namespace
 
 int RunSendCommand(int argc, char** argv)
@@ -63,14 +52,14 @@ int RunSendCommand(int argc, char** argv)
             const char* pszPort = argv[++i];
             if (strncasecmp(pszPort, "COM", 3) == 0)
                 pszPort += 3;
-            if (!ParseNumber(pszPort, 1, 255, &nPort)) {
+            if (!ParseNumberArgument(pszPort, 1, 255, &nPort)) {
                 std::fprintf(stderr, "matrixctl send: '%s' is not a COM port number (1 to 255).\n", argv[i]);
                 return EXIT_USAGE;
             }
         } else if (std::strcmp(pszArg, "--reply-timeout") == 0 && i + 1 < argc) {
             // A limit shorter than a record's own time on the wire would queue the next send
             // before the last one was written.
-            if (!ParseNumber(argv[++i], MIN_REPLY_TIMEOUT_MS, 86400000, &nReplyTimeout)) {
+            if (!ParseNumberArgument(argv[++i], MIN_REPLY_TIMEOUT_MS, 86400000, &nReplyTimeout)) {
                 std::fprintf(stderr, "matrixctl send: '%s' is not a reply timeout of %ld to 86400000 milliseconds.\n",
                              argv[i], MIN_REPLY_TIMEOUT_MS);
                 return EXIT_USAGE;

@@ -49,14 +49,11 @@ void PrintSimulateUsage(FILE* pOut)
                  GetPortsDirectory().c_str());
 }
 
-bool ParseNumber(const char* pszText, int nMin, int nMax, int* pnValue)
+// The number of an option that must be an int in [nMin, nMax].
+bool ParseIntOption(const char* pszText, int nMin, int nMax, int* pnValue)
 {
-    if (pszText == nullptr || *pszText == '\0')
-        return false;
-    char* pszEnd = nullptr;
-    errno = 0;
-    long nValue = std::strtol(pszText, &pszEnd, 10);
-    if (errno != 0 || *pszEnd != '\0' || nValue < nMin || nValue > nMax)
+    long nValue = 0;
+    if (!ParseNumberArgument(pszText, nMin, nMax, &nValue))
         return false;
     *pnValue = static_cast<int>(nValue);
     return true;
@@ -283,7 +280,7 @@ int RunSimulateCommand(int argc, char** argv)
         if (std::strcmp(pszArg, "--once") == 0) {
             options.bOnce = true;
         } else if (std::strcmp(pszArg, "--port") == 0) {
-            if (!ParseNumber(pszValue, 1, 65535, &options.nPort)) {
+            if (!ParseIntOption(pszValue, 1, 65535, &options.nPort)) {
                 std::fprintf(stderr, "matrixctl simulate: --port needs a COM number from 1 to 65535.\n");
                 return EXIT_USAGE;
             }
@@ -296,7 +293,7 @@ int RunSimulateCommand(int argc, char** argv)
             }
             ++i;
         } else if (std::strcmp(pszArg, "--pace") == 0) {
-            if (!ParseNumber(pszValue, 1, 4000000, &options.nPaceBaud)) {
+            if (!ParseIntOption(pszValue, 1, 4000000, &options.nPaceBaud)) {
                 std::fprintf(stderr, "matrixctl simulate: --pace needs a baud rate from 1 to 4000000.\n");
                 return EXIT_USAGE;
             }

@@ -179,10 +179,8 @@ int ListArchive(const char* pszPath)
 
 int ExtractEntry(const char* pszNumber, const char* pszPath, const char* pszDir)
 {
-    char* pszEnd = nullptr;
-    errno = 0;
-    const long nEntry = std::strtol(pszNumber, &pszEnd, 10);
-    if (errno != 0 || pszEnd == pszNumber || *pszEnd != '\0' || nEntry < 0 || nEntry > INT_MAX) {
+    long nEntry = 0;
+    if (!ParseNumberArgument(pszNumber, 0, INT_MAX, &nEntry)) {
         std::fprintf(stderr, "matrixctl skin: '%s' is not an entry number (0, 1, 2, ...).\n", pszNumber);
         return EXIT_USAGE;
     }

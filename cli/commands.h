@@ -18,5 +18,9 @@ int RunSkinCommand(int argc, char** argv);
 int RunSimulateCommand(int argc, char** argv);
 int RunDemoCommand(int argc, char** argv);
 
+// Reads a whole decimal number in [nMin, nMax] from a command-line argument; false for
+// anything else (empty, trailing characters, out of range).
+bool ParseNumberArgument(const char* pszText, long nMin, long nMax, long* pnValue);
+
 // The program's own path as given to main (argv[0]), for the settings beside the program.
 extern const char* g_pszArgv0;

@@ -1,9 +1,24 @@
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/commands.h"
 
 const char* g_pszArgv0 = "matrixctl";
+
+bool ParseNumberArgument(const char* pszText, long nMin, long nMax, long* pnValue)
+{
+    if (pszText == nullptr || *pszText == '\0')
+        return false;
+    char* pszEnd = nullptr;
+    errno = 0;
+    const long nValue = std::strtol(pszText, &pszEnd, 10);
+    if (errno != 0 || *pszEnd != '\0' || nValue < nMin || nValue > nMax)
+        return false;
+    *pnValue = nValue;
+    return true;
+}
 
 namespace {
 
