@@ -22,12 +22,6 @@ namespace {
 
 constexpr int64_t SKIN_TIME = 1704110400;   // 2024-01-01 12:00:00 UTC, the archive's fixed time
 
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 std::string EmbeddedArchive()
 {
     const uint8_t* pData = nullptr;
@@ -97,7 +91,7 @@ TEST_F(SkinBootstrap, ArchiveIsRebuiltByteForByte)
     const std::string strCommand =
         "'" + strTool + "' again.zip '" + strSkins + "palettes.txt' '" + strSkins + "skin.qss.in'";
     ASSERT_EQ(std::system(strCommand.c_str()), 0);
-    EXPECT_EQ(ReadFile("again.zip"), EmbeddedArchive());
+    EXPECT_EQ(ReadFileText("again.zip"), EmbeddedArchive());
 }
 
 TEST_F(SkinBootstrap, UnpacksEntryTwentySixIntoTheCurrentDirectory)
@@ -117,12 +111,12 @@ TEST_F(SkinBootstrap, UnpacksEntryTwentySixIntoTheCurrentDirectory)
     ASSERT_NE(pArchive, nullptr);
     std::vector<uint8_t> data;
     ASSERT_EQ(ZipReadEntryToMemory(pArchive.get(), SKIN_ENTRY, &data, 1 << 20), ZIP_OK);
-    EXPECT_EQ(ReadFile(strName), std::string(data.begin(), data.end()));
+    EXPECT_EQ(ReadFileText(strName), std::string(data.begin(), data.end()));
 
     // A second start-up replaces the file left by the first.
     { std::ofstream(strName) << "stale"; }
     EXPECT_EQ(ExtractSkinFile(SKIN_ENTRY), strName);
-    EXPECT_EQ(ReadFile(strName), std::string(data.begin(), data.end()));
+    EXPECT_EQ(ReadFileText(strName), std::string(data.begin(), data.end()));
 }
 
 TEST_F(SkinBootstrap, NamesAndFailures)

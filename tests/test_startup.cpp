@@ -22,12 +22,6 @@ namespace {
 // The name of the skin archive's entry 26, which start-up unpacks.
 constexpr const char* SKIN_FILE_NAME = "matrix-calm.qss";
 
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 std::string CurrentDir()
 {
     return fs::current_path().string();
@@ -86,7 +80,7 @@ public:
         : m_astrSteps(astrSteps), m_strIni(std::move(strIni))
     {
     }
-    ~CRecordingLink() override { m_astrSteps.push_back("link destroyed ini=" + ReadFile(m_strIni)); }
+    ~CRecordingLink() override { m_astrSteps.push_back("link destroyed ini=" + ReadFileText(m_strIni)); }
 
 private:
     std::vector<std::string>& m_astrSteps;

@@ -28,12 +28,6 @@ std::string ReadFixture(const char* pszName)
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 std::unique_ptr<ZipArchive> Open(const std::string& str)
 {
     return ZipOpenMemory(str.data(), str.size());
@@ -463,7 +457,7 @@ TEST_F(ZipFiles, OddButValidArchivesRead)
         ASSERT_EQ(ZipReadEntryToMemory(pArchive.get(), c.nEntry, &data, 1 << 20), ZIP_OK);
         EXPECT_EQ(std::string(data.begin(), data.end()), c.strData);
         ASSERT_EQ(ZipExtractEntryToFile(pArchive.get(), c.nEntry, info.m_szName), ZIP_OK);
-        EXPECT_EQ(ReadFile(info.m_szName), c.strData);
+        EXPECT_EQ(ReadFileText(info.m_szName), c.strData);
         if (c.nModify >= 0) {
             struct stat st {};
             ASSERT_EQ(stat(info.m_szName, &st), 0);
@@ -483,7 +477,7 @@ TEST_F(ZipFiles, DirectoriesAndFilesBelowThem)
         EXPECT_EQ(ZipExtractEntryToFile(pArchive.get(), i, info.m_szName), ZIP_OK) << info.m_szName;
     }
     EXPECT_TRUE(fs::is_directory("skins/dark"));
-    EXPECT_EQ(ReadFile("skins/plain.qss"), "QWidget { color: #222; }\n");
+    EXPECT_EQ(ReadFileText("skins/plain.qss"), "QWidget { color: #222; }\n");
     EXPECT_EQ(m_dir.ListTree(), (std::vector<std::string>{"work", "work/big.txt", "work/skins", "work/skins/dark",
                                                     "work/skins/dark/night.qss", "work/skins/plain.qss"}));
 
@@ -492,10 +486,10 @@ TEST_F(ZipFiles, DirectoriesAndFilesBelowThem)
     std::unique_ptr<ZipArchive> pPython = Open(strPython);
     ASSERT_NE(pPython, nullptr);
     ASSERT_EQ(ZipExtractEntryToFile(pPython.get(), 3, "deep/er/a.skin"), ZIP_OK);
-    EXPECT_EQ(ReadFile("deep/er/a.skin"), "QWidget {}\n");
+    EXPECT_EQ(ReadFileText("deep/er/a.skin"), "QWidget {}\n");
     // A backslash counts as a separator, as in the names some archivers write.
     ASSERT_EQ(ZipExtractEntryToFile(pPython.get(), 3, "win\\a.skin"), ZIP_OK);
-    EXPECT_EQ(ReadFile("win/a.skin"), "QWidget {}\n");
+    EXPECT_EQ(ReadFileText("win/a.skin"), "QWidget {}\n");
 }
 
 TEST_F(ZipFiles, ExtractionStaysInsideTheTarget)
@@ -566,7 +560,7 @@ TEST_F(ZipFiles, ExtractReplacesAndKeepsModes)
         std::ofstream("ro.qss") << "old contents that must be replaced";
     }
     ASSERT_EQ(ZipExtractEntryToFile(pArchive.get(), 0, "ro.qss"), ZIP_OK);
-    EXPECT_EQ(ReadFile("ro.qss"), "QWidget { color: #222; }\n");
+    EXPECT_EQ(ReadFileText("ro.qss"), "QWidget { color: #222; }\n");
     struct stat st {};
     ASSERT_EQ(stat("ro.qss", &st), 0);
     EXPECT_EQ(st.st_mode & 0222, 0u);

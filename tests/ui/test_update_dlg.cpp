@@ -176,16 +176,10 @@ void PointSettingsAt(CMatrixApp& app, const fs::path& dir)
     app.SetCommandLine((dir / "matrix-update").string(), "matrix_ui_tests_host");
 }
 
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The first nRecords records of the sample pattern file, written to dir.
 fs::path WritePatternFile(const fs::path& dir, size_t nRecords)
 {
-    const std::string strSample = ReadFile(fs::path(MATRIX_SOURCE_DIR) / "res" / "sample.bin");
+    const std::string strSample = ReadFileText(fs::path(MATRIX_SOURCE_DIR) / "res" / "sample.bin");
     const fs::path path = dir / "pattern.bin";
     std::ofstream(path, std::ios::binary) << strSample.substr(0, nRecords * RECORD_SIZE);
     return path;
@@ -544,7 +538,7 @@ TEST_F(UpdateDlgUpdate, PortChoiceAndOpenFailuresAreReported)
         EXPECT_EQ(g_bTransferring, 0);
         if (c.nSavedPort != 0) {
             // The choice is written at the press, even though the port then does not open.
-            EXPECT_NE(ReadFile(settings).find("ComPort=" + std::to_string(c.nSavedPort)), std::string::npos);
+            EXPECT_NE(ReadFileText(settings).find("ComPort=" + std::to_string(c.nSavedPort)), std::string::npos);
             EXPECT_NE(m_prompts.m_aBoxes[0].strText.indexOf(QStringLiteral("COM%1").arg(c.nSavedPort)), -1);
         } else {
             EXPECT_FALSE(fs::exists(settings));
@@ -572,7 +566,7 @@ TEST_F(UpdateDlgUpdate, WholeUpdateAgainstTheSimulator)
     QImage screenshot;
     m_fnOnCaption = [&](const QString& strCaption) {
         if (strSettingsAtStart.empty())
-            strSettingsAtStart = ReadFile(settings);
+            strSettingsAtStart = ReadFileText(settings);
         if (strCaption == QStringLiteral("傳送第6/10筆")) {
             strButtonDuring = Button(dlg, 1084)->text();
             screenshot = dlg.grab().toImage();
@@ -724,7 +718,7 @@ TEST_F(UpdateDlgUpdate, FileProblemsAreReported)
     std::ofstream(empty).close();
     const fs::path partial = m_settings.Path() / "partial.bin";
     std::ofstream(partial, std::ios::binary)
-        << ReadFile(WritePatternFile(m_settings.Path(), 2)) << std::string("\x01\x02\x03\x04\x05", 5);
+        << ReadFileText(WritePatternFile(m_settings.Path(), 2)) << std::string("\x01\x02\x03\x04\x05", 5);
     const fs::path missing = m_settings.Path() / "missing.bin";
     struct {
         const char* pszWhat;
