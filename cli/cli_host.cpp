@@ -56,7 +56,6 @@ void CCliHost::MessageBox(const std::string& strText)
 void CCliHost::SetRange(uint64_t, uint64_t nMax)
 {
     m_nRangeMax = nMax;
-    m_nPos = 0;
     m_nDone = 0;
     m_tStart = std::chrono::steady_clock::now();
     DrawBar();
@@ -64,7 +63,6 @@ void CCliHost::SetRange(uint64_t, uint64_t nMax)
 
 void CCliHost::SetPos(uint64_t nPos)
 {
-    m_nPos = nPos;
     m_nDone = nPos / RECORD_SIZE + 1;
     DrawBar();
 }

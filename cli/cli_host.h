@@ -44,7 +44,6 @@ private:
     bool m_bShowBar;
     bool m_bBarDrawn = false;
     uint64_t m_nRangeMax = 0;
-    uint64_t m_nPos = 0;
     uint64_t m_nDone = 0;
     std::optional<std::chrono::steady_clock::time_point> m_tStart;
     std::string m_strLastCaption;

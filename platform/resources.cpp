@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-
 bool FindProgramResource(const char* pszType, const char* pszName, const uint8_t** ppData, size_t* pnSize)
 {
     if (pszType == nullptr || pszName == nullptr)
