@@ -10,7 +10,7 @@
 
 #include "platform/resources.h"
 #include "tests/support/dib_header.h"
-#include "ui/dib_image.h"
+#include "bitmap/dib_image.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "ui/dib_image.h"
+#include "bitmap/dib_image.h"
 
 namespace {
 

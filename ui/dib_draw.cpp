@@ -9,7 +9,7 @@
 #include <bit>
 #include <vector>
 
-#include "ui/dib_image.h"
+#include "bitmap/dib_image.h"
 
 namespace {
 

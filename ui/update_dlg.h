@@ -14,7 +14,7 @@
 
 #include "serial/enum_ports.h"
 #include "transfer/transfer_host.h"
-#include "ui/dib_image.h"
+#include "bitmap/dib_image.h"
 
 class CMatrixApp;
 class CQtLinkOwner;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "ui/dib_image.h"
+#include "bitmap/dib_image.h"
 
 // An uncompressed (unless nCompression says otherwise) single-plane header for an image of
 // nWidth by nHeight pixels at nBits bits a pixel.

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "tests/support/dib_header.h"
-#include "ui/dib_image.h"
+#include "bitmap/dib_image.h"
 
 namespace {
 

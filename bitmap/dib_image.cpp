@@ -1,4 +1,4 @@
-#include "ui/dib_image.h"
+#include "bitmap/dib_image.h"
 
 #include <sys/mman.h>
 
