@@ -29,6 +29,10 @@ protected:
         m_bHadOld = pszOld != nullptr;
         if (m_bHadOld)
             m_strOld = pszOld;
+        const char* pszRuntime = std::getenv("XDG_RUNTIME_DIR");
+        m_bHadRuntime = pszRuntime != nullptr;
+        if (m_bHadRuntime)
+            m_strOldRuntime = pszRuntime;
         ::setenv("MATRIX_PORTS_DIR", m_strPorts.c_str(), 1);
         m_roots.strDev = m_strRoot + "/dev";
         m_roots.strSys = m_strRoot + "/sys";
@@ -41,6 +45,8 @@ protected:
             ::setenv("MATRIX_PORTS_DIR", m_strOld.c_str(), 1);
         else
             ::unsetenv("MATRIX_PORTS_DIR");
+        if (m_bHadRuntime)
+            ::setenv("XDG_RUNTIME_DIR", m_strOldRuntime.c_str(), 1);
     }
     void MakeDir(const std::string& strPath)
     {
@@ -72,6 +78,8 @@ protected:
     std::string m_strPorts;
     std::string m_strOld;
     bool m_bHadOld = false;
+    std::string m_strOldRuntime;
+    bool m_bHadRuntime = false;
     CDeviceRoots m_roots;
 };
 
@@ -107,6 +115,7 @@ TEST_F(PortsTest, ResolutionPrefersLinksThenTheKernelRuleWithRealUartsOnly)
     MakeDevice("ttyS0");
     MakeDevice("ttyS1");
     MakeDevice("ttyS2");
+    MakeDevice("ttyS31"); // the last number of the family, with no UART behind it
     MakeUart(0, true, "4");  // a 16550A
     MakeUart(1, true, "0");  // the kernel's placeholder: type unknown
     MakeUart(2, false, "4"); // no hardware behind it
@@ -125,6 +134,7 @@ TEST_F(PortsTest, ResolutionPrefersLinksThenTheKernelRuleWithRealUartsOnly)
         {2, false, false, ""},
         {3, false, false, ""},
         {4, false, false, ""},
+        {32, false, false, ""},
         {34, false, false, ""},
         {35, true, true, "/dev/null"},
         {40, true, true, m_strRoot + "/gone"},
@@ -266,6 +276,42 @@ TEST_F(PortsTest, OnlyAPortsDirectoryOfThisUserIsTrustedInTheSharedFallBack)
     }
     // A directory the user names is the user's word.
     EXPECT_TRUE(IsPortsDirectoryTrusted());
+}
+
+// The shared fall-back in a temporary folder of the test's own: its links count only while
+// both the ports directory and its parent belong to this user.
+TEST_F(PortsTest, TheSharedFallBackIsBelievedOnlyWhenItAndItsParentAreThisUsers)
+{
+    if (::getuid() != 0)
+        GTEST_SKIP() << "giving a directory to another user needs root";
+    ::unsetenv("MATRIX_PORTS_DIR"); // both put back by TearDown
+    ::unsetenv("XDG_RUNTIME_DIR");
+    m_roots.strTmp = m_strRoot + "/tmp";
+    const std::string strParent = m_roots.strTmp + "/matrix-update-" + std::to_string(::getuid());
+    const std::string strShared = strParent + "/ports";
+    MakeDir(strShared);
+    CPtyPair pty;
+    ASSERT_TRUE(pty.IsOpen());
+    MakeLink(pty.GetSlavePath(), strShared + "/COM20");
+
+    const uid_t nOther = 65534;
+    struct {
+        const char* pszName;
+        uid_t nParentOwner;
+        uid_t nPortsOwner;
+        bool bTrusted;
+    } const aCases[] = {
+        {"both ours", 0, 0, true},
+        {"parent another user's", nOther, 0, false},
+        {"ports directory another user's", 0, nOther, false},
+    };
+    for (const auto& c : aCases) {
+        ASSERT_EQ(::lchown(strParent.c_str(), c.nParentOwner, static_cast<gid_t>(-1)), 0);
+        ASSERT_EQ(::lchown(strShared.c_str(), c.nPortsOwner, static_cast<gid_t>(-1)), 0);
+        EXPECT_EQ(GetPortsDirectory(m_roots), strShared);
+        EXPECT_EQ(IsPortsDirectoryTrusted(m_roots), c.bTrusted) << c.pszName;
+        EXPECT_EQ(ResolveComPort(20, m_roots).bLinked, c.bTrusted) << c.pszName;
+    }
 }
 
 } // namespace
