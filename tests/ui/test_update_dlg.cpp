@@ -39,6 +39,7 @@
 #include "serial/serial_link.h"
 #include "tests/support/temp_dir.h"
 #include "transfer/record_transfer.h"
+#include "ui/qt_hosts.h"
 #include "ui/update_dlg.h"
 
 namespace fs = std::filesystem;
@@ -115,6 +116,9 @@ public:
                         QMessageBox::Icon eIcon) override
     {
         m_aBoxes.push_back({strText, strCaption, eIcon, pParent != nullptr});
+        // What the operator does while the box is up.
+        if (m_fnWhileBoxUp)
+            m_fnWhileBoxUp(strText);
     }
     bool RunFileDialog(QFileDialog& dialog) override
     {
@@ -124,6 +128,7 @@ public:
     std::vector<CShownBox> m_aBoxes;
     int m_nFileDialogs = 0;
     std::function<bool(QFileDialog&)> m_fnFileDialog;
+    std::function<void(const QString&)> m_fnWhileBoxUp;
 };
 
 // The device simulator, registered as COM nPort in the current ports directory.
@@ -695,6 +700,13 @@ TEST_F(UpdateDlgUpdate, SecondUpdateReplacesTheLink)
     Watch(dlg);
     dlg.SetFileName(QString::fromStdString(pattern.string()));
     const QString strFinal = QStringLiteral("點矩陣繪圖軟體 傳輸埠:COM26 已傳送共 3 行資料...");
+    // A press while the first update's closing box is up starts nothing, and does not cancel
+    // the next update either.
+    int nPressesInBox = 0;
+    m_prompts.m_fnWhileBoxUp = [&](const QString&) {
+        if (nPressesInBox++ == 0)
+            Button(dlg, 1084)->click();
+    };
     for (int nRun = 1; nRun <= 2; ++nRun) {
         SCOPED_TRACE(nRun);
         Button(dlg, 1084)->click();
@@ -707,6 +719,40 @@ TEST_F(UpdateDlgUpdate, SecondUpdateReplacesTheLink)
     }
     ASSERT_NE(g_pSerialLink, nullptr);
     EXPECT_TRUE(g_pSerialLink->IsMonitorRunning());
+}
+
+TEST_F(UpdateDlgUpdate, BytesFromAReplacedLinkAreNeverTheNewUpdatesReply)
+{
+    CSimulator simulator;
+    ASSERT_TRUE(simulator.Start(30, {QStringLiteral("--reply"), QStringLiteral("silent")}));
+    m_app.m_nComPort = 30;
+    const fs::path pattern = WritePatternFile(m_settings.Path(), 1);
+    CUpdateDlg dlg(m_app);
+    dlg.SetPrompts(&m_prompts);
+    Watch(dlg);
+    dlg.SetFileName(QString::fromStdString(pattern.string()));
+    // An owner made before the update's own: a link it belonged to was replaced since, yet its
+    // bytes, a whole good reply, still arrive while the new update waits for its answer.
+    CQtLinkOwner oldOwner(&dlg, [](const std::string&, const std::string&) {});
+    bool bPosted = false;
+    m_fnOnCaption = [&](const QString& strCaption) {
+        if (bPosted || strCaption != QStringLiteral("傳送第0/1筆"))
+            return;
+        bPosted = true;
+        const uint8_t abGoodReply[] = {0xFB, 'o', 'k', 0xFE};
+        for (uint8_t nByte : abGoodReply)
+            oldOwner.PostLinkMessage(CLinkMessage{WM_LINK_RXBYTE, nByte, 30, nullptr});
+    };
+    const uint32_t nLimit = g_nReplyTimeLimitMs;
+    g_nReplyTimeLimitMs = 100;
+    Button(dlg, 1084)->click();
+    g_nReplyTimeLimitMs = nLimit;
+
+    EXPECT_TRUE(bPosted);
+    EXPECT_EQ(CaptionCount(QStringLiteral("傳送第0筆資料回應OK")), 0);
+    EXPECT_GE(CaptionCount(QStringLiteral("傳送第0筆資料無回應")), 1);
+    ASSERT_EQ(m_prompts.m_aBoxes.size(), 1u);
+    EXPECT_EQ(m_prompts.m_aBoxes[0].strText, CLOSING_INSTRUCTION);
 }
 
 TEST_F(UpdateDlgUpdate, FileProblemsAreReported)
