@@ -62,7 +62,6 @@ public:
     // Replaces the owner (nullptr: notifications are dropped). Safe while the monitor runs.
     void SetOwner(ILinkOwner* pOwner);
 
-    int GetPortNumber() const { return m_nPortNumber; }
     const CPortOpenFailure& GetOpenFailure() const { return m_openFailure; }
     bool IsMonitorRunning() const { return m_bRunning.load(); }
     // True from QueueWrite until the monitor thread has finished writing that block.
