@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/pseudo_terminal.h"
+
 extern char** environ;
 
 namespace fs = std::filesystem;
@@ -124,13 +126,15 @@ int main(int argc, char** argv)
     }
 
     // One port in the list: a pseudo-terminal registered as COM9.
-    const int nMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (nMaster < 0 || ::grantpt(nMaster) != 0 || ::unlockpt(nMaster) != 0) {
-        std::perror("posix_openpt");
+    CPseudoTerminal pty;
+    std::string strError;
+    if (!pty.Open(false, &strError)) {
+        std::fprintf(stderr, "%s\n", strError.c_str());
+        fs::remove_all(dir, ec);
         return 2;
     }
     fs::create_directory(dir / "ports");
-    fs::create_symlink(::ptsname(nMaster), dir / "ports" / "COM9", ec);
+    fs::create_symlink(pty.GetSlavePath(), dir / "ports" / "COM9", ec);
     ::setenv("MATRIX_PORTS_DIR", (dir / "ports").c_str(), 1);
     ::setenv("MATRIX_STARTUP_PROBE", "1", 1);
     if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr)
@@ -149,7 +153,7 @@ int main(int argc, char** argv)
         adWhole.push_back(run.dWholeMs);
     }
     const bool bSkinGone = !fs::exists(dir / "matrix-calm.qss");
-    ::close(nMaster);
+    pty.Close();
     fs::remove_all(dir, ec);
     if (!bOk)
         return 2;
