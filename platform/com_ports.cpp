@@ -108,13 +108,14 @@ std::string GetPortsDirectory(const CDeviceRoots& roots)
     return roots.strTmp + "/matrix-update-" + std::to_string(::getuid()) + "/ports";
 }
 
+namespace {
+
+// True when strPath itself (not a link to it) is a directory owned by this user.
 bool IsDirectoryOwnedByUser(const std::string& strPath)
 {
     struct stat st {};
     return ::lstat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
 }
-
-namespace {
 
 // True when the ports directory is the shared /tmp fall-back.
 bool IsSharedPortsDirectory()

@@ -25,8 +25,6 @@ std::string GetPortsDirectory(const CDeviceRoots& roots = CDeviceRoots());
 // fall-back only when it and its parent are directories of this user, so that no other user
 // can plant a COMn link there and answer in the device's place.
 bool IsPortsDirectoryTrusted(const CDeviceRoots& roots = CDeviceRoots());
-// True when strPath itself (not a link to it) is a directory owned by this user.
-bool IsDirectoryOwnedByUser(const std::string& strPath);
 
 struct CComPortResolution {
     bool bResolved = false;      // a device path stands for the port (it may still be absent)
