@@ -1,10 +1,11 @@
 // Times the start-up of matrix-update as a person sees it: from launching the program to its
 // dialog first painted, with the skin unpacked and applied and the ports listed. The program
-// is copied with its skin library into a fresh folder, as installed, and started with
-// MATRIX_STARTUP_PROBE=1, which makes it print a line once the dialog is shown and close it.
+// is copied with its skin library into a fresh folder, as installed: its build
+// matrix-update-probe, the same code plus a probe that prints a line once the dialog is shown
+// and closes it (the shipped matrix-update has no such hook).
 // One simulated port (a pseudo-terminal) is registered so that the port list is not empty.
 //
-// usage: bench_startup [RUNS] [PROGRAM_DIR]   (defaults: 15 runs, the directory of this bench)
+// usage: bench_startup [RUNS] [BUILD_BIN_DIR]   (defaults: 15 runs, the directory of this bench)
 // The display is the environment's: under X (e.g. xvfb-run -a) the real xcb platform is
 // timed; without DISPLAY the offscreen platform is used. The target is a median under 300 ms.
 
@@ -21,6 +22,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "platform/pseudo_terminal.h"
 
 extern char** environ;
 
@@ -114,8 +117,13 @@ int main(int argc, char** argv)
     }
     const fs::path dir = szTemplate;
     std::error_code ec;
-    for (const char* pszFile : {"matrix-update", "libmatrixskin.so"}) {
-        fs::copy_file(fs::path(strSource) / pszFile, dir / pszFile, ec);
+    const struct {
+        const char* pszFrom;
+        const char* pszTo;
+    } aFiles[] = {{"matrix-update-probe", "matrix-update"}, {"libmatrixskin.so", "libmatrixskin.so"}};
+    for (const auto& file : aFiles) {
+        const char* pszFile = file.pszFrom;
+        fs::copy_file(fs::path(strSource) / pszFile, dir / file.pszTo, ec);
         if (ec) {
             std::fprintf(stderr, "cannot copy %s from %s: %s\n", pszFile, strSource.c_str(), ec.message().c_str());
             fs::remove_all(dir, ec);
@@ -124,15 +132,16 @@ int main(int argc, char** argv)
     }
 
     // One port in the list: a pseudo-terminal registered as COM9.
-    const int nMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (nMaster < 0 || ::grantpt(nMaster) != 0 || ::unlockpt(nMaster) != 0) {
-        std::perror("posix_openpt");
+    CPseudoTerminal pty;
+    std::string strError;
+    if (!pty.Open(false, &strError)) {
+        std::fprintf(stderr, "%s\n", strError.c_str());
+        fs::remove_all(dir, ec);
         return 2;
     }
     fs::create_directory(dir / "ports");
-    fs::create_symlink(::ptsname(nMaster), dir / "ports" / "COM9", ec);
+    fs::create_symlink(pty.GetSlavePath(), dir / "ports" / "COM9", ec);
     ::setenv("MATRIX_PORTS_DIR", (dir / "ports").c_str(), 1);
-    ::setenv("MATRIX_STARTUP_PROBE", "1", 1);
     if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr)
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const char* pszPlatform = std::getenv("QT_QPA_PLATFORM");
@@ -149,7 +158,7 @@ int main(int argc, char** argv)
         adWhole.push_back(run.dWholeMs);
     }
     const bool bSkinGone = !fs::exists(dir / "matrix-calm.qss");
-    ::close(nMaster);
+    pty.Close();
     fs::remove_all(dir, ec);
     if (!bOk)
         return 2;

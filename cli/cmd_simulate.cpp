@@ -1,13 +1,10 @@
 // matrixctl simulate: a device on a pseudo-terminal, registered as COM<n> in the ports
 // directory, answering pattern records the way the real device does (or, on request, badly).
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +18,7 @@
 #include "cli/commands.h"
 #include "cli/simulator.h"
 #include "platform/com_ports.h"
+#include "platform/pseudo_terminal.h"
 
 namespace {
 
@@ -59,64 +57,55 @@ bool ParseIntOption(const char* pszText, int nMin, int nMax, int* pnValue)
     return true;
 }
 
-// The pseudo-terminal and the simulator's own slave descriptor. Keeping the slave open keeps
-// its settings raw between the program's opens and spares the master a hang-up each time the
-// program closes the port.
-class CPseudoTerminal {
-public:
-    ~CPseudoTerminal()
-    {
-        if (m_nSlaveFd >= 0)
-            ::close(m_nSlaveFd);
-        if (m_nMasterFd >= 0)
-            ::close(m_nMasterFd);
+// Closing the master hangs the terminal up, and a hang-up throws away input nobody has read
+// yet: the program would never see the last answer. So give it a moment to read it: until the
+// slave's input queue is seen empty (after a short grace for bytes still on their way into
+// it), at most two seconds, or until a signal comes.
+void WaitUntilAnswerTaken(const CPseudoTerminal& pty, int nSignalFd)
+{
+    const auto start = CClock::now();
+    for (;;) {
+        auto elapsed = CClock::now() - start;
+        int nQueued = 0;
+        if (::ioctl(pty.GetSlaveFd(), FIONREAD, &nQueued) != 0)
+            return;
+        if ((nQueued == 0 && elapsed >= std::chrono::milliseconds(20)) || elapsed >= std::chrono::seconds(2))
+            return;
+        struct pollfd signal = {nSignalFd, POLLIN, 0};
+        if (::poll(&signal, 1, 5) > 0)
+            return;
     }
+}
+
+// SIGINT and SIGTERM, blocked and delivered as readable data on a descriptor, so the wait for
+// the line never races them.
+class CSignalWatch {
+public:
+    CSignalWatch() = default;
+    ~CSignalWatch()
+    {
+        if (m_nFd >= 0)
+            ::close(m_nFd);
+    }
+    CSignalWatch(const CSignalWatch&) = delete;
+    CSignalWatch& operator=(const CSignalWatch&) = delete;
+
     bool Open(std::string* pstrError)
     {
-        m_nMasterFd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        char szName[128] = {};
-        if (m_nMasterFd < 0 || ::grantpt(m_nMasterFd) != 0 || ::unlockpt(m_nMasterFd) != 0
-            || ::ptsname_r(m_nMasterFd, szName, sizeof(szName)) != 0) {
-            *pstrError = std::string("Cannot create a pseudo-terminal: ") + std::strerror(errno) + ".";
-            return false;
-        }
-        m_strSlavePath = szName;
-        m_nSlaveFd = ::open(szName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        struct termios tio {};
-        if (m_nSlaveFd < 0 || ::tcgetattr(m_nSlaveFd, &tio) != 0) {
-            *pstrError = "Cannot set up the pseudo-terminal " + m_strSlavePath + ": " + std::strerror(errno) + ".";
-            return false;
-        }
-        ::cfmakeraw(&tio);
-        ::tcsetattr(m_nSlaveFd, TCSANOW, &tio);
-        return true;
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        sigprocmask(SIG_BLOCK, &signals, nullptr);
+        m_nFd = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+        if (m_nFd < 0)
+            *pstrError = std::string("cannot watch for signals: ") + std::strerror(errno) + ".";
+        return m_nFd >= 0;
     }
-    int GetMasterFd() const { return m_nMasterFd; }
-    // Closing the master hangs the terminal up, and a hang-up throws away input nobody has read
-    // yet: the program would never see the last answer. So give it a moment to read it: until
-    // the slave's input queue is seen empty (after a short grace for bytes still on their way
-    // into it), at most two seconds, or until a signal comes.
-    void WaitUntilAnswerTaken(int nSignalFd) const
-    {
-        const auto start = CClock::now();
-        for (;;) {
-            auto elapsed = CClock::now() - start;
-            int nQueued = 0;
-            if (::ioctl(m_nSlaveFd, FIONREAD, &nQueued) != 0)
-                return;
-            if ((nQueued == 0 && elapsed >= std::chrono::milliseconds(20)) || elapsed >= std::chrono::seconds(2))
-                return;
-            struct pollfd signal = {nSignalFd, POLLIN, 0};
-            if (::poll(&signal, 1, 5) > 0)
-                return;
-        }
-    }
-    const std::string& GetSlavePath() const { return m_strSlavePath; }
+    int GetFd() const { return m_nFd; }
 
 private:
-    int m_nMasterFd = -1;
-    int m_nSlaveFd = -1;
-    std::string m_strSlavePath;
+    int m_nFd = -1;
 };
 
 // Removes the COM link when the simulator ends, however it ends.
@@ -132,136 +121,160 @@ private:
     std::string m_strDevice;
 };
 
-struct CPendingByte {
-    CClock::time_point due;
-    uint8_t nByte;
-};
-
-int RunSimulator(const CSimulatorOptions& options)
-{
-    CPseudoTerminal pty;
-    std::string strError;
-    if (!pty.Open(&strError)) {
-        std::fprintf(stderr, "matrixctl simulate: %s\n", strError.c_str());
-        return EXIT_CANNOT_START;
+// The device at work on the master side: it takes what the program sends, and puts each
+// answer byte on the line when its (paced) time has come.
+class CSimulatorLine {
+public:
+    CSimulatorLine(const CSimulatorOptions& options, const CPseudoTerminal& pty, int nSignalFd)
+        : m_options(options), m_pty(pty), m_nSignalFd(nSignalFd), m_device(options),
+          // One byte's wire time at the paced speed; zero answers at once.
+          m_byteTime(options.nPaceBaud > 0 ? std::chrono::duration_cast<CClock::duration>(
+                                                 std::chrono::nanoseconds(10LL * 1000000000LL / options.nPaceBaud))
+                                           : CClock::duration::zero())
+    {
     }
 
-    // Signals arrive as readable data on a descriptor, so the loop below never races them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigprocmask(SIG_BLOCK, &signals, nullptr);
-    int nSignalFd = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (nSignalFd < 0) {
-        std::fprintf(stderr, "matrixctl simulate: cannot watch for signals: %s.\n", std::strerror(errno));
-        return EXIT_CANNOT_START;
+    // Serves the line until a signal comes, the wait fails, or (with --once) the answer to the
+    // end-of-transfer byte has been taken.
+    void Serve()
+    {
+        for (;;) {
+            if (WriteDueAnswers())
+                continue;
+            if (m_bExitWhenSent && m_output.empty()) {
+                WaitUntilAnswerTaken(m_pty, m_nSignalFd);
+                return;
+            }
+            switch (WaitForLine()) {
+            case EWake::Stop: return;
+            case EWake::Input: TakeInput(); break;
+            case EWake::Other: break;
+            }
+        }
     }
 
-    if (!RegisterComPortLink(options.nPort, pty.GetSlavePath(), &strError)) {
-        std::fprintf(stderr, "matrixctl simulate: %s\n", strError.c_str());
-        ::close(nSignalFd);
-        return EXIT_CANNOT_START;
-    }
-    CLinkRegistration registration(options.nPort, pty.GetSlavePath());
-    std::printf("COM%d %s\n", options.nPort, pty.GetSlavePath().c_str());
-    std::fflush(stdout);
+private:
+    struct CPendingByte {
+        CClock::time_point due;
+        uint8_t nByte;
+    };
+    enum class EWake { Stop, Input, Other };
 
-    // One byte's wire time at the paced speed; zero answers at once.
-    const auto byteTime = options.nPaceBaud > 0
-                              ? std::chrono::duration_cast<CClock::duration>(std::chrono::nanoseconds(
-                                    10LL * 1000000000LL / options.nPaceBaud))
-                              : CClock::duration::zero();
-    CSimulatedDevice device(options);
-    std::deque<CPendingByte> output;
-    CClock::time_point receiveFree = CClock::now();
-    CClock::time_point sendFree = CClock::now();
-    bool bExitWhenSent = false;
-    bool bWaitWritable = false;
-    const int nMasterFd = pty.GetMasterFd();
-
-    for (;;) {
-        auto now = CClock::now();
-        // Write what is due.
+    // Writes the answer bytes that are due; true when there were any to write (whether the
+    // line took them or not).
+    bool WriteDueAnswers()
+    {
+        const auto now = CClock::now();
         size_t nDue = 0;
-        while (nDue < output.size() && output[nDue].due <= now)
+        while (nDue < m_output.size() && m_output[nDue].due <= now)
             ++nDue;
-        if (nDue > 0 && !bWaitWritable) {
-            uint8_t abChunk[256];
-            size_t nChunk = std::min(nDue, sizeof(abChunk));
-            for (size_t i = 0; i < nChunk; ++i)
-                abChunk[i] = output[i].nByte;
-            ssize_t nWritten = ::write(nMasterFd, abChunk, nChunk);
-            if (nWritten > 0)
-                output.erase(output.begin(), output.begin() + nWritten);
-            else if (nWritten < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                bWaitWritable = true;
-            else if (nWritten < 0 && errno != EINTR)
-                std::fprintf(stderr, "matrixctl simulate: cannot answer on %s: %s.\n", pty.GetSlavePath().c_str(),
-                             std::strerror(errno));
-            continue;
-        }
-        if (bExitWhenSent && output.empty()) {
-            pty.WaitUntilAnswerTaken(nSignalFd);
-            break;
-        }
+        if (nDue == 0 || m_bWaitWritable)
+            return false;
+        uint8_t abChunk[256];
+        size_t nChunk = std::min(nDue, sizeof(abChunk));
+        for (size_t i = 0; i < nChunk; ++i)
+            abChunk[i] = m_output[i].nByte;
+        ssize_t nWritten = ::write(m_pty.GetMasterFd(), abChunk, nChunk);
+        if (nWritten > 0)
+            m_output.erase(m_output.begin(), m_output.begin() + nWritten);
+        else if (nWritten < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            m_bWaitWritable = true;
+        else if (nWritten < 0 && errno != EINTR)
+            std::fprintf(stderr, "matrixctl simulate: cannot answer on %s: %s.\n", m_pty.GetSlavePath().c_str(),
+                         std::strerror(errno));
+        return true;
+    }
 
+    // Waits for a signal, input, room on a full line, or the next paced byte's time.
+    EWake WaitForLine()
+    {
         // Wake exactly when the next paced byte is due: a timeout rounded up to whole
         // milliseconds would make every paced answer up to a millisecond late.
         struct timespec timeout = {0, 0};
         const struct timespec* pTimeout = nullptr;
-        if (!output.empty() && !bWaitWritable) {
-            const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(output.front().due - now).count();
+        if (!m_output.empty() && !m_bWaitWritable) {
+            const auto wait =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(m_output.front().due - CClock::now()).count();
             timeout.tv_sec = static_cast<time_t>(wait / 1000000000LL);
             timeout.tv_nsec = static_cast<long>(wait % 1000000000LL);
             pTimeout = &timeout;
         }
         struct pollfd aWait[2] = {
-            {nSignalFd, POLLIN, 0},
-            {nMasterFd, static_cast<short>((bExitWhenSent ? 0 : POLLIN) | (bWaitWritable ? POLLOUT : 0)), 0},
+            {m_nSignalFd, POLLIN, 0},
+            {m_pty.GetMasterFd(), static_cast<short>((m_bExitWhenSent ? 0 : POLLIN) | (m_bWaitWritable ? POLLOUT : 0)), 0},
         };
         int nReady = ::ppoll(aWait, 2, pTimeout, nullptr);
         if (nReady < 0 && errno == EINTR)
-            continue;
+            return EWake::Other;
         if (nReady < 0) {
             std::fprintf(stderr, "matrixctl simulate: waiting failed: %s.\n", std::strerror(errno));
-            break;
+            return EWake::Stop;
         }
         if (aWait[0].revents != 0) {
             std::fprintf(stderr, "matrixctl simulate: stopped by a signal.\n");
-            break;
+            return EWake::Stop;
         }
         if ((aWait[1].revents & POLLOUT) != 0)
-            bWaitWritable = false;
-        if ((aWait[1].revents & POLLIN) == 0)
-            continue;
+            m_bWaitWritable = false;
+        return (aWait[1].revents & POLLIN) != 0 ? EWake::Input : EWake::Other;
+    }
 
+    // Reads what the program sent and queues the device's answers, each byte with its time.
+    void TakeInput()
+    {
         uint8_t abInput[512];
-        ssize_t nRead = ::read(nMasterFd, abInput, sizeof(abInput));
+        ssize_t nRead = ::read(m_pty.GetMasterFd(), abInput, sizeof(abInput));
         if (nRead <= 0)
-            continue;
-        now = CClock::now();
+            return;
+        const auto now = CClock::now();
         for (ssize_t i = 0; i < nRead; ++i) {
             // At a paced speed each byte takes its wire time to arrive, one after the other.
-            receiveFree = std::max(receiveFree, now) + byteTime;
-            CSimulatedDevice::CEvent event = device.TakeByte(abInput[i]);
+            m_receiveFree = std::max(m_receiveFree, now) + m_byteTime;
+            CSimulatedDevice::CEvent event = m_device.TakeByte(abInput[i]);
             if (!event.strLog.empty())
                 std::fprintf(stderr, "%s\n", event.strLog.c_str());
-            CClock::time_point send = std::max(receiveFree, sendFree);
+            CClock::time_point send = std::max(m_receiveFree, m_sendFree);
             for (uint8_t nByte : event.abReply) {
-                send += byteTime;
-                output.push_back({send, nByte});
+                send += m_byteTime;
+                m_output.push_back({send, nByte});
             }
-            sendFree = send;
-            if (event.bEndOfTransfer && options.bOnce) {
+            m_sendFree = send;
+            if (event.bEndOfTransfer && m_options.bOnce) {
                 // Nothing after the end-of-transfer byte is looked at.
-                bExitWhenSent = true;
-                break;
+                m_bExitWhenSent = true;
+                return;
             }
         }
     }
-    // The registration's destructor removes the link before the pseudo-terminal closes.
-    ::close(nSignalFd);
+
+    const CSimulatorOptions& m_options;
+    const CPseudoTerminal& m_pty;
+    const int m_nSignalFd;
+    CSimulatedDevice m_device;
+    const CClock::duration m_byteTime;
+    std::deque<CPendingByte> m_output;
+    CClock::time_point m_receiveFree = CClock::now();
+    CClock::time_point m_sendFree = CClock::now();
+    bool m_bExitWhenSent = false;
+    bool m_bWaitWritable = false;
+};
+
+int RunSimulator(const CSimulatorOptions& options)
+{
+    CPseudoTerminal pty;
+    CSignalWatch signals;
+    std::string strError;
+    if (!pty.Open(true, &strError) || !signals.Open(&strError)
+        || !RegisterComPortLink(options.nPort, pty.GetSlavePath(), &strError)) {
+        std::fprintf(stderr, "matrixctl simulate: %s\n", strError.c_str());
+        return EXIT_CANNOT_START;
+    }
+    // Declared after the pseudo-terminal, so the link goes before the terminal closes.
+    CLinkRegistration registration(options.nPort, pty.GetSlavePath());
+    std::printf("COM%d %s\n", options.nPort, pty.GetSlavePath().c_str());
+    std::fflush(stdout);
+
+    CSimulatorLine(options, pty, signals.GetFd()).Serve();
     return EXIT_OK;
 }
 

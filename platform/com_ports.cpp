@@ -97,7 +97,7 @@ bool MakeDirectories(const std::string& strDir)
 
 } // namespace
 
-std::string GetPortsDirectory()
+std::string GetPortsDirectory(const CDeviceRoots& roots)
 {
     const char* pszDir = std::getenv("MATRIX_PORTS_DIR");
     if (pszDir != nullptr && *pszDir != '\0')
@@ -105,16 +105,17 @@ std::string GetPortsDirectory()
     const char* pszRuntime = std::getenv("XDG_RUNTIME_DIR");
     if (pszRuntime != nullptr && *pszRuntime != '\0')
         return std::string(pszRuntime) + "/matrix-update/ports";
-    return "/tmp/matrix-update-" + std::to_string(::getuid()) + "/ports";
+    return roots.strTmp + "/matrix-update-" + std::to_string(::getuid()) + "/ports";
 }
 
+namespace {
+
+// True when strPath itself (not a link to it) is a directory owned by this user.
 bool IsDirectoryOwnedByUser(const std::string& strPath)
 {
     struct stat st {};
     return ::lstat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
 }
-
-namespace {
 
 // True when the ports directory is the shared /tmp fall-back.
 bool IsSharedPortsDirectory()
@@ -126,11 +127,11 @@ bool IsSharedPortsDirectory()
 
 } // namespace
 
-bool IsPortsDirectoryTrusted()
+bool IsPortsDirectoryTrusted(const CDeviceRoots& roots)
 {
     if (!IsSharedPortsDirectory())
         return true;
-    const std::string strDir = GetPortsDirectory();
+    const std::string strDir = GetPortsDirectory(roots);
     return IsDirectoryOwnedByUser(strDir) && IsDirectoryOwnedByUser(DirectoryOf(strDir));
 }
 
@@ -217,13 +218,13 @@ std::vector<int> ListLinkedComPorts(const std::string& strDir)
 CComPortResolution ResolveComPort(int nPort, const CDeviceRoots& roots)
 {
     CComPortResolution result;
-    result.strPortsDir = GetPortsDirectory();
+    result.strPortsDir = GetPortsDirectory(roots);
     result.strKernelDevice = KernelDeviceForComPort(nPort, roots);
     if (nPort < 1)
         return result;
 
     // Links in a directory another user could have filled are not believed.
-    std::string strLinkName = IsPortsDirectoryTrusted() ? FindLinkName(result.strPortsDir, nPort) : std::string();
+    std::string strLinkName = IsPortsDirectoryTrusted(roots) ? FindLinkName(result.strPortsDir, nPort) : std::string();
     if (!strLinkName.empty()) {
         // The link is the user's word for this port: it holds even when its device is gone,
         // rather than quietly opening whatever the kernel rule would give.

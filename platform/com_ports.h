@@ -9,22 +9,22 @@
 #include <string>
 #include <vector>
 
-// Where devices and their sysfs entries live; tests point these at a directory of their own.
+// Where devices, their sysfs entries and the shared temporary folder live; tests point these
+// at a directory of their own.
 struct CDeviceRoots {
     std::string strDev = "/dev";
     std::string strSys = "/sys";
+    std::string strTmp = "/tmp";
 };
 
 // $MATRIX_PORTS_DIR, else $XDG_RUNTIME_DIR/matrix-update/ports, else /tmp/matrix-update-<uid>/ports.
-std::string GetPortsDirectory();
+std::string GetPortsDirectory(const CDeviceRoots& roots = CDeviceRoots());
 
 // Whether the COMn links of the ports directory may be believed. A directory the user named
 // ($MATRIX_PORTS_DIR) or one in the private runtime directory always; the shared /tmp
 // fall-back only when it and its parent are directories of this user, so that no other user
 // can plant a COMn link there and answer in the device's place.
-bool IsPortsDirectoryTrusted();
-// True when strPath itself (not a link to it) is a directory owned by this user.
-bool IsDirectoryOwnedByUser(const std::string& strPath);
+bool IsPortsDirectoryTrusted(const CDeviceRoots& roots = CDeviceRoots());
 
 struct CComPortResolution {
     bool bResolved = false;      // a device path stands for the port (it may still be absent)

@@ -32,7 +32,8 @@ private:
 // device (a link in the ports directory, or the kernel rule), ascending.
 void EnumerateComPorts(CUIntArray& ports);
 
-// The probing method: opens each COM number from 1 to 255 that resolves to a device and
-// closes it at once; a port that is busy or may not be opened still counts as present.
+// The probing method: opens each COM number the namespace gives (the kernel rule's 1 to 96
+// and every linked number up to 255) that resolves to a device, and closes it at once; a port
+// that is busy or may not be opened still counts as present.
 // Empties the list first; ascending.
 void ProbeComPorts(CUIntArray& ports);

@@ -48,7 +48,7 @@ public:
     // configuration step is shown through the owner's ShowPortError and still returns true.
     bool OpenPort(ILinkOwner* pOwner, int nPort, int nBaud, char cParity, int nDataBits, int nStopBits,
                   uint32_t dwEventMask, uint32_t nWriteBufferSize);
-    // The same on a device that is already open (tests, the simulator); takes ownership.
+    // The same on a device that is already open (a test's fake or pseudo-terminal); takes ownership.
     bool OpenDevice(ILinkOwner* pOwner, int nPort, std::unique_ptr<ISerialDevice> pDevice, int nBaud,
                     char cParity, int nDataBits, int nStopBits, uint32_t dwEventMask, uint32_t nWriteBufferSize);
 
@@ -62,7 +62,6 @@ public:
     // Replaces the owner (nullptr: notifications are dropped). Safe while the monitor runs.
     void SetOwner(ILinkOwner* pOwner);
 
-    int GetPortNumber() const { return m_nPortNumber; }
     const CPortOpenFailure& GetOpenFailure() const { return m_openFailure; }
     bool IsMonitorRunning() const { return m_bRunning.load(); }
     // True from QueueWrite until the monitor thread has finished writing that block.

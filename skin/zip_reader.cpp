@@ -513,7 +513,6 @@ uint32_t OpenEntryData(ZipArchive* pArchive)
     pState->m_nUncompressedLeft = h.m_nUncompressedSize;
     pState->m_nNextCompressed = nDataPos;
     pArchive->m_pReadState = std::move(pState);
-    pArchive->m_nOpenEntry = pArchive->m_nCurrentEntry;
     return ZIP_OK;
 }
 
@@ -592,7 +591,6 @@ uint32_t CloseEntryData(ZipArchive* pArchive)
     else if (rs.m_nCrc32 != rs.m_nExpectedCrc32)
         nResult = ZIP_ERR_DATA;
     pArchive->m_pReadState.reset();
-    pArchive->m_nOpenEntry = -1;
     return nResult;
 }
 

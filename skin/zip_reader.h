@@ -114,7 +114,6 @@ struct ZipArchive {
 
     std::unique_ptr<ZipReadState> m_pReadState;
     std::string m_strRootDir;              // current directory and "/" when opened
-    int32_t m_nOpenEntry = -1;
 
     ZipEntryInfo m_cachedInfo{};
     int32_t m_nCachedEntry = -1;

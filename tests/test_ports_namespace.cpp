@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -29,6 +30,10 @@ protected:
         m_bHadOld = pszOld != nullptr;
         if (m_bHadOld)
             m_strOld = pszOld;
+        const char* pszRuntime = std::getenv("XDG_RUNTIME_DIR");
+        m_bHadRuntime = pszRuntime != nullptr;
+        if (m_bHadRuntime)
+            m_strOldRuntime = pszRuntime;
         ::setenv("MATRIX_PORTS_DIR", m_strPorts.c_str(), 1);
         m_roots.strDev = m_strRoot + "/dev";
         m_roots.strSys = m_strRoot + "/sys";
@@ -41,6 +46,8 @@ protected:
             ::setenv("MATRIX_PORTS_DIR", m_strOld.c_str(), 1);
         else
             ::unsetenv("MATRIX_PORTS_DIR");
+        if (m_bHadRuntime)
+            ::setenv("XDG_RUNTIME_DIR", m_strOldRuntime.c_str(), 1);
     }
     void MakeDir(const std::string& strPath)
     {
@@ -72,6 +79,8 @@ protected:
     std::string m_strPorts;
     std::string m_strOld;
     bool m_bHadOld = false;
+    std::string m_strOldRuntime;
+    bool m_bHadRuntime = false;
     CDeviceRoots m_roots;
 };
 
@@ -107,6 +116,7 @@ TEST_F(PortsTest, ResolutionPrefersLinksThenTheKernelRuleWithRealUartsOnly)
     MakeDevice("ttyS0");
     MakeDevice("ttyS1");
     MakeDevice("ttyS2");
+    MakeDevice("ttyS31"); // the last number of the family, with no UART behind it
     MakeUart(0, true, "4");  // a 16550A
     MakeUart(1, true, "0");  // the kernel's placeholder: type unknown
     MakeUart(2, false, "4"); // no hardware behind it
@@ -125,6 +135,7 @@ TEST_F(PortsTest, ResolutionPrefersLinksThenTheKernelRuleWithRealUartsOnly)
         {2, false, false, ""},
         {3, false, false, ""},
         {4, false, false, ""},
+        {32, false, false, ""},
         {34, false, false, ""},
         {35, true, true, "/dev/null"},
         {40, true, true, m_strRoot + "/gone"},
@@ -245,27 +256,67 @@ TEST(PortsArray, GrowsAndShrinksLikeTheFrameworkArray)
 
 namespace {
 
-// Links are believed only in a directory that is really this user's: a directory of another
-// user, or a link to our own one, could be swapped by someone else.
-TEST_F(PortsTest, OnlyAPortsDirectoryOfThisUserIsTrustedInTheSharedFallBack)
+// The shared fall-back, in a temporary folder of the test's own: its links are believed only
+// while the ports directory itself (not a link to one) and its parent belong to this user, so
+// that no other user can plant a COMn link there and answer in the device's place.
+TEST_F(PortsTest, TheSharedFallBackIsBelievedOnlyWhenItAndItsParentAreThisUsers)
 {
-    const std::string strOwn = m_strRoot + "/own";
-    const std::string strForeign = m_strRoot + "/foreign";
-    const std::string strLinked = m_strRoot + "/linked";
-    MakeDir(strOwn);
-    MakeDir(strForeign);
-    MakeLink(strOwn, strLinked);
-    const uid_t nOther = ::getuid() == 0 ? 65534 : 0;
-    const bool bCanChown = ::chown(strForeign.c_str(), nOther, static_cast<gid_t>(-1)) == 0;
-
-    EXPECT_TRUE(IsDirectoryOwnedByUser(strOwn));
-    EXPECT_FALSE(IsDirectoryOwnedByUser(strLinked));
-    EXPECT_FALSE(IsDirectoryOwnedByUser(m_strRoot + "/absent"));
-    if (bCanChown) {
-        EXPECT_FALSE(IsDirectoryOwnedByUser(strForeign));
+    ::unsetenv("MATRIX_PORTS_DIR"); // both put back by TearDown
+    ::unsetenv("XDG_RUNTIME_DIR");
+    m_roots.strTmp = m_strRoot + "/tmp";
+    const std::string strParent = m_roots.strTmp + "/matrix-update-" + std::to_string(::getuid());
+    const std::string strShared = strParent + "/ports";
+    const std::string strAside = m_strRoot + "/aside";
+    MakeDir(strShared);
+    CPtyPair pty;
+    ASSERT_TRUE(pty.IsOpen());
+    MakeLink(pty.GetSlavePath(), strShared + "/COM20");
+    // Giving a directory to another user needs root; without it those rows are left out.
+    const bool bRoot = ::getuid() == 0;
+    const uid_t nMe = ::getuid();
+    const uid_t nOther = 65534;
+    enum EShape { Directory, LinkToDirectory, Absent };
+    struct {
+        const char* pszName;
+        EShape eShape;
+        uid_t nParentOwner;
+        uid_t nPortsOwner;
+        bool bTrusted;
+    } const aCases[] = {
+        {"both ours", Directory, nMe, nMe, true},
+        {"parent another user's", Directory, nOther, nMe, false},
+        {"ports directory another user's", Directory, nMe, nOther, false},
+        {"ports directory a link to one of ours", LinkToDirectory, nMe, nMe, false},
+        {"ports directory absent", Absent, nMe, nMe, false},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        if (!bRoot && (c.nParentOwner != nMe || c.nPortsOwner != nMe)) {
+            std::printf("skipped '%s': giving a directory to another user needs root\n", c.pszName);
+            continue;
+        }
+        if (bRoot) {
+            ASSERT_EQ(::chown(strParent.c_str(), c.nParentOwner, static_cast<gid_t>(-1)), 0);
+            ASSERT_EQ(::chown(strShared.c_str(), c.nPortsOwner, static_cast<gid_t>(-1)), 0);
+        }
+        if (c.eShape != Directory) {
+            ASSERT_EQ(::rename(strShared.c_str(), strAside.c_str()), 0);
+        }
+        if (c.eShape == LinkToDirectory)
+            MakeLink(strAside, strShared);
+        EXPECT_EQ(GetPortsDirectory(m_roots), strShared);
+        EXPECT_EQ(IsPortsDirectoryTrusted(m_roots), c.bTrusted);
+        EXPECT_EQ(ResolveComPort(20, m_roots).bLinked, c.bTrusted);
+        if (c.eShape == LinkToDirectory) {
+            ASSERT_EQ(::unlink(strShared.c_str()), 0);
+        }
+        if (c.eShape != Directory) {
+            ASSERT_EQ(::rename(strAside.c_str(), strShared.c_str()), 0);
+        }
     }
     // A directory the user names is the user's word.
-    EXPECT_TRUE(IsPortsDirectoryTrusted());
+    ::setenv("MATRIX_PORTS_DIR", (m_strRoot + "/named").c_str(), 1);
+    EXPECT_TRUE(IsPortsDirectoryTrusted(m_roots));
 }
 
 } // namespace

@@ -7,10 +7,12 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -278,30 +280,91 @@ TEST_F(SerialLinkTest, AFailedConfigurationStepShowsOneBoxAndStillOpens)
 
 TEST_F(SerialLinkTest, APulledDeviceIsReportedOnceAndTheMonitorEnds)
 {
+    // A hang-up is noticed whatever the event mask asks for, also without EV_RXCHAR.
+    const uint32_t aMasks[] = {EV_RXCHAR | EV_CTS, EV_CTS};
+    CPtyPair aPtys[2];
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(aPtys[i].IsOpen());
+        Link(10 + i, aPtys[i].GetSlavePath());
+    }
+    for (int i = 0; i < 2; ++i) {
+        const int nPort = 10 + i;
+        CTestOwner owner;
+        CSerialLink link;
+        ASSERT_TRUE(link.OpenPort(&owner, nPort, 9600, 'N', 8, 1, aMasks[i], 1024));
+        ASSERT_TRUE(link.StartMonitor());
+        aPtys[i].CloseMaster();
+
+        CLinkMessage msg;
+        bool bLost = false;
+        while (!bLost && owner.TakeMessage(&msg))
+            bLost = msg.nMsg == WM_LINK_LOST;
+        ASSERT_TRUE(bLost) << "no loss reported for event mask " << aMasks[i];
+        EXPECT_EQ(msg.lParam, nPort);
+        EXPECT_FALSE(link.IsMonitorRunning());
+
+        // Nothing more comes and nothing spins: measure the process's CPU time over a window.
+        struct rusage before {}, after {};
+        ::getrusage(RUSAGE_SELF, &before);
+        EXPECT_FALSE(owner.m_queue.WaitForMessage(300));
+        ::getrusage(RUSAGE_SELF, &after);
+        auto cpuMicros = [](const struct rusage& r) {
+            return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000LL + r.ru_utime.tv_usec + r.ru_stime.tv_usec;
+        };
+        EXPECT_LT(cpuMicros(after) - cpuMicros(before), 50000) << aMasks[i];
+        EXPECT_TRUE(owner.GetErrors().empty());
+    }
+}
+
+TEST_F(SerialLinkTest, ABlockLargerThanTheTerminalTakesArrivesWhole)
+{
+    // The terminal takes far less than 200 KB at once, so the write goes out in pieces; each
+    // piece must continue where the last one stopped.
+    constexpr uint32_t nBlockSize = 200 * 1024;
     CTestOwner owner;
     CSerialLink link;
-    ASSERT_TRUE(OpenProgramPort(link, owner));
+    ASSERT_TRUE(link.OpenPort(&owner, 5, 115200, 'N', 8, 1, EV_RXCHAR, nBlockSize));
     ASSERT_TRUE(link.StartMonitor());
-    m_pty.CloseMaster();
+    std::vector<uint8_t> abBlock(nBlockSize);
+    for (size_t i = 0; i < abBlock.size(); ++i)
+        abBlock[i] = static_cast<uint8_t>((i * 131 + i / 251) & 0xFF);
+    link.QueueWrite(abBlock.data(), nBlockSize);
 
-    CLinkMessage msg;
-    bool bLost = false;
-    while (!bLost && owner.TakeMessage(&msg))
-        bLost = msg.nMsg == WM_LINK_LOST;
-    ASSERT_TRUE(bLost);
-    EXPECT_EQ(msg.lParam, 5);
-    EXPECT_FALSE(link.IsMonitorRunning());
-
-    // Nothing more comes and nothing spins: measure the process's CPU time over a window.
-    struct rusage before {}, after {};
-    ::getrusage(RUSAGE_SELF, &before);
-    EXPECT_FALSE(owner.m_queue.WaitForMessage(300));
-    ::getrusage(RUSAGE_SELF, &after);
-    auto cpuMicros = [](const struct rusage& r) {
-        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000LL + r.ru_utime.tv_usec + r.ru_stime.tv_usec;
-    };
-    EXPECT_LT(cpuMicros(after) - cpuMicros(before), 50000);
+    std::vector<uint8_t> abWritten = m_pty.ReadFromHost(nBlockSize, 4 * EVENT_WAIT_MS);
+    ASSERT_EQ(abWritten.size(), abBlock.size());
+    EXPECT_TRUE(abWritten == abBlock) << "the block arrived corrupted";
     EXPECT_TRUE(owner.GetErrors().empty());
+}
+
+TEST_F(SerialLinkTest, LineSettingsReachTheTerminal)
+{
+    // A pseudo-terminal always runs 8 bits without parity (the kernel rewrites CSIZE and
+    // PARENB), but it keeps the stop bits, the parity's sense and the speed, so those are read
+    // back here.
+    struct {
+        char cParity;
+        int nDataBits;
+        int nStopBits;
+        bool bOdd;
+        bool bTwoStops;
+    } const aCases[] = {
+        {'N', 8, 1, false, false},
+        {'E', 7, 2, false, true},
+        {'O', 8, 1, true, false},
+    };
+    for (const auto& c : aCases) {
+        const std::string strName = std::to_string(c.nDataBits) + c.cParity + std::to_string(c.nStopBits);
+        CTestOwner owner;
+        CSerialLink link;
+        ASSERT_TRUE(link.OpenPort(&owner, 5, 9600, c.cParity, c.nDataBits, c.nStopBits, EV_RXCHAR, 1024)) << strName;
+        EXPECT_TRUE(owner.GetErrors().empty()) << strName;
+        // The helper's descriptor is on the same terminal: it reads back what the program set.
+        struct termios tio {};
+        ASSERT_EQ(::tcgetattr(m_pty.GetSlaveFd(), &tio), 0);
+        EXPECT_EQ((tio.c_cflag & PARODD) != 0, c.bOdd) << strName;
+        EXPECT_EQ((tio.c_cflag & CSTOPB) != 0, c.bTwoStops) << strName;
+        EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B9600)) << strName;
+    }
 }
 
 TEST_F(SerialLinkTest, AReopenOnTheSameLinkStopsTheOldMonitorAndServesTheNewPort)
@@ -394,6 +457,63 @@ TEST(SerialFakeDevice, AnswersEachWriteAndReportsADisconnect)
     EXPECT_TRUE(bLost);
     EXPECT_FALSE(link.IsMonitorRunning());
     EXPECT_TRUE(owner.GetErrors().empty());
+}
+
+// A fake whose writes wait at a gate the test opens, so the test can look at the link while a
+// block is being written. The gate opens by itself after a while, so a failing test never hangs.
+class CGatedWriteDevice : public CFakeSerialDevice {
+public:
+    EIoResult WriteBlock(const uint8_t* pData, size_t nLength, uint32_t nTimeoutMs, int nCancelFd,
+                         CDeviceError* pError) override
+    {
+        {
+            std::unique_lock<std::mutex> lock(m_gateMutex);
+            m_bEntered = true;
+            m_gate.notify_all();
+            m_gate.wait_for(lock, std::chrono::milliseconds(EVENT_WAIT_MS), [this] { return m_bOpen; });
+        }
+        return CFakeSerialDevice::WriteBlock(pData, nLength, nTimeoutMs, nCancelFd, pError);
+    }
+    bool WaitUntilWriting()
+    {
+        std::unique_lock<std::mutex> lock(m_gateMutex);
+        return m_gate.wait_for(lock, std::chrono::milliseconds(EVENT_WAIT_MS), [this] { return m_bEntered; });
+    }
+    void OpenGate()
+    {
+        std::lock_guard<std::mutex> lock(m_gateMutex);
+        m_bOpen = true;
+        m_gate.notify_all();
+    }
+
+private:
+    std::mutex m_gateMutex;
+    std::condition_variable m_gate;
+    bool m_bEntered = false;
+    bool m_bOpen = false;
+};
+
+TEST(SerialWritePending, StaysSetUntilTheBlockHasBeenWritten)
+{
+    // The end of a transfer waits on this flag before it gives the link back.
+    CTestOwner owner;
+    auto pDevice = std::make_unique<CGatedWriteDevice>();
+    CGatedWriteDevice* pGated = pDevice.get();
+    // The answer is read only after the write has returned, so once it has come the flag is down.
+    pGated->SetResponder([](const std::vector<uint8_t>&) { return std::vector<uint8_t>{0x42}; });
+    CSerialLink link;
+    ASSERT_TRUE(link.OpenDevice(&owner, 4, std::move(pDevice), 9600, 'N', 8, 1, EV_RXCHAR, 1024));
+    ASSERT_TRUE(link.StartMonitor());
+    const uint8_t abBlock[] = {0xC3};
+    link.QueueWrite(abBlock, sizeof(abBlock));
+    const bool bWriting = pGated->WaitUntilWriting();
+    const bool bPendingWhileWriting = link.IsWritePending();
+    pGated->OpenGate();
+    ASSERT_TRUE(bWriting);
+    EXPECT_TRUE(bPendingWhileWriting);
+    EXPECT_EQ(owner.TakeBytes(1), std::vector<uint8_t>{0x42});
+    EXPECT_FALSE(link.IsWritePending());
+    EXPECT_EQ(pGated->GetWrites(), (std::vector<std::vector<uint8_t>>{{0xC3}}));
 }
 
 // A fake whose one-byte reads fail the first nFailures times, consuming nothing.

@@ -145,18 +145,29 @@ TEST_F(SkinBootstrap, NamesAndFailures)
         {"not an archive", std::string(100, 'x'), 0, "", {}},
         {"embedded archive, past its end", EmbeddedArchive(), 69, "", {}},
     };
+    // The program's directory is a folder below the test's own, so that a name escaping it
+    // lands where the test sees it (and removes it), never in the shared temporary folder.
+    const fs::path root = m_dir.Path() / "root";
+    ASSERT_TRUE(fs::create_directory(root));
+    fs::current_path(root);
+    auto below = [](std::vector<std::string> astrFiles) {
+        for (std::string& str : astrFiles)
+            str = "root/" + str;
+        astrFiles.insert(astrFiles.begin(), "root");
+        return astrFiles;
+    };
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszCase);
         EXPECT_EQ(ExtractSkinFileFromBlock(c.strBlock.data(), c.strBlock.size(), c.nEntry), c.strExpected);
-        EXPECT_EQ(m_dir.ListTree(), c.astrFiles);
+        EXPECT_EQ(m_dir.ListTree(), below(c.astrFiles));
         for (const std::string& str : c.astrFiles)
-            fs::remove_all(m_dir.Path() / str);
+            fs::remove_all(root / str);
     }
-    EXPECT_FALSE(fs::exists(m_dir.Path().parent_path() / "a.skin"));
+    EXPECT_FALSE(fs::exists(m_dir.Path() / "a.skin"));
 
     // A file that cannot be written still gives its name: start-up relies on that.
     fs::create_directory("look.qss");
     EXPECT_EQ(ExtractSkinFileFromBlock(strArchive.data(), strArchive.size(), 0), "look.qss");
     EXPECT_TRUE(fs::is_directory("look.qss"));
-    EXPECT_EQ(m_dir.ListTree(), std::vector<std::string>{"look.qss"});
+    EXPECT_EQ(m_dir.ListTree(), below({"look.qss"}));
 }

@@ -376,6 +376,15 @@ TEST(TransferReplyJudgement, JudgesOnlyTheCurrentReply)
         {"and not those before it", {0xFB, 'o', 'k', 0xFE, 'n', 'g', 0xFE}, REPLY_ABNORMAL},
         {"zero byte ends the text", {0xFB, 0x00, 'o', 'k', 0xFE}, REPLY_ABNORMAL},
         {"noise before the start marker", {'o', 'k', 0xFB, 'n', 'o', 0xFE}, REPLY_ABNORMAL},
+        // The start marker restarts the count: the bytes of a full-buffer reply before it,
+        // ending in "ok", must not be read back as part of the new one.
+        {"start marker after a full buffer and noise", [] {
+             CBytes bytes = {0xFB};
+             bytes.insert(bytes.end(), 253, 'x');
+             const CBytes tail = {'o', 'k', 0xFE, 'z', 'z', 0xFB, 'n', 'g', 0xFE};
+             bytes.insert(bytes.end(), tail.begin(), tail.end());
+             return bytes;
+         }(), REPLY_ABNORMAL},
     };
     for (const auto& c : aCases) {
         ResetReplyAssembler();

@@ -165,6 +165,8 @@ TEST(ZipEntryTimes, DosTimeIsLocalAndUtTimesAreUtc)
          500, 1704081600, 1704081600},
         // Three bytes left over after the blocks are too few for a block header: ignored.
         {MakeUtBlock(0x01, {700}) + "zzz", 700, 1704081600, 1704081600},
+        // So is a lone block header at the very end, with nothing after it.
+        {std::string("ux\x01\x00" "a", 5) + std::string("UT\x05\x00", 4), 1704081600, 1704081600, 1704081600},
     };
     for (size_t i = 0; i < std::size(aCases); ++i) {
         std::vector<CTestZipEntry> entries = TwoEntries();
@@ -591,7 +593,6 @@ TEST(ZipEntryData, ReadsInPiecesAndCapsTheOutput)
     ZipEntryInfo info{};
     ASSERT_EQ(ZipGetEntry(pArchive.get(), 0, &info), ZIP_OK);
     ASSERT_EQ(OpenEntryData(pArchive.get()), ZIP_OK);
-    EXPECT_EQ(pArchive->m_nOpenEntry, 0);
     std::string strOut;
     uint8_t ab[7777];
     EXPECT_EQ(ReadEntryData(pArchive.get(), ab, 0), 0);
@@ -604,7 +605,6 @@ TEST(ZipEntryData, ReadsInPiecesAndCapsTheOutput)
     }
     EXPECT_EQ(strOut, entries[0].m_strData);
     EXPECT_EQ(CloseEntryData(pArchive.get()), ZIP_OK);
-    EXPECT_EQ(pArchive->m_nOpenEntry, -1);
     EXPECT_EQ(ReadEntryData(pArchive.get(), ab, sizeof ab), -1);
 
     // An entry opened and abandoned is closed by the next question, and a limit on memory

@@ -7,8 +7,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "app/matrix_app.h"
 #include "app/startup.h"
@@ -16,9 +14,11 @@
 
 namespace {
 
-// With MATRIX_STARTUP_PROBE=1 in the environment the program prints one line on stdout when
-// its dialog has first been painted, with the milliseconds since main began, and closes the
-// dialog at once, so that the start-up benchmark can time a whole launch.
+#ifdef MATRIX_STARTUP_PROBE_BUILD
+// Only in the start-up benchmark's own build of the program (matrix-update-probe, never
+// installed): it prints one line on stdout when its dialog has first been painted, with the
+// milliseconds since main began, and closes the dialog at once, so that the benchmark can time
+// a whole launch.
 class CStartupProbe : public QObject {
 public:
     CStartupProbe(QDialog* pDialog, const QElapsedTimer& timer) : m_pDialog(pDialog), m_timer(timer) {}
@@ -44,11 +44,7 @@ private:
     bool m_bShown = false;
 };
 
-bool IsProbeRequested()
-{
-    const char* pszProbe = std::getenv("MATRIX_STARTUP_PROBE");
-    return pszProbe != nullptr && std::strcmp(pszProbe, "1") == 0;
-}
+#endif
 
 } // namespace
 
@@ -73,9 +69,12 @@ int main(int argc, char** argv)
     host.fnRunMainDialog = [&timer](CMatrixApp& appIn, CSettingsNotice& notice) {
         CUpdateDlg dialog(appIn);
         dialog.SetSaveFailureHandler([&notice](const std::string& strError) { notice.ReportSaveFailure(strError); });
+#ifdef MATRIX_STARTUP_PROBE_BUILD
         CStartupProbe probe(&dialog, timer);
-        if (IsProbeRequested())
-            dialog.installEventFilter(&probe);
+        dialog.installEventFilter(&probe);
+#else
+        (void)timer;
+#endif
         return dialog.exec();
     };
 

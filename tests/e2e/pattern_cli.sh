@@ -10,10 +10,23 @@ cd "$work"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# No step waits without bound: a command still running after this many seconds has hung.
+limit=60
+
+# bounded COMMAND...: runs the command with the time limit; a command that runs out of time
+# fails the test, naming the step.
+bounded() {
+  local got=0
+  timeout "$limit" "$@" || got=$?
+  [ "$got" != 124 ] || fail "'$*' did not finish within $limit s"
+  return "$got"
+}
+
 # expect STATUS COMMAND...: runs the command, keeps its stdout and stderr in out/err.
 expect() {
   local want=$1; shift
-  set +e; "$@" >out 2>err; local got=$?; set -e
+  local got=0
+  bounded "$@" >out 2>err || got=$?
   [ "$got" = "$want" ] || { cat err >&2; fail "'$*' exited $got, expected $want"; }
 }
 

@@ -15,6 +15,33 @@ trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; for f in "$WORK"/*.err; do echo "== $f" >&2; cat "$f" >&2; done; exit 1; }
 
+# No step waits without bound: whatever is still running after this many seconds has hung.
+LIMIT=30
+
+# bounded STEP COMMAND...: runs the command with the time limit; running out of it fails the
+# test, naming the step.
+bounded() {
+    local step="$1" rc=0; shift
+    timeout "$LIMIT" "$@" || rc=$?
+    [ "$rc" -ne 124 ] || fail "$step: did not finish within $LIMIT s"
+    return "$rc"
+}
+
+# True while the process runs (a child that has ended but was not waited for is a zombie).
+running() {
+    local state
+    state="$(cut -d' ' -f3 "/proc/$1/stat" 2>/dev/null)" || return 1
+    [ -n "$state" ] && [ "$state" != Z ]
+}
+
+# wait_sim STEP PID: waits for a simulator to end, at most LIMIT seconds; returns its status.
+wait_sim() {
+    local step="$1" pid="$2" tries=0
+    while running "$pid" && [ $tries -lt $((LIMIT * 20)) ]; do sleep 0.05; tries=$((tries + 1)); done
+    running "$pid" && fail "$step: the simulator did not end within $LIMIT s"
+    wait "$pid"
+}
+
 # Starts a simulator in the background; sets SIM_PID and SIM_PTY.
 start_sim() {
     local name="$1"; shift
@@ -27,13 +54,14 @@ start_sim() {
         [ -n "$line" ] || { sleep 0.05; tries=$((tries + 1)); }
     done
     SIM_PTY="${line#* }"
+    [ -n "$line" ] || fail "$name: no first line within 10 s"
     [[ "$line" =~ ^COM[0-9]+\ /dev/pts/[0-9]+$ ]] || fail "$name: first line '$line'"
 }
 
 # Plays the program: a script of steps, each "send HEX" or "expect HEX" or "quiet MS"
 # or "noise" (bytes arrive, but no FB/FE among them) or "slow MS" (the answer takes at least MS).
 talk() {
-    python3 - "$@" <<'EOF'
+    bounded "talk $*" python3 - "$@" <<'EOF'
 import os, sys, termios, tty, select, time
 path, steps = sys.argv[1], sys.argv[2:]
 fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
@@ -88,10 +116,10 @@ BAD="${BAD// /}"
 start_sim ok --port 21 --once
 [ -L "$MATRIX_PORTS_DIR/COM21" ] || fail "ok: no link COM21"
 [ "$(readlink "$MATRIX_PORTS_DIR/COM21")" = "$SIM_PTY" ] || fail "ok: link does not point at $SIM_PTY"
-"$BIN" ports | grep -q "^COM21	$SIM_PTY	pseudo-terminal$" || fail "ok: ports does not list COM21"
+bounded "ok: ports" "$BIN" ports | grep -q "^COM21	$SIM_PTY	pseudo-terminal$" || fail "ok: ports does not list COM21"
 talk "$SIM_PTY" "send $REC_A" "expect $OK" "send $REC_B" "expect $OK" "send $BAD" "expect $NG" \
     "send c3" "expect $OK" || fail "ok: answers"
-wait "$SIM_PID" || fail "ok: exit status $?"
+wait_sim "ok: --once" "$SIM_PID" || fail "ok: exit status $?"
 [ ! -e "$MATRIX_PORTS_DIR/COM21" ] && [ ! -L "$MATRIX_PORTS_DIR/COM21" ] || fail "ok: link left behind"
 grep -q "record 1 (send 1): " "$WORK/ok.err" || fail "ok: record not logged"
 grep -q "record 2 (send 1): 0.00000,0.00000,0,0,0" "$WORK/ok.err" || fail "ok: all-zero record not decoded"
@@ -117,20 +145,20 @@ start_sim paced --port 26 --pace 1200
 talk "$SIM_PTY" "send $REC_A" "expect $OK" "slow 130" || fail "pace"
 
 # A second simulator may not take a number that a live one holds.
-if "$BIN" simulate --port 26 >"$WORK/dup.out" 2>"$WORK/dup.err"; then fail "duplicate port accepted"; fi
+if bounded "duplicate port" "$BIN" simulate --port 26 >"$WORK/dup.out" 2>"$WORK/dup.err"; then fail "duplicate port accepted"; fi
 grep -q "COM26 is already linked to $SIM_PTY" "$WORK/dup.err" || fail "duplicate: $(cat "$WORK/dup.err")"
 
 # SIGTERM and SIGINT end it cleanly, removing the link.
 kill -TERM "$SIM_PID"
-wait "$SIM_PID" || fail "paced: exit status $? after SIGTERM"
+wait_sim "SIGTERM" "$SIM_PID" || fail "paced: exit status $? after SIGTERM"
 [ ! -L "$MATRIX_PORTS_DIR/COM26" ] || fail "SIGTERM: link left behind"
 kill -INT "${pids[1]}"
-wait "${pids[1]}" || fail "abnormal: exit status $? after SIGINT"
+wait_sim "SIGINT" "${pids[1]}" || fail "abnormal: exit status $? after SIGINT"
 [ ! -L "$MATRIX_PORTS_DIR/COM22" ] || fail "SIGINT: link left behind"
 
 # Usage errors.
 set +e
-"$BIN" simulate --reply maybe 2>/dev/null; [ $? -eq 1 ] || fail "bad --reply not a usage error"
-"$BIN" simulate --pace 0 2>/dev/null; [ $? -eq 1 ] || fail "bad --pace not a usage error"
+bounded "bad --reply" "$BIN" simulate --reply maybe 2>/dev/null; [ $? -eq 1 ] || fail "bad --reply not a usage error"
+bounded "bad --pace" "$BIN" simulate --pace 0 2>/dev/null; [ $? -eq 1 ] || fail "bad --pace not a usage error"
 set -e
 echo "simulate: all checks passed"

@@ -12,10 +12,23 @@ cd "$work"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# No step waits without bound: a command still running after this many seconds has hung.
+limit=60
+
+# bounded COMMAND...: runs the command with the time limit; a command that runs out of time
+# fails the test, naming the step.
+bounded() {
+  local got=0
+  timeout "$limit" "$@" || got=$?
+  [ "$got" != 124 ] || fail "'$*' did not finish within $limit s"
+  return "$got"
+}
+
 # expect STATUS COMMAND...: runs the command, keeps its stdout and stderr in out/err.
 expect() {
   local want=$1; shift
-  set +e; "$@" >out 2>err; local got=$?; set -e
+  local got=0
+  bounded "$@" >out 2>err || got=$?
   [ "$got" = "$want" ] || { cat out err >&2; fail "'$*' exited $got, expected $want"; }
 }
 
@@ -30,28 +43,28 @@ name26=$(cut -f2 <<< "$line26")
 # Other tools read the same archive the build put into the program, and agree on it.
 archive=$build/res/skin.zip
 [ -f "$archive" ] || fail "the build left no $archive"
-unzip -tq "$archive" > /dev/null || fail "unzip finds the skin archive damaged"
-[ "$(bsdtar -tf "$archive" | wc -l)" = 69 ] || fail "bsdtar does not count 69 entries"
+bounded unzip -tq "$archive" > /dev/null || fail "unzip finds the skin archive damaged"
+[ "$(bounded bsdtar -tf "$archive" | wc -l)" = 69 ] || fail "bsdtar does not count 69 entries"
 expect 0 "$bin" skin list "$archive"
-"$bin" skin list > builtin.txt
+bounded "$bin" skin list > builtin.txt
 cmp out builtin.txt || fail "the built-in archive lists differently from $archive"
 
 # Unpacking entry 26 as start-up does: into the directory, under its own name, with its times.
 mkdir target
 expect 0 "$bin" skin extract 26 --dir target
 [ "$(cat out)" = "$name26" ] || fail "extract printed '$(cat out)', expected '$name26'"
-unzip -p "$archive" "$name26" > expected.qss
+bounded unzip -p "$archive" "$name26" > expected.qss
 cmp "target/$name26" expected.qss || fail "the unpacked skin differs from what unzip gives"
 [ "$(stat -c %Y "target/$name26")" = 1704110400 ] || fail "modification time not taken from the UT block"
 [ "$(ls -A target)" = "$name26" ] || fail "extract left more than the one file: $(ls -A target)"
 # The current directory is the default target.
-(cd target && rm "$name26" && "$bin" skin extract 26 > /dev/null) && [ -f "target/$name26" ] || fail "no file in the current directory"
+(cd target && rm "$name26" && bounded "$bin" skin extract 26 > /dev/null) && [ -f "target/$name26" ] || fail "no file in the current directory"
 
 # An archive given on the command line: directories come with the files below them.
 mkdir tree
 for n in 0 1 2 3 4; do expect 0 "$bin" skin extract $n "$data/bsdtar_tree.zip" --dir tree; done
-cmp tree/skins/dark/night.qss <(bsdtar -xOf "$data/bsdtar_tree.zip" skins/dark/night.qss) || fail "night.qss differs"
-cmp tree/big.txt <(unzip -p "$data/bsdtar_tree.zip" big.txt) || fail "big.txt differs"
+cmp tree/skins/dark/night.qss <(timeout "$limit" bsdtar -xOf "$data/bsdtar_tree.zip" skins/dark/night.qss) || fail "night.qss differs"
+cmp tree/big.txt <(timeout "$limit" unzip -p "$data/bsdtar_tree.zip" big.txt) || fail "big.txt differs"
 
 # Names that lead outside the target are refused and nothing is written.
 mkdir jail

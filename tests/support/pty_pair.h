@@ -1,26 +1,25 @@
 #pragma once
 // A pseudo-terminal pair for tests: the program opens the slave side as its serial device;
-// the test plays the device on the master side. The helper keeps one raw slave descriptor of
-// its own, as the device simulator does, so the slave's settings are raw from the start and
-// the master sees no hang-up while the program reopens the port.
+// the test plays the device on the master side, with the reads and writes a test needs.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/pseudo_terminal.h"
+
 class CPtyPair {
 public:
-    CPtyPair();
-    ~CPtyPair();
+    CPtyPair() { m_terminal.Open(false); }
     CPtyPair(const CPtyPair&) = delete;
     CPtyPair& operator=(const CPtyPair&) = delete;
 
-    bool IsOpen() const { return m_nMasterFd >= 0 && m_nSlaveFd >= 0; }
-    const std::string& GetSlavePath() const { return m_strSlavePath; }
-    int GetMasterFd() const { return m_nMasterFd; }
+    bool IsOpen() const { return m_terminal.IsOpen(); }
+    const std::string& GetSlavePath() const { return m_terminal.GetSlavePath(); }
+    int GetMasterFd() const { return m_terminal.GetMasterFd(); }
     // The helper's own slave descriptor (it shares the terminal's queues with the program's).
-    int GetSlaveFd() const { return m_nSlaveFd; }
+    int GetSlaveFd() const { return m_terminal.GetSlaveFd(); }
 
     // The device speaks: the bytes become input of the slave side.
     bool WriteFromDevice(const std::vector<uint8_t>& abBytes);
@@ -30,10 +29,8 @@ public:
     // Bytes queued as input of the slave side, not yet read by anybody.
     int QueuedSlaveInput() const;
     // Pulls the device: the slave side is hung up.
-    void CloseMaster();
+    void CloseMaster() { m_terminal.CloseMaster(); }
 
 private:
-    int m_nMasterFd = -1;
-    int m_nSlaveFd = -1;
-    std::string m_strSlavePath;
+    CPseudoTerminal m_terminal;
 };

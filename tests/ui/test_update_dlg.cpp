@@ -36,9 +36,11 @@
 
 #include "app/matrix_app.h"
 #include "platform/com_ports.h"
+#include "platform/pseudo_terminal.h"
 #include "serial/serial_link.h"
 #include "tests/support/temp_dir.h"
 #include "transfer/record_transfer.h"
+#include "ui/qt_hosts.h"
 #include "ui/update_dlg.h"
 
 namespace fs = std::filesystem;
@@ -49,27 +51,9 @@ const QString START_TEXT = QStringLiteral("開始更新");
 const QString CANCEL_TEXT = QStringLiteral("取消更新");
 const QString CLOSING_INSTRUCTION = QStringLiteral("請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新");
 
-// A pseudo-terminal whose slave stands in for a serial adapter.
-class CPseudoTerminal {
-public:
-    CPseudoTerminal()
-    {
-        m_nMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (m_nMaster >= 0 && grantpt(m_nMaster) == 0 && unlockpt(m_nMaster) == 0)
-            m_strSlave = ptsname(m_nMaster);
-    }
-    ~CPseudoTerminal() { Close(); }
-    void Close()
-    {
-        if (m_nMaster >= 0)
-            ::close(m_nMaster);
-        m_nMaster = -1;
-    }
-    const std::string& SlavePath() const { return m_strSlave; }
-
-private:
-    int m_nMaster = -1;
-    std::string m_strSlave;
+// A pseudo-terminal whose slave stands in for a serial adapter, open from the start.
+struct COpenPseudoTerminal : CPseudoTerminal {
+    COpenPseudoTerminal() { Open(false); }
 };
 
 // Points the COM port namespace at a directory of the test's own for its lifetime.
@@ -115,6 +99,9 @@ public:
                         QMessageBox::Icon eIcon) override
     {
         m_aBoxes.push_back({strText, strCaption, eIcon, pParent != nullptr});
+        // What the operator does while the box is up.
+        if (m_fnWhileBoxUp)
+            m_fnWhileBoxUp(strText);
     }
     bool RunFileDialog(QFileDialog& dialog) override
     {
@@ -124,6 +111,7 @@ public:
     std::vector<CShownBox> m_aBoxes;
     int m_nFileDialogs = 0;
     std::function<bool(QFileDialog&)> m_fnFileDialog;
+    std::function<void(const QString&)> m_fnWhileBoxUp;
 };
 
 // The device simulator, registered as COM nPort in the current ports directory.
@@ -312,10 +300,10 @@ TEST(UpdateDlgLayout, FontsAreThere)
 TEST(UpdateDlgInit, PortsFromALinksDirectory)
 {
     CPortsDirectory ports;
-    CPseudoTerminal pty3, pty7, pty12;
-    ports.Link(3, pty3.SlavePath());
-    ports.Link(7, pty7.SlavePath());
-    ports.Link(12, pty12.SlavePath());
+    COpenPseudoTerminal pty3, pty7, pty12;
+    ports.Link(3, pty3.GetSlavePath());
+    ports.Link(7, pty7.GetSlavePath());
+    ports.Link(12, pty12.GetSlavePath());
 
     struct {
         int32_t nStored;
@@ -343,7 +331,7 @@ TEST(UpdateDlgInit, PortsFromALinksDirectory)
         EXPECT_EQ(nSelected, c.nExpectedSelected != 0 ? c.nExpectedSelected : list[0]);
         // Our links carry the pseudo-terminals' paths as their tooltips.
         const int nIndex7 = pCombo->findText(QStringLiteral("COM7"));
-        EXPECT_EQ(pCombo->itemData(nIndex7, Qt::ToolTipRole).toString().toStdString(), pty7.SlavePath());
+        EXPECT_EQ(pCombo->itemData(nIndex7, Qt::ToolTipRole).toString().toStdString(), pty7.GetSlavePath());
     }
 }
 
@@ -367,9 +355,9 @@ TEST(UpdateDlgInit, BannerLoadedAndDrawn)
 TEST(UpdateDlgInit, DropDownRefreshesKeepingTheSelection)
 {
     CPortsDirectory ports;
-    CPseudoTerminal pty4, pty8, pty9;
-    ports.Link(4, pty4.SlavePath());
-    ports.Link(8, pty8.SlavePath());
+    COpenPseudoTerminal pty4, pty8, pty9;
+    ports.Link(4, pty4.GetSlavePath());
+    ports.Link(8, pty8.GetSlavePath());
     CMatrixApp app;
     app.m_nComPort = 8;
     CUpdateDlg dlg(app);
@@ -377,7 +365,7 @@ TEST(UpdateDlgInit, DropDownRefreshesKeepingTheSelection)
     EXPECT_EQ(pCombo->findText(QStringLiteral("COM9")), -1);
 
     // An adapter plugged in after start-up shows when the list is opened.
-    ports.Link(9, pty9.SlavePath());
+    ports.Link(9, pty9.GetSlavePath());
     pCombo->showPopup();
     pCombo->hidePopup();
     EXPECT_NE(pCombo->findText(QStringLiteral("COM9")), -1);
@@ -486,12 +474,12 @@ TEST(UpdateDlgFile, ChooseAndDrop)
 
 TEST_F(UpdateDlgUpdate, PortChoiceAndOpenFailuresAreReported)
 {
-    CPseudoTerminal pty5, pty7, ptyGone;
-    m_ports.Link(5, pty5.SlavePath());
-    m_ports.Link(7, pty7.SlavePath());
-    m_ports.Link(11, ptyGone.SlavePath());
+    COpenPseudoTerminal pty5, pty7, ptyGone;
+    m_ports.Link(5, pty5.GetSlavePath());
+    m_ports.Link(7, pty7.GetSlavePath());
+    m_ports.Link(11, ptyGone.GetSlavePath());
     // COM7 is held by another program.
-    const int nHolder = ::open(pty7.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const int nHolder = ::open(pty7.GetSlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(nHolder, 0);
     ASSERT_EQ(flock(nHolder, LOCK_EX | LOCK_NB), 0);
 
@@ -695,6 +683,13 @@ TEST_F(UpdateDlgUpdate, SecondUpdateReplacesTheLink)
     Watch(dlg);
     dlg.SetFileName(QString::fromStdString(pattern.string()));
     const QString strFinal = QStringLiteral("點矩陣繪圖軟體 傳輸埠:COM26 已傳送共 3 行資料...");
+    // A press while the first update's closing box is up starts nothing, and does not cancel
+    // the next update either.
+    int nPressesInBox = 0;
+    m_prompts.m_fnWhileBoxUp = [&](const QString&) {
+        if (nPressesInBox++ == 0)
+            Button(dlg, 1084)->click();
+    };
     for (int nRun = 1; nRun <= 2; ++nRun) {
         SCOPED_TRACE(nRun);
         Button(dlg, 1084)->click();
@@ -707,6 +702,40 @@ TEST_F(UpdateDlgUpdate, SecondUpdateReplacesTheLink)
     }
     ASSERT_NE(g_pSerialLink, nullptr);
     EXPECT_TRUE(g_pSerialLink->IsMonitorRunning());
+}
+
+TEST_F(UpdateDlgUpdate, BytesFromAReplacedLinkAreNeverTheNewUpdatesReply)
+{
+    CSimulator simulator;
+    ASSERT_TRUE(simulator.Start(30, {QStringLiteral("--reply"), QStringLiteral("silent")}));
+    m_app.m_nComPort = 30;
+    const fs::path pattern = WritePatternFile(m_settings.Path(), 1);
+    CUpdateDlg dlg(m_app);
+    dlg.SetPrompts(&m_prompts);
+    Watch(dlg);
+    dlg.SetFileName(QString::fromStdString(pattern.string()));
+    // An owner made before the update's own: a link it belonged to was replaced since, yet its
+    // bytes, a whole good reply, still arrive while the new update waits for its answer.
+    CQtLinkOwner oldOwner(&dlg, [](const std::string&, const std::string&) {});
+    bool bPosted = false;
+    m_fnOnCaption = [&](const QString& strCaption) {
+        if (bPosted || strCaption != QStringLiteral("傳送第0/1筆"))
+            return;
+        bPosted = true;
+        const uint8_t abGoodReply[] = {0xFB, 'o', 'k', 0xFE};
+        for (uint8_t nByte : abGoodReply)
+            oldOwner.PostLinkMessage(CLinkMessage{WM_LINK_RXBYTE, nByte, 30, nullptr});
+    };
+    const uint32_t nLimit = g_nReplyTimeLimitMs;
+    g_nReplyTimeLimitMs = 100;
+    Button(dlg, 1084)->click();
+    g_nReplyTimeLimitMs = nLimit;
+
+    EXPECT_TRUE(bPosted);
+    EXPECT_EQ(CaptionCount(QStringLiteral("傳送第0筆資料回應OK")), 0);
+    EXPECT_GE(CaptionCount(QStringLiteral("傳送第0筆資料無回應")), 1);
+    ASSERT_EQ(m_prompts.m_aBoxes.size(), 1u);
+    EXPECT_EQ(m_prompts.m_aBoxes[0].strText, CLOSING_INSTRUCTION);
 }
 
 TEST_F(UpdateDlgUpdate, FileProblemsAreReported)
@@ -789,8 +818,8 @@ TEST_F(UpdateDlgUpdate, ALostLinkIsShownInsteadOfTheClosingInstruction)
 
 TEST_F(UpdateDlgUpdate, SettingsThatCannotBeSavedAreSaidAndTheUpdateGoesOn)
 {
-    CPseudoTerminal pty;
-    m_ports.Link(6, pty.SlavePath());
+    COpenPseudoTerminal pty;
+    m_ports.Link(6, pty.GetSlavePath());
     // setting.ini would go into a directory that is not there.
     m_app.SetCommandLine((m_settings.Path() / "gone" / "matrix-update").string(), "matrix_ui_tests_host");
     m_app.m_nComPort = 6;
