@@ -12,6 +12,7 @@
 
 #include "app/matrix_app.h"
 #include "app/startup.h"
+#include "app/version.h"
 #include "ui/update_dlg.h"
 
 namespace {
@@ -54,6 +55,11 @@ bool IsProbeRequested()
 
 int main(int argc, char** argv)
 {
+    // Answered before Qt starts, so that it needs no display.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("matrix-update %s\n", GetProgramVersion());
+        return 0;
+    }
     QElapsedTimer timer;
     timer.start();
     QApplication application(argc, argv);
