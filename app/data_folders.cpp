@@ -73,7 +73,7 @@ std::string ChooseSkinDir(const CDataFolderEnv& env)
             return strDir;
         return std::string();
     }
-    // The same folder the COM port links fall back to when there is no runtime folder.
+    // Without TMPDIR this is the folder the COM port links fall back to as well.
     const std::string strTemp = IsAbsolute(env.m_strTempDir) ? env.m_strTempDir : std::string("/tmp");
     const std::string strDir = strTemp + "/" + PROGRAM_FOLDER_NAME + "-" + std::to_string(env.m_nUid);
     if (::mkdir(strDir.c_str(), 0700) != 0 && errno != EEXIST)

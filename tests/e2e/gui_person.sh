@@ -282,6 +282,17 @@ start_as_user() {
     XDG_RUNTIME_DIR="$user/run" "$sys/usr/bin/matrix-update"
   wait_for_dialog
 }
+# update_three_records WHY: sends three.bin from the dialog on screen to the port chosen,
+# answers the closing instruction and closes the program; WHY is the failure if the device
+# never gets the end of the transfer.
+update_three_records() {
+  click_file_field
+  xdotool type --delay 10 "$work/three.bin"
+  click_start
+  wait_for 30 bash -c "! kill -0 $device_once 2>/dev/null" || fail "$1"
+  answer_box "closing instruction"
+  finish_program
+}
 user_skin="$user/run/matrix-update/matrix-calm.qss"
 before=$(find "$sys" | sort)
 
@@ -295,12 +306,7 @@ no_box || fail "a message box came up at start-up"
 click_port_field
 xdotool key ctrl+a
 xdotool type --delay 20 "COM11"
-click_file_field
-xdotool type --delay 10 "$work/three.bin"
-click_start
-wait_for 30 bash -c "! kill -0 $device_once 2>/dev/null" || fail "the device did not get the end-of-transfer byte"
-answer_box "closing instruction"
-finish_program
+update_three_records "the device did not get the end-of-transfer byte"
 [ "$(records_received user1)" = 3 ] || fail "the device did not get the three records"
 grep -qx "ComPort=11" "$user/config/matrix-update/setting.ini" || fail "setting.ini in the user's configuration folder does not hold COM11"
 [ "$(stat -c %a "$user/config/matrix-update")" = 700 ] || fail "the configuration folder is not private"
@@ -312,12 +318,7 @@ device_once=$device_pid
 chmod 666 "$device_tty"
 start_as_user
 [ -f "$user_skin" ] || fail "the skin file is not in the user's runtime folder at the second start"
-click_file_field
-xdotool type --delay 10 "$work/three.bin"
-click_start
-wait_for 30 bash -c "! kill -0 $device_once 2>/dev/null" || fail "the second start did not use the port remembered"
-answer_box "closing instruction"
-finish_program
+update_three_records "the second start did not use the port remembered"
 [ "$(records_received user2)" = 3 ] || fail "the device did not get the three records at the second start"
 [ ! -e "$user_skin" ] || fail "the skin file outlived the program"
 echo "run 5: package layout as an ordinary user passed"
