@@ -19,8 +19,8 @@ std::string GetVariable(const char* pszName)
     return pszValue != nullptr ? std::string(pszValue) : std::string();
 }
 
-// The folder base directories name are only taken when absolute: a relative one would
-// depend on the current directory, which start-up changes.
+// Folders named by the environment count only when absolute, as the XDG rules have it: a
+// relative one would depend on the current directory, which start-up changes.
 bool IsAbsolute(const std::string& strPath)
 {
     return !strPath.empty() && strPath.front() == '/';
