@@ -2,6 +2,7 @@
 #   make demo   build, then run a whole device update against the simulated device
 #   make test   build and run every test, then again under the sanitizers, then the fuzzers
 #   make gui    build, then start the dialog with a simulated device as a COM port
+#   make package  build, then the Debian package build/matrix-update_<version>_amd64.deb
 # Each first runs scripts/install-deps.sh, which installs what is missing (and nothing else).
 
 JOBS ?= 2
@@ -10,7 +11,7 @@ GEN := -G Ninja
 SAN_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 TSAN_FILTER := Serial*:Link*:Ports*:Transfer*
 
-.PHONY: deps build demo test test-plain test-asan test-tsan test-fuzz gui install clean
+.PHONY: deps build demo test test-plain test-package test-asan test-tsan test-fuzz gui install package clean
 
 deps:
 	@scripts/install-deps.sh
@@ -23,13 +24,17 @@ demo: build
 	build/bin/matrixctl demo
 
 test: deps
-	$(MAKE) --no-print-directory test-plain test-asan test-tsan test-fuzz
+	$(MAKE) --no-print-directory test-plain test-package test-asan test-tsan test-fuzz
 	@echo "All test runs passed."
 
 test-plain:
 	cmake -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build -j $(JOBS)
 	ctest --test-dir build --output-on-failure -j $(JOBS)
+
+# The package of the build just tested: control data, files, lintian, the installed programs.
+test-package: package
+	tests/package/check_package.sh build
 
 test-asan:
 	cmake -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DMATRIX_SANITIZE=address,undefined -DMATRIX_BUILD_BENCH=OFF
@@ -48,6 +53,9 @@ test-fuzz:
 
 gui: build
 	scripts/run-gui.sh build
+
+package: build
+	cd build && cpack -G DEB
 
 install: build
 	cmake --install build --prefix $(or $(PREFIX),$(CURDIR)/dist/matrix-update)

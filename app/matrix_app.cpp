@@ -60,6 +60,7 @@ void CMatrixApp::SetCommandLine(std::string strCommandLine, std::string strExecu
 {
     m_strCommandLine = std::move(strCommandLine);
     m_strExecutableName = std::move(strExecutableName);
+    m_folders.reset();
 }
 
 bool CMatrixApp::InitCommandLineFromProcess(const char* pszArgv0)
@@ -72,6 +73,7 @@ bool CMatrixApp::InitCommandLineFromProcess(const char* pszArgv0)
     }
     m_strExecutableName = BaseNameWithoutExtension(strPath);
     m_strCommandLine = std::move(strPath);
+    m_folders.reset();
     return true;
 }
 
@@ -111,9 +113,19 @@ std::string CMatrixApp::GetProgramDirectory()
     return strDirectory;
 }
 
+const CDataFolders& CMatrixApp::GetDataFolders()
+{
+    const std::string strDirectory = GetProgramDirectory();
+    // Decided once: the folders must not change under a running program because a folder
+    // became writable or not in the meantime.
+    if (!m_folders)
+        m_folders = ChooseDataFolders(strDirectory, CDataFolderEnv::FromProcess());
+    return *m_folders;
+}
+
 std::string CMatrixApp::GetSettingsPath()
 {
-    std::string strDirectory = GetProgramDirectory();
+    const std::string& strDirectory = GetDataFolders().m_strSettingsDir;
     if (strDirectory.empty())
         return SETTINGS_FILE_NAME;
     return strDirectory + "/" + SETTINGS_FILE_NAME;
@@ -121,7 +133,14 @@ std::string CMatrixApp::GetSettingsPath()
 
 void CMatrixApp::LoadSettings()
 {
-    m_nComPort = GetPrivateProfileInt(m_pszSettingsSection, m_pszPortKey, 1, GetSettingsPath());
+    std::string strPath = GetSettingsPath();
+    const CDataFolders& folders = GetDataFolders();
+    if (!folders.m_bBesideProgram && ::access(strPath.c_str(), F_OK) != 0) {
+        const std::string strBeside = GetProgramDirectory() + "/" + SETTINGS_FILE_NAME;
+        if (::access(strBeside.c_str(), R_OK) == 0)
+            strPath = strBeside;
+    }
+    m_nComPort = GetPrivateProfileInt(m_pszSettingsSection, m_pszPortKey, 1, strPath);
 }
 
 bool CMatrixApp::SaveSettings()

@@ -4,7 +4,10 @@
 // The Qt application object of the dialog builds on this; nothing here needs a window.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "app/data_folders.h"
 
 class CMatrixApp {
 public:
@@ -31,11 +34,18 @@ public:
     // made the process's current directory.
     std::string GetProgramDirectory();
 
+    // Where setting.ini and the unpacked skin file go (see ChooseDataFolders), decided once
+    // per command line. Calls GetProgramDirectory, with its side effect.
+    const CDataFolders& GetDataFolders();
+
     // Where setting.ini is: in the program's directory, or in the current directory when the
-    // program's directory is empty. Calls GetProgramDirectory, with its side effect.
+    // program's directory is empty; in the user's configuration folder when the program's
+    // directory cannot be written. Calls GetProgramDirectory, with its side effect.
     std::string GetSettingsPath();
 
     // m_nComPort := Connection/ComPort of setting.ini, 1 when the file, section or key is missing.
+    // When setting.ini lives in the configuration folder and is not there yet, one left beside
+    // the program (a portable folder made read-only) is read instead.
     void LoadSettings();
     // Writes m_nComPort to setting.ini, creating it when needed. False when the file cannot be
     // written; GetSettingsError then names the file and the reason.
@@ -49,4 +59,5 @@ private:
     std::string m_strCommandLine;
     std::string m_strExecutableName;
     std::string m_strSettingsError;
+    std::optional<CDataFolders> m_folders;
 };

@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include "app/data_folders.h"
 #include "app/matrix_app.h"
 #include "platform/file_util.h"
 #include "serial/serial_link.h"
@@ -34,7 +35,15 @@ bool MakeSkinFilePath(const std::string& strDirectory, const std::string& strNam
 
 std::string GetSkinLibraryPath(const std::string& strProgramDirectory)
 {
-    return (strProgramDirectory.empty() ? std::string(".") : strProgramDirectory) + "/" + MATRIX_SKIN_LIBRARY_FILE;
+    const std::string strBeside =
+        (strProgramDirectory.empty() ? std::string(".") : strProgramDirectory) + "/" + MATRIX_SKIN_LIBRARY_FILE;
+    if (strProgramDirectory.empty() || ::access(strBeside.c_str(), F_OK) == 0)
+        return strBeside;
+    // Installed as a package, the library lives in the package's own folder, which the
+    // system's loader never searches; only when that has none either is the missing file the
+    // one beside the program.
+    const std::string strPrivate = GetPrivateLibraryDirectory(strProgramDirectory) + "/" + MATRIX_SKIN_LIBRARY_FILE;
+    return ::access(strPrivate.c_str(), F_OK) == 0 ? strPrivate : strBeside;
 }
 
 CSkinLibrary::~CSkinLibrary()
@@ -149,14 +158,17 @@ bool RunInstanceStartup(CMatrixApp& app, ISkinLibrary& skin, const CStartupHost&
 {
     // The framework's own set-up is the host's: its application object exists before this runs.
     const std::string strDirectory = app.GetProgramDirectory();
-    const std::string strName = ExtractSkinFile(SKIN_ENTRY);
+    // The skin file goes beside the program, or into the user's runtime folder when the
+    // program's folder cannot be written.
+    const std::string strSkinDir = app.GetDataFolders().m_strSkinDir;
+    const std::string strName = ExtractSkinFile(SKIN_ENTRY, strSkinDir);
 
     // The unpacked file is ours to remove at the end even when its path was too long for
     // the skin file buffer; with no program directory it stays, as the name alone could be
     // any file of the current directory.
     std::string strRefusedPath;
-    if (!MakeSkinFilePath(strDirectory, strName, g_szSkinFile) && !strName.empty())
-        strRefusedPath = strDirectory + "/" + strName;
+    if (!MakeSkinFilePath(strSkinDir, strName, g_szSkinFile) && !strName.empty())
+        strRefusedPath = strSkinDir + "/" + strName;
 
     if (g_szSkinFile[0] != '\0')
         skin.LoadSkin(strDirectory, g_szSkinFile, 0);

@@ -72,8 +72,10 @@ private:
     std::string m_strLoadError;
 };
 
-// The skin library's file in the program's directory ("./" when the directory is empty,
-// so that the loader never searches the system's library paths for it).
+// The skin library's file: in the program's directory when it is there, else in the package's
+// private library folder (<program directory>/../lib/matrix-update) when it is there, else the
+// one in the program's directory that is missing ("./" when the directory is empty). Always a
+// path with a "/", so that the loader never searches the system's library paths for it.
 std::string GetSkinLibraryPath(const std::string& strProgramDirectory);
 
 // Checks whether setting.ini at strSettingsPath could be written, without changing it: a

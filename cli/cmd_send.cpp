@@ -24,7 +24,7 @@ void PrintSendUsage(FILE* pOut)
                  "usage: matrixctl send [--port N] [--reply-timeout MS] [--quiet] FILE\n"
                  "\n"
                  "Sends the pattern file FILE to the device on COM N, record by record, at 9600 baud.\n"
-                 "  --port N            the COM port (default: ComPort of setting.ini beside the program)\n"
+                 "  --port N            the COM port (default: the ComPort the dialog keeps in setting.ini)\n"
                  "  --reply-timeout MS  how long to wait for each reply (100 or more; default 16200)\n"
                  "  --quiet             print only the final text and the closing instruction\n"
                  "Each status text is printed as one line; Ctrl-C cancels (the end-of-transfer byte is\n"

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/version.h"
 #include "cli/commands.h"
 
 const char* g_pszArgv0 = "matrixctl";
@@ -42,7 +43,7 @@ void PrintUsage(FILE* pOut)
     std::fprintf(pOut, "usage: matrixctl COMMAND [ARGS...]\n\ncommands:\n");
     for (const CCommand& cmd : g_aCommands)
         std::fprintf(pOut, "  %-9s %s\n", cmd.pszName, cmd.pszSummary);
-    std::fprintf(pOut, "\n'matrixctl COMMAND --help' tells more about each.\n");
+    std::fprintf(pOut, "\n'matrixctl COMMAND --help' tells more about each; 'matrixctl --version' the version.\n");
 }
 
 } // namespace
@@ -57,6 +58,10 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "help") == 0) {
         PrintUsage(stdout);
+        return EXIT_OK;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("matrixctl %s\n", GetProgramVersion());
         return EXIT_OK;
     }
     for (const CCommand& cmd : g_aCommands) {

@@ -14,6 +14,7 @@ packages=(
   fonts-liberation fonts-arphic-uming
   libarchive-tools zip unzip python3
   procps
+  dpkg-dev file lintian bash-completion
 )
 
 missing=()

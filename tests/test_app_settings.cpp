@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "app/matrix_app.h"
+#include "tests/support/env_guard.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -119,6 +120,11 @@ TEST(AppSettingsFile, FailedSaveNamesTheFileAndKeepsThePort)
 {
     CCurrentDirGuard guard;
     CTempDir dir;
+    // The configuration folder cannot be made either (its parent is a file), so the program's
+    // folder stays the place of setting.ini.
+    std::ofstream(dir.File("file")) << "x";
+    CEnvGuard env;
+    env.Set("XDG_CONFIG_HOME", dir.File("file"));
     CMatrixApp app;
     app.SetCommandLine(dir.File("gone/matrix-update"), "matrix-update");
     app.m_nComPort = 3;

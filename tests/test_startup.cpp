@@ -13,6 +13,7 @@
 #include "app/matrix_app.h"
 #include "app/startup.h"
 #include "serial/serial_link.h"
+#include "tests/support/env_guard.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -134,6 +135,37 @@ TEST_F(StartupSequence, StartupRunsTheStepsInOrderAndUndoesThemAfterTheDialog)
     EXPECT_EQ(RunInstanceExit(), 0);
 }
 
+TEST_F(StartupSequence, InstalledSystemWideTheSkinFileAndSettingsGoToTheUsersFolders)
+{
+    const std::string strBin = m_strDir + "/usr/bin";
+    fs::create_directories(strBin);
+    fs::create_directories(m_strDir + "/usr/lib/matrix-update");
+    CEnvGuard env;
+    env.Set("XDG_CONFIG_HOME", m_strDir + "/config");
+    env.Set("XDG_RUNTIME_DIR", m_strDir + "/run");
+    const std::string strSkin = m_strDir + "/run/matrix-update/" + SKIN_FILE_NAME;
+
+    CMatrixApp app;
+    StartIn(app, strBin);
+    std::vector<std::string> astrSteps;
+    CRecordingSkin skin(astrSteps, app);
+    std::vector<std::string> astrTold;
+    CStartupHost host;
+    host.fnTellOperator = [&](const std::string& strText) { astrTold.push_back(strText); };
+    host.fnRunMainDialog = [&](CMatrixApp& appIn, CSettingsNotice&) {
+        appIn.m_nComPort = 11;
+        return 1;
+    };
+
+    EXPECT_FALSE(RunInstanceStartup(app, skin, host));
+    ASSERT_EQ(astrSteps.size(), 2u);
+    EXPECT_EQ(astrSteps[0], "LoadSkin dir=" + strBin + " file=" + strSkin + " flags=0 present=1 port=1");
+    EXPECT_FALSE(fs::exists(strSkin)) << "the skin file outlived the program";
+    EXPECT_EQ(ReadFileText(m_strDir + "/config/matrix-update/setting.ini"), "[Connection]\nComPort=11\n");
+    EXPECT_TRUE(fs::is_empty(strBin)) << "something was written beside the installed program";
+    EXPECT_TRUE(astrTold.empty());
+}
+
 TEST_F(StartupSequence, StartupWithoutAProgramDirectoryLoadsNoSkinAndLeavesTheUnpackedFile)
 {
     fs::current_path(m_strDir);
@@ -248,17 +280,45 @@ TEST(StartupSkinLibrary, MissingLibraryOrOperationMeansNothingIsCalled)
     }
 }
 
-TEST(StartupSkinLibrary, LibraryIsLookedForInTheProgramDirectoryOnly)
+TEST(StartupSkinLibrary, LibraryIsLookedForBesideTheProgramThenInThePackageFolder)
 {
     // The loader itself is exercised with the real library by the Qt tests and end to end;
     // here only where it looks: never a bare name that dlopen would search the system for.
-    EXPECT_EQ(GetSkinLibraryPath("/opt/mu"), std::string("/opt/mu/") + MATRIX_SKIN_LIBRARY_FILE);
+    CTempDir dir;
+    const std::string strBin = dir.File("usr/bin");
+    const std::string strBeside = strBin + "/" + MATRIX_SKIN_LIBRARY_FILE;
+    const std::string strPrivate = dir.File("usr/lib/matrix-update/") + MATRIX_SKIN_LIBRARY_FILE;
+    struct {
+        const char* pszName;
+        bool bBeside;
+        bool bPrivate;
+        std::string strExpected;
+    } const aCases[] = {
+        {"only beside the program", true, false, strBeside},
+        {"in both places: beside wins", true, true, strBeside},
+        {"only in the package folder", false, true, strPrivate},
+        {"nowhere: the missing one beside", false, false, strBeside},
+    };
+    for (const auto& c : aCases) {
+        fs::remove_all(dir.File("usr"));
+        fs::create_directories(strBin);
+        fs::create_directories(fs::path(strPrivate).parent_path());
+        if (c.bBeside)
+            std::ofstream(strBeside) << "x";
+        if (c.bPrivate)
+            std::ofstream(strPrivate) << "x";
+        EXPECT_EQ(GetSkinLibraryPath(strBin), c.strExpected) << c.pszName;
+    }
     EXPECT_EQ(GetSkinLibraryPath(""), std::string("./") + MATRIX_SKIN_LIBRARY_FILE);
 }
 
 TEST_F(StartupSequence, UnwritableProgramDirectoryIsToldOnceAndStillRuns)
 {
-    // /proc takes no new files, not even from root, so it stands for a read-only install.
+    // /proc takes no new files, not even from root, so it stands for a read-only install;
+    // the configuration and runtime folders below it cannot be made either.
+    CEnvGuard env;
+    env.Set("XDG_CONFIG_HOME", "/proc/none");
+    env.Set("XDG_RUNTIME_DIR", "/proc/none");
     CMatrixApp app;
     StartIn(app, "/proc");
     std::vector<std::string> astrSteps;

@@ -10,6 +10,7 @@
 
 #include "app/matrix_app.h"
 #include "app/startup.h"
+#include "app/version.h"
 #include "ui/update_dlg.h"
 
 namespace {
@@ -50,6 +51,11 @@ private:
 
 int main(int argc, char** argv)
 {
+    // Answered before Qt starts, so that it needs no display.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("matrix-update %s\n", GetProgramVersion());
+        return 0;
+    }
     QElapsedTimer timer;
     timer.start();
     QApplication application(argc, argv);

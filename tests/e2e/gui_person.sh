@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The whole program as a person uses it: the installed matrix-update on a real X server
 # (Xvfb), driven with real keyboard and mouse events (xdotool), against simulated devices
-# registered as COM ports. Four runs: a whole update, the port busy, the skin library gone,
-# and a folder the user cannot write.
+# registered as COM ports. Five runs: a whole update, the port busy, the skin library gone,
+# a folder the user cannot write, and the package's layout run by an ordinary user.
 set -euo pipefail
 bin=${MATRIX_BIN_DIR:?}
 build=${MATRIX_BUILD_DIR:?}
@@ -215,9 +215,10 @@ finish_program
 [ ! -e "$skin" ] || fail "the skin file outlived the program"
 echo "run 3: no skin library passed"
 
-# Run 4: installed where the user cannot write. The program says once, before its window,
-# that setting.ini cannot be saved; it runs unskinned and still updates the device, and
-# neither the update nor the end brings the sentence again.
+# Run 4: installed where the user cannot write, and no configuration or runtime folder of the
+# user's to fall back to. The program says once, before its window, that setting.ini cannot
+# be saved; it runs unskinned and still updates the device, and neither the update nor the
+# end brings the sentence again.
 ro="$work/ro"
 cmake --install "$build" --prefix "$ro" >/dev/null || fail "cmake --install failed"
 if [ "$(id -u)" = 0 ]; then
@@ -236,7 +237,7 @@ fi
 if [ "${#launcher[@]}" -gt 0 ]; then
   start_device readonly 11 --reply ok --once
   device_once=$device_pid
-  launch_program "${launcher[@]}"
+  XDG_CONFIG_HOME="$ro/config" XDG_RUNTIME_DIR="$ro/run" launch_program "${launcher[@]}"
   answer_box "setting.ini cannot be saved"
   wait_for_dialog
   click_port_field
@@ -255,4 +256,70 @@ if [ "${#launcher[@]}" -gt 0 ]; then
   chmod -R u+w "$ro"
   echo "run 4: read-only folder passed"
 fi
+# Run 5: installed as the package lays it out (programs in usr/bin, the skin library in
+# usr/lib/matrix-update) in folders the user cannot write, and started by an ordinary user
+# twice. The first start picks COM11 and updates the device: setting.ini lands in the user's
+# configuration folder, the skin file in the user's runtime folder while the program runs,
+# and the skin library is brought in from the package's folder. The second start has COM11
+# chosen already: 開始更新 alone updates the device on it.
+sys="$work/sys"
+DESTDIR="$sys" cmake --install "$build" --prefix /usr --component deb >/dev/null || fail "cmake --install of the package layout failed"
+user="$work/user"
+mkdir -p "$user/home" "$user/config" "$user/run"
+chmod 700 "$user/home" "$user/config" "$user/run"
+if [ "$(id -u)" = 0 ]; then
+  # As nobody: the installed tree is root's and so read-only; the user's own folders and
+  # the device the program opens must be nobody's to use.
+  chown -R 65534:65534 "$user"
+  chmod 755 "$work"
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+else
+  chmod -R a-w "$sys"
+  as_user=()
+fi
+start_as_user() {
+  launch_program "${as_user[@]}" env HOME="$user/home" XDG_CONFIG_HOME="$user/config" \
+    XDG_RUNTIME_DIR="$user/run" "$sys/usr/bin/matrix-update"
+  wait_for_dialog
+}
+# update_three_records WHY: sends three.bin from the dialog on screen to the port chosen,
+# answers the closing instruction and closes the program; WHY is the failure if the device
+# never gets the end of the transfer.
+update_three_records() {
+  click_file_field
+  xdotool type --delay 10 "$work/three.bin"
+  click_start
+  wait_for 30 bash -c "! kill -0 $device_once 2>/dev/null" || fail "$1"
+  answer_box "closing instruction"
+  finish_program
+}
+user_skin="$user/run/matrix-update/matrix-calm.qss"
+before=$(find "$sys" | sort)
+
+start_device user1 11 --reply ok --once
+device_once=$device_pid
+chmod 666 "$device_tty"
+start_as_user
+[ -f "$user_skin" ] || fail "the skin file is not in the user's runtime folder while the program runs"
+grep -q "$sys/usr/lib/matrix-update/libmatrixskin.so" "/proc/$app_pid/maps" || fail "the skin library was not brought in from the package's folder"
+no_box || fail "a message box came up at start-up"
+click_port_field
+xdotool key ctrl+a
+xdotool type --delay 20 "COM11"
+update_three_records "the device did not get the end-of-transfer byte"
+[ "$(records_received user1)" = 3 ] || fail "the device did not get the three records"
+grep -qx "ComPort=11" "$user/config/matrix-update/setting.ini" || fail "setting.ini in the user's configuration folder does not hold COM11"
+[ "$(stat -c %a "$user/config/matrix-update")" = 700 ] || fail "the configuration folder is not private"
+[ ! -e "$user_skin" ] || fail "the skin file outlived the program"
+[ "$(find "$sys" | sort)" = "$before" ] || fail "something was written into the installed folders"
+
+start_device user2 11 --reply ok --once
+device_once=$device_pid
+chmod 666 "$device_tty"
+start_as_user
+[ -f "$user_skin" ] || fail "the skin file is not in the user's runtime folder at the second start"
+update_three_records "the second start did not use the port remembered"
+[ "$(records_received user2)" = 3 ] || fail "the device did not get the three records at the second start"
+[ ! -e "$user_skin" ] || fail "the skin file outlived the program"
+echo "run 5: package layout as an ordinary user passed"
 echo "gui_person: all runs passed"

@@ -38,6 +38,7 @@
 #include "platform/com_ports.h"
 #include "platform/pseudo_terminal.h"
 #include "serial/serial_link.h"
+#include "tests/support/env_guard.h"
 #include "tests/support/temp_dir.h"
 #include "transfer/record_transfer.h"
 #include "ui/qt_hosts.h"
@@ -820,8 +821,12 @@ TEST_F(UpdateDlgUpdate, SettingsThatCannotBeSavedAreSaidAndTheUpdateGoesOn)
 {
     COpenPseudoTerminal pty;
     m_ports.Link(6, pty.GetSlavePath());
-    // setting.ini would go into a directory that is not there.
+    // setting.ini would go into a directory that is not there, and the configuration folder
+    // cannot be made instead (its parent is a file).
     m_app.SetCommandLine((m_settings.Path() / "gone" / "matrix-update").string(), "matrix_ui_tests_host");
+    std::ofstream(m_settings.Path() / "file") << "x";
+    CEnvGuard env;
+    env.Set("XDG_CONFIG_HOME", (m_settings.Path() / "file").string());
     m_app.m_nComPort = 6;
     for (bool bHandler : {false, true}) {
         SCOPED_TRACE(bHandler ? "routed to a handler" : "a box");

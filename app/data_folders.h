@@ -1,0 +1,47 @@
+#pragma once
+// Where the program keeps what it writes while it runs: setting.ini and the unpacked skin
+// file. A portable folder keeps both beside the program, as it always has. A program installed
+// where the user cannot write (or installed system-wide) keeps setting.ini in the user's
+// configuration folder and unpacks the skin file into the user's runtime folder instead.
+
+#include <string>
+
+struct CDataFolders {
+    // The folder of setting.ini; empty means the current directory.
+    std::string m_strSettingsDir;
+    // The folder the skin file is unpacked into; empty means the current directory.
+    std::string m_strSkinDir;
+    // True for the portable folder: both are the program's directory.
+    bool m_bBesideProgram = true;
+};
+
+// What the choice depends on besides the program's directory, so that tests can give their own.
+struct CDataFolderEnv {
+    std::string m_strConfigHome;  // XDG_CONFIG_HOME
+    std::string m_strHome;        // HOME
+    std::string m_strRuntimeDir;  // XDG_RUNTIME_DIR
+    std::string m_strTempDir;     // TMPDIR
+    unsigned m_nUid = 0;
+
+    static CDataFolderEnv FromProcess();
+};
+
+// The program's directory when the user can create files in it and it is not a system-wide
+// install (then both folders are that directory, or both empty when it is empty). Otherwise:
+// setting.ini in $XDG_CONFIG_HOME/matrix-update (else $HOME/.config/matrix-update), the skin
+// file in $XDG_RUNTIME_DIR/matrix-update (else <TMPDIR or /tmp>/matrix-update-<uid>). Folders
+// that are missing are created, private to the user (0700). Where one of them cannot be made
+// or written, the program's directory stands in, so that its failure shows where it always has.
+CDataFolders ChooseDataFolders(const std::string& strProgramDirectory, const CDataFolderEnv& env);
+
+// True when a new file can be created in strDir (a scratch file is made and removed); else
+// false, with the system's reason in *pstrReason when given.
+bool CanCreateFilesIn(const std::string& strDir, std::string* pstrReason = nullptr);
+
+// True for a program in the system-wide layout: <prefix>/bin/matrix-update with its skin
+// library in <prefix>/lib/matrix-update. Such a folder is never written, even by root.
+bool IsSystemInstall(const std::string& strProgramDirectory);
+
+// The package's private library folder for a program in strProgramDirectory:
+// <program directory>/../lib/matrix-update, written without "..".
+std::string GetPrivateLibraryDirectory(const std::string& strProgramDirectory);

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Checks the Debian package that `make package` built in BUILD_DIR: its control data and
+# files, lintian's verdict, and the installed programs run from an unpacked tree, as they
+# would run from /usr after `apt install ./matrix-update_*.deb`.
+# Usage: tests/package/check_package.sh BUILD_DIR
+set -euo pipefail
+build=${1:?usage: check_package.sh BUILD_DIR}
+work=$(mktemp -d)
+sim=""
+cleanup() {
+  [ -z "$sim" ] || { kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; }
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ -n "$version" ] || fail "no project version in $build/CMakeCache.txt"
+deb="$build/matrix-update_${version}_amd64.deb"
+[ -f "$deb" ] || fail "$deb was not built (make package)"
+
+# Control data: name, version from the project, Depends computed from the binaries.
+dpkg-deb --info "$deb" > "$work/info" || fail "dpkg-deb cannot read $deb"
+field() { dpkg-deb --field "$deb" "$1"; }
+[ "$(field Package)" = matrix-update ] || fail "package name: $(field Package)"
+[ "$(field Version)" = "$version" ] || fail "package version $(field Version), project $version"
+[ "$(field Architecture)" = amd64 ] || fail "architecture: $(field Architecture)"
+depends=$(field Depends)
+depends_names=$(tr ',|' '\n\n' <<< "$depends" | sed 's/^ *//; s/ .*//')
+for lib in libc6 libstdc++6 zlib1g libqt6core6 libqt6widgets6; do
+  grep -qxF "$lib" <<< "$depends_names" || fail "Depends lacks $lib: $depends"
+done
+
+# Files: each in its place, nothing outside /usr, nothing the programs write at run time.
+dpkg-deb --contents "$deb" | awk '{print $1, $6}' > "$work/contents"
+expected=(
+  "-rwxr-xr-x ./usr/bin/matrix-update"
+  "-rwxr-xr-x ./usr/bin/matrixctl"
+  "-rw-r--r-- ./usr/lib/matrix-update/libmatrixskin.so"
+  "-rw-r--r-- ./usr/share/applications/matrix-update.desktop"
+  "-rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/matrix-update.svg"
+  "-rw-r--r-- ./usr/share/bash-completion/completions/matrixctl"
+  "-rw-r--r-- ./usr/share/doc/matrix-update/copyright"
+  "-rw-r--r-- ./usr/share/doc/matrix-update/changelog.gz"
+  "-rw-r--r-- ./usr/share/doc/matrix-update/README.Debian"
+  "-rw-r--r-- ./usr/share/man/man1/matrixctl.1.gz"
+  "-rw-r--r-- ./usr/share/man/man1/matrix-update.1.gz"
+)
+for entry in "${expected[@]}"; do
+  grep -qxF -e "$entry" "$work/contents" || { cat "$work/contents" >&2; fail "the package lacks: $entry"; }
+done
+outside=$(awk '$2 !~ /^\.\/usr\// && $2 != "./"' "$work/contents")
+[ -z "$outside" ] || fail "files outside /usr: $outside"
+! grep -qE 'setting\.ini|\.qss$' "$work/contents" || fail "the package carries a file written at run time"
+
+# lintian: errors fail the check; warnings are shown.
+if command -v lintian >/dev/null; then
+  lintian --fail-on error --suppress-tags maintscript-calls-ldconfig "$deb" 2>/dev/null > "$work/lintian" \
+    || { cat "$work/lintian" >&2; fail "lintian finds errors in $deb"; }
+  cat "$work/lintian"
+else
+  fail "lintian is not installed (scripts/install-deps.sh installs it)"
+fi
+
+# The package installed into a throw-away root.
+root="$work/root"
+dpkg-deb --extract "$deb" "$root"
+for prog in matrixctl matrix-update; do
+  out=$("$root/usr/bin/$prog" --version) || fail "$prog --version failed"
+  [ "$out" = "$prog $version" ] || fail "$prog --version says '$out', expected '$prog $version'"
+done
+# A simulated device from the installed matrixctl, found again by its own ports command.
+export MATRIX_PORTS_DIR="$work/ports"
+mkdir "$MATRIX_PORTS_DIR"
+mkfifo "$work/sim.out"
+"$root/usr/bin/matrixctl" simulate --port 7 > "$work/sim.out" 2> "$work/sim.log" &
+sim=$!
+exec 3< "$work/sim.out"
+read -r -t 10 line <&3 || fail "the installed matrixctl simulate did not start"
+pty=${line#COM7 }
+"$root/usr/bin/matrixctl" ports > "$work/ports.out" || fail "the installed matrixctl ports failed"
+grep -qP "^COM7\t$pty\t" "$work/ports.out" || { cat "$work/ports.out" >&2; fail "ports does not list COM7 on $pty"; }
+[ ! -e "$root/usr/bin/libmatrixskin.so" ] || fail "the skin library lies beside the programs"
+
+# The completion script loads in bash and completes commands and options, with and without
+# the bash-completion helpers.
+comp="$root/usr/share/bash-completion/completions/matrixctl"
+complete_words() {  # complete_words HELPERS WORD...: what completing the last word offers
+  local helpers=$1; shift
+  bash -c '
+    [ -z "$1" ] || source "$1"
+    source "$2"; shift 2
+    COMP_WORDS=("$@"); COMP_CWORD=$(( $# - 1 )); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+    _matrixctl matrixctl "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
+    printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "' _ "$helpers" "$comp" "$@"
+}
+# --port offers the COM numbers that ports lists (COM7 among them).
+ports_want=$(sed -n 's/^COM\([0-9]*\)\t.*/\1/p' "$work/ports.out" | sort | tr '\n' ' ')
+helpers_list=("")
+[ -f /usr/share/bash-completion/bash_completion ] && helpers_list+=(/usr/share/bash-completion/bash_completion)
+for helpers in "${helpers_list[@]}"; do
+  while IFS='|' read -r words want; do
+    # A line ending in a space completes a new, empty word.
+    IFS=' ' read -r -a argv <<< "$words"
+    [[ $words != *' ' ]] || argv+=("")
+    got=$(PATH="$root/usr/bin:$PATH" complete_words "$helpers" "${argv[@]}")
+    [ "$got" = "$want" ] || fail "completing '$words' (${helpers:-no helpers}) offers '$got', expected '$want'"
+  done <<CASES
+matrixctl |--help --version demo pattern ports send simulate skin 
+matrixctl s|send simulate skin 
+matrixctl send --|--help --port --quiet --reply-timeout 
+matrixctl send --port |$ports_want
+matrixctl pattern |--help decode encode 
+matrixctl skin |--help extract list 
+matrixctl simulate --reply g|garbage 
+matrixctl ports --p|--probe 
+CASES
+done
+echo "check_package: $deb passed"
