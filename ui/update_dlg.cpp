@@ -226,6 +226,9 @@ void CUpdateDlg::CreateControls()
     m_pPortCombo->setEditable(true);
     m_pPortCombo->setInsertPolicy(QComboBox::NoInsert);
     m_pPortCombo->lineEdit()->setAcceptDrops(false);
+    // Under a style sheet the combo's own edit field takes the application's font instead of
+    // the one it inherits; it is given the dialog's explicitly.
+    m_pPortCombo->lineEdit()->setFont(font());
     // The template's height is the dropped-down list's; the closed box is as high as its font needs.
     const QRect comboRect = MapDialogRect(103, 87, 94, 59);
     m_pPortCombo->setProperty(CONTROL_ID_PROPERTY, int{IDC_PORT_COMBO});
