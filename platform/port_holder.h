@@ -10,8 +10,8 @@ struct CPortHolder {
 };
 
 // Looks through the open files of the processes this user may see for one that has the device
-// at strDevicePath open (the same device, by its device number, whatever path opened it). Our
-// own process is never named. False when no holder can be seen: the device is held by a
+// at strDevicePath open (the same device, by its device number, whatever path opened it); of
+// several, the one holding the device's lock. Our own process is never named. False when no holder can be seen: the device is held by a
 // process of another user, or it is not a device at all.
 bool FindPortHolder(const std::string& strDevicePath, CPortHolder* pHolder);
 

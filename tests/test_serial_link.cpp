@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -245,6 +246,20 @@ TEST_F(SerialLinkTest, ASecondOpenOfAnOpenPortIsRefusedAsBusy)
     EXPECT_TRUE(owner.GetErrors().empty());
 }
 
+// A child process that opens the device (and locks it when asked) and then runs a program.
+pid_t SpawnHolder(const std::string& strDevice, bool bLock, const char* pszProgram, const char* pszArg1,
+                  const char* pszArg2)
+{
+    const pid_t nChild = ::fork();
+    if (nChild == 0) {
+        const int fd = ::open(strDevice.c_str(), O_RDWR | O_NOCTTY);
+        if (fd >= 0 && (!bLock || ::flock(fd, LOCK_EX | LOCK_NB) == 0))
+            ::execlp(pszProgram, pszProgram, pszArg1, pszArg2, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return nChild;
+}
+
 TEST(PortHolder, TheProcessHoldingTheDeviceIsNamed)
 {
     CPtyPair pty;
@@ -254,25 +269,24 @@ TEST(PortHolder, TheProcessHoldingTheDeviceIsNamed)
     EXPECT_FALSE(FindPortHolder("/nonexistent/ttyUSB9", &holder));
     EXPECT_FALSE(FindPortHolder("/etc/hostname", &holder)); // not a device
 
-    const pid_t nChild = ::fork();
-    ASSERT_GE(nChild, 0);
-    if (nChild == 0) {
-        const int fd = ::open(pty.GetSlavePath().c_str(), O_RDWR | O_NOCTTY);
-        if (fd >= 0)
-            ::execlp("sleep", "sleep", "30", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    // The child has the device open once it runs sleep; give it a bounded time to get there.
+    // One process merely has it open; another holds its lock, which is what makes it busy.
+    const pid_t nOpener = SpawnHolder(pty.GetSlavePath(), false, "sleep", "30", nullptr);
+    const pid_t nLocker = SpawnHolder(pty.GetSlavePath(), true, "tail", "-f", "/dev/null");
+    ASSERT_GT(nOpener, 0);
+    ASSERT_GT(nLocker, 0);
+    // The children hold the device once they run their programs; give them a bounded time.
     bool bFound = false;
     for (int i = 0; i < 500 && !bFound; ++i) {
-        bFound = FindPortHolder(pty.GetSlavePath(), &holder) && holder.strCommand == "sleep";
+        bFound = FindPortHolder(pty.GetSlavePath(), &holder) && holder.strCommand == "tail";
         if (!bFound)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    ::kill(nChild, SIGKILL);
-    ::waitpid(nChild, nullptr, 0);
+    for (pid_t nChild : {nOpener, nLocker}) {
+        ::kill(nChild, SIGKILL);
+        ::waitpid(nChild, nullptr, 0);
+    }
     ASSERT_TRUE(bFound);
-    EXPECT_EQ(holder.nPid, nChild);
+    EXPECT_EQ(holder.nPid, nLocker);
     EXPECT_FALSE(IsModemManager(holder));
     EXPECT_TRUE(IsModemManager(CPortHolder{612, "ModemManager"}));
 }
