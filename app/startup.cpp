@@ -138,17 +138,19 @@ bool CSettingsNotice::CheckAtStartup(const std::string& strSettingsPath)
     return false;
 }
 
+CSettingsProblem DescribeSaveFailure(const std::string& strSettingsPath, const std::string& strError)
+{
+    CSettingsProblem problem{false, strSettingsPath, 0,
+                             strError + " The COM port you chose will not be remembered for the next start."};
+    std::string strReason;
+    (void)CanWriteSettingsFile(strSettingsPath, &strReason, &problem.nErrno);
+    return problem;
+}
+
 void CSettingsNotice::ReportSaveFailure(const std::string& strSettingsPath, const std::string& strError)
 {
-    if (m_bTold)
-        return;
-    // The save's own error is a sentence; the reason as a fact comes from trying the
-    // directory again, which is what the save could not do.
-    std::string strReason;
-    int nErrno = 0;
-    (void)CanWriteSettingsFile(strSettingsPath, &strReason, &nErrno);
-    Tell({false, strSettingsPath, nErrno,
-          strError + " The COM port you chose will not be remembered for the next start."});
+    if (!m_bTold)
+        Tell(DescribeSaveFailure(strSettingsPath, strError));
 }
 
 void CSettingsNotice::Tell(const CSettingsProblem& problem)

@@ -89,6 +89,10 @@ struct CSettingsProblem {
     std::string strText;     // the whole of it as one English sentence
 };
 
+// A failed save of strSettingsPath (strError: the save's own sentence) as facts. The reason is
+// found by trying the file's directory again, which is what the save could not do.
+CSettingsProblem DescribeSaveFailure(const std::string& strSettingsPath, const std::string& strError);
+
 // Tells the operator, once per run, that setting.ini cannot be saved, so that a port choice
 // is never lost without a word.
 class CSettingsNotice {

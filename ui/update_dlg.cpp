@@ -427,10 +427,7 @@ void CUpdateDlg::OnStartUpdate()
         if (m_fnSaveFailure) {
             m_fnSaveFailure(strPath, m_app.GetSettingsError());
         } else {
-            CSettingsProblem problem{false, strPath, 0, m_app.GetSettingsError()};
-            std::string strReason;
-            (void)CanWriteSettingsFile(strPath, &strReason, &problem.nErrno);
-            ShowBox(SettingsProblemText(problem), QMessageBox::Warning);
+            ShowBox(SettingsProblemText(DescribeSaveFailure(strPath, m_app.GetSettingsError())), QMessageBox::Warning);
         }
     }
 
