@@ -77,7 +77,13 @@ int main(int argc, char** argv)
 
     CSkinLibrary skin;
     CStartupHost host;
-    host.fnTellOperator = [](const CSettingsProblem& problem) {
+    host.fnTellOperator = [&bQuitRequested](const CSettingsProblem& problem) {
+        // Ending on a signal, nobody may be there to answer a box, and it would hold up the
+        // end; the sentence still goes out, on stderr.
+        if (bQuitRequested) {
+            std::fprintf(stderr, "matrix-update: %s\n", problem.strText.c_str());
+            return;
+        }
         // Over the dialog when it is up, so the box cannot end up behind it.
         QMessageBox box(QMessageBox::Warning, QStringLiteral("matrix-update"), SettingsProblemText(problem),
                         QMessageBox::Ok, QApplication::activeModalWidget());
