@@ -40,6 +40,7 @@
 #include "serial/serial_link.h"
 #include "tests/support/temp_dir.h"
 #include "transfer/record_transfer.h"
+#include "ui/operator_texts.h"
 #include "ui/update_dlg.h"
 
 namespace fs = std::filesystem;
@@ -546,6 +547,31 @@ TEST(UpdateDlgLayout, ShrinksToFitASmallScreen)
         EXPECT_LE(size.height(), c.area.height());
         EXPECT_EQ(fitted.pointSizeF() < font.pointSizeF(), c.bShrunk);
         EXPECT_EQ(fitted.families(), font.families());
+    }
+}
+
+TEST(UpdateDlgTexts, ABusyPortNamesItsHolderAndWhatToDo)
+{
+    struct {
+        int nPid;
+        const char* pszCommand;
+        bool bModemManager;
+        const char* pszSentence;
+    } const aCases[] = {
+        {0, "", false, "COM5 (/dev/ttyUSB0) 忙碌中:另一個程式正在使用它。請關閉該程式後再按「開始更新」。"},
+        {4321, "minicom", false, "COM5 (/dev/ttyUSB0) 忙碌中:minicom (pid 4321) 正在使用它。請關閉該程式後再按「開始更新」。"},
+        {612, "ModemManager", true,
+         "COM5 (/dev/ttyUSB0) 忙碌中:ModemManager (pid 612) 正在偵測它。請以 udev 規則為這個轉接器設定 "
+         "ENV{ID_MM_DEVICE_IGNORE}=\"1\",或停止 ModemManager 服務,再按「開始更新」。"},
+    };
+    for (const auto& c : aCases) {
+        CPortOpenFailure failure;
+        failure.eKind = EPortOpenError::Busy;
+        failure.strDevice = "/dev/ttyUSB0";
+        failure.nHolderPid = c.nPid;
+        failure.strHolderCommand = c.pszCommand;
+        failure.bHolderIsModemManager = c.bModemManager;
+        EXPECT_EQ(PortOpenFailureText(5, failure).toStdString(), c.pszSentence);
     }
 }
 
