@@ -591,8 +591,12 @@ TEST_F(UpdateDlgUpdate, PortChoiceAndOpenFailuresAreReported)
     dlg.SetPrompts(&m_prompts);
     const fs::path pattern = WritePatternFile(m_settings.Path(), 2);
     dlg.SetFileName(QString::fromStdString(pattern.string()));
-    // COM11's adapter goes away after the list was made.
+    // COM11's adapter goes away after the list was made: its link now names nothing. (Only
+    // closing the pseudo-terminal would race: a test running beside this one may be given the
+    // same terminal number at once.)
     ptyGone.Close();
+    fs::remove(m_ports.Path() / "COM11");
+    m_ports.Link(11, (m_settings.Path() / "unplugged-adapter").string());
 
     struct {
         const char* pszTyped;       // nullptr: choose the listed entry named in pszEntry
