@@ -106,8 +106,11 @@ void CSkinLibrary::ExitSkin()
     Release();
 }
 
-bool CanWriteSettingsFile(const std::string& strSettingsPath, std::string* pstrReason)
+bool CanWriteSettingsFile(const std::string& strSettingsPath, std::string* pstrReason, int* pnErrno)
 {
+    int nUnused = 0;
+    int& nErrno = pnErrno != nullptr ? *pnErrno : nUnused;
+    nErrno = 0;
     // The file is replaced through a new file beside its target, so what counts is whether
     // a file can be created there; for a link that is the directory of the file it names.
     std::string strTarget = strSettingsPath;
@@ -116,13 +119,15 @@ bool CanWriteSettingsFile(const std::string& strSettingsPath, std::string* pstrR
         std::free(pszReal);
     }
     if (::access(strTarget.c_str(), F_OK) == 0 && ::access(strTarget.c_str(), R_OK) != 0) {
-        *pstrReason = std::strerror(errno);
+        nErrno = errno;
+        *pstrReason = std::strerror(nErrno);
         return false;
     }
     std::string strScratch = DirectoryOf(strTarget) + "/.setting.ini.XXXXXX";
     const int nFd = ::mkstemp(strScratch.data());
     if (nFd < 0) {
-        *pstrReason = std::strerror(errno);
+        nErrno = errno;
+        *pstrReason = std::strerror(nErrno);
         return false;
     }
     ::close(nFd);
@@ -133,25 +138,37 @@ bool CanWriteSettingsFile(const std::string& strSettingsPath, std::string* pstrR
 bool CSettingsNotice::CheckAtStartup(const std::string& strSettingsPath)
 {
     std::string strReason;
-    if (CanWriteSettingsFile(strSettingsPath, &strReason))
+    int nErrno = 0;
+    if (CanWriteSettingsFile(strSettingsPath, &strReason, &nErrno))
         return true;
-    Tell(strSettingsPath + " cannot be saved (" + strReason +
-         "): the COM port you choose is used now but will not be remembered for the next start.");
+    Tell({true, strSettingsPath, nErrno,
+          strSettingsPath + " cannot be saved (" + strReason +
+              "): the COM port you choose is used now but will not be remembered for the next start."});
     return false;
 }
 
-void CSettingsNotice::ReportSaveFailure(const std::string& strError)
+CSettingsProblem DescribeSaveFailure(const std::string& strSettingsPath, const std::string& strError)
 {
-    Tell(strError + " The COM port you chose will not be remembered for the next start.");
+    CSettingsProblem problem{false, strSettingsPath, 0,
+                             strError + " The COM port you chose will not be remembered for the next start."};
+    std::string strReason;
+    (void)CanWriteSettingsFile(strSettingsPath, &strReason, &problem.nErrno);
+    return problem;
 }
 
-void CSettingsNotice::Tell(const std::string& strText)
+void CSettingsNotice::ReportSaveFailure(const std::string& strSettingsPath, const std::string& strError)
+{
+    if (!m_bTold)
+        Tell(DescribeSaveFailure(strSettingsPath, strError));
+}
+
+void CSettingsNotice::Tell(const CSettingsProblem& problem)
 {
     if (m_bTold)
         return;
     m_bTold = true;
     if (m_fnTell)
-        m_fnTell(strText);
+        m_fnTell(problem);
 }
 
 bool RunInstanceStartup(CMatrixApp& app, ISkinLibrary& skin, const CStartupHost& host)
@@ -187,7 +204,7 @@ bool RunInstanceStartup(CMatrixApp& app, ISkinLibrary& skin, const CStartupHost&
         ::unlink(strRefusedPath.c_str());
 
     if (!app.SaveSettings())
-        notice.ReportSaveFailure(app.GetSettingsError());
+        notice.ReportSaveFailure(app.GetSettingsPath(), app.GetSettingsError());
 
     if (g_pSerialLink != nullptr) {
         // No notification may reach the dialog that has gone.

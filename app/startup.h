@@ -81,24 +81,37 @@ std::string GetSkinLibraryPath(const std::string& strProgramDirectory);
 // Checks whether setting.ini at strSettingsPath could be written, without changing it: a
 // scratch file is created and removed in the directory that would receive it. False, with
 // the system's reason in *pstrReason, when it cannot.
-bool CanWriteSettingsFile(const std::string& strSettingsPath, std::string* pstrReason);
+bool CanWriteSettingsFile(const std::string& strSettingsPath, std::string* pstrReason, int* pnErrno = nullptr);
+
+// That setting.ini cannot be saved, as facts a front end can word in its own language.
+struct CSettingsProblem {
+    bool bAtStartup = false; // found before the dialog opened; else a save that failed
+    std::string strPath;     // the settings file
+    int nErrno = 0;          // the system's reason (0: not known)
+    std::string strText;     // the whole of it as one English sentence
+};
+
+// A failed save of strSettingsPath (strError: the save's own sentence) as facts. The reason is
+// found by trying the file's directory again, which is what the save could not do.
+CSettingsProblem DescribeSaveFailure(const std::string& strSettingsPath, const std::string& strError);
 
 // Tells the operator, once per run, that setting.ini cannot be saved, so that a port choice
 // is never lost without a word.
 class CSettingsNotice {
 public:
-    using TellProc = std::function<void(const std::string& strText)>;
+    using TellProc = std::function<void(const CSettingsProblem& problem)>;
     explicit CSettingsNotice(TellProc fnTell) : m_fnTell(std::move(fnTell)) {}
 
     // Start-up: checks the settings file's directory and tells the operator when it
     // cannot be written. True when it can.
     bool CheckAtStartup(const std::string& strSettingsPath);
-    // A save failed with strError (one sentence naming the file): told unless already told.
-    void ReportSaveFailure(const std::string& strError);
+    // A save of strSettingsPath failed with strError (one sentence naming the file): told
+    // unless already told.
+    void ReportSaveFailure(const std::string& strSettingsPath, const std::string& strError);
     bool HasTold() const { return m_bTold; }
 
 private:
-    void Tell(const std::string& strText);
+    void Tell(const CSettingsProblem& problem);
     TellProc m_fnTell;
     bool m_bTold = false;
 };
@@ -109,8 +122,9 @@ struct CStartupHost {
     // modally; returns its result (not examined). A save of the settings that fails inside
     // the dialog goes to notice, so the operator hears of it once per run.
     std::function<int(CMatrixApp& app, CSettingsNotice& notice)> fnRunMainDialog;
-    // Shows the operator one sentence in a modal box with the program's caption.
-    std::function<void(const std::string& strText)> fnTellOperator;
+    // Tells the operator, in a modal box with the program's caption, that setting.ini cannot
+    // be saved.
+    CSettingsNotice::TellProc fnTellOperator;
 };
 
 // The instance start-up: runs the whole program from the program directory to the link

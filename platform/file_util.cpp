@@ -141,18 +141,24 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     return true;
 }
 
-bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std::string* pstrError, size_t nMaxBytes)
+bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std::string* pstrError, size_t nMaxBytes,
+                   CFileReadFailure* pFailure)
 {
+    CFileReadFailure unused;
+    CFileReadFailure& failure = pFailure != nullptr ? *pFailure : unused;
+    failure = CFileReadFailure();
     pData->clear();
     int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         int nErrno = errno;
+        failure = {EFileReadError::CannotOpen, nErrno};
         SetError(pstrError, "Cannot open " + strPath + ": " + SystemReason(nErrno) + ".");
         return false;
     }
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
+        failure = {EFileReadError::IsDirectory, 0};
         SetError(pstrError, "Cannot read " + strPath + ": it is a directory.");
         return false;
     }
@@ -167,12 +173,14 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
             if (nRead < 0) {
                 if (errno == EINTR)
                     continue;
-                strFailure = "Cannot read " + strPath + ": " + SystemReason(errno) + ".";
+                failure = {EFileReadError::CannotRead, errno};
+                strFailure = "Cannot read " + strPath + ": " + SystemReason(failure.nErrno) + ".";
                 break;
             }
             if (nRead == 0)
                 break;
             if (static_cast<size_t>(nRead) > nMaxBytes - pData->size()) {
+                failure = {EFileReadError::TooLong, 0};
                 strFailure = "Cannot read " + strPath + ": it is longer than " + std::to_string(nMaxBytes) +
                              " bytes.";
                 break;
@@ -180,6 +188,7 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
             pData->insert(pData->end(), abChunk, abChunk + nRead);
         }
     } catch (const std::bad_alloc&) {
+        failure = {EFileReadError::NoMemory, 0};
         strFailure = "Cannot read " + strPath + ": it does not fit in memory.";
     }
     ::close(fd);

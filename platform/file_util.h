@@ -16,10 +16,26 @@
 // it points to is replaced and the link stays.
 bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t nSize, std::string* pstrError);
 
-// Reads the whole file into *pData. Fails, with a sentence in *pstrError, when the file
-// cannot be opened or read, or when it is longer than nMaxBytes (then nothing is kept).
+// Why ReadWholeFile failed, as facts a front end can word in its own language.
+enum class EFileReadError {
+    None,
+    CannotOpen,  // nErrno says why
+    IsDirectory,
+    TooLong,     // longer than the limit given
+    CannotRead,  // nErrno says why
+    NoMemory,
+};
+
+struct CFileReadFailure {
+    EFileReadError eKind = EFileReadError::None;
+    int nErrno = 0;
+};
+
+// Reads the whole file into *pData. Fails, with a sentence in *pstrError (and the facts in
+// *pFailure when given), when the file cannot be opened or read, or when it is longer than
+// nMaxBytes (then nothing is kept).
 bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std::string* pstrError,
-                   size_t nMaxBytes = SIZE_MAX);
+                   size_t nMaxBytes = SIZE_MAX, CFileReadFailure* pFailure = nullptr);
 
 // The directory part of a path: "." when it has none, "/" for a file at the root.
 std::string DirectoryOf(const std::string& strPath);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/com_ports.h"
+#include "platform/port_holder.h"
 #include "platform/serial_device.h"
 
 CSerialLink* g_pSerialLink = nullptr;
@@ -62,6 +63,20 @@ struct CSerialLink::CImpl {
     int nFailedReadsInRow = 0;
 };
 
+namespace {
+
+void NoteHolder(const std::string& strDevicePath, CPortOpenFailure* pFailure)
+{
+    CPortHolder holder;
+    if (!FindPortHolder(strDevicePath, &holder))
+        return;
+    pFailure->nHolderPid = holder.nPid;
+    pFailure->strHolderCommand = holder.strCommand;
+    pFailure->bHolderIsModemManager = IsModemManager(holder);
+}
+
+} // namespace
+
 std::string CPortOpenFailure::Describe(int nPort) const
 {
     const std::string strPort = "COM" + std::to_string(nPort);
@@ -84,7 +99,14 @@ std::string CPortOpenFailure::Describe(int nPort) const
         return strPort + " does not exist: no device is linked as " + strPort + " in " + strPortsDir + " and "
                + strKernelDevice + " is absent.";
     case EPortOpenError::Busy:
-        return strNamed + " is busy: another program is using it.";
+        if (nHolderPid == 0)
+            return strNamed + " is busy: another program is using it.";
+        if (bHolderIsModemManager)
+            return strNamed + " is busy: ModemManager (pid " + std::to_string(nHolderPid)
+                   + ") is probing it; keep it off the adapter with a udev rule setting"
+                     " ENV{ID_MM_DEVICE_IGNORE}=\"1\" for it, or stop the ModemManager service.";
+        return strNamed + " is busy: " + strHolderCommand + " (pid " + std::to_string(nHolderPid)
+               + ") is using it.";
     case EPortOpenError::NoPermission:
         if (strGroup.empty())
             return "No permission to open " + strNamed + ": " + strSystemText + ".";
@@ -179,7 +201,10 @@ bool CSerialLink::OpenPort(ILinkOwner* pOwner, int nPort, int nBaud, char cParit
             m_openFailure.eKind = EPortOpenError::NotFound;
             m_openFailure.bLinked = resolution.bLinked;
             break;
-        case EDeviceErrorKind::Busy: m_openFailure.eKind = EPortOpenError::Busy; break;
+        case EDeviceErrorKind::Busy:
+            m_openFailure.eKind = EPortOpenError::Busy;
+            NoteHolder(resolution.strOpenPath, &m_openFailure);
+            break;
         case EDeviceErrorKind::NoPermission: m_openFailure.eKind = EPortOpenError::NoPermission; break;
         default: m_openFailure.eKind = EPortOpenError::Other; break;
         }

@@ -31,6 +31,10 @@ struct CPortOpenFailure {
     bool bLinked = false;        // a link named the port (its device is absent)
     std::string strKernelDevice; // the kernel rule's device for the number ("" when none)
     bool bKernelNodeExists = false; // that device node exists but is no real UART
+    // For Busy, when the system lets us see it: the process that has the device open.
+    int nHolderPid = 0;
+    std::string strHolderCommand;
+    bool bHolderIsModemManager = false;
     // One sentence for a person: which port, which device and why, e.g.
     // "COM5 (/dev/ttyUSB0) is busy: another program is using it."
     std::string Describe(int nPort) const;

@@ -4,8 +4,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "platform/message_queue.h"
+#include "platform/port_holder.h"
 #include "platform/serial_device.h"
 #include "serial/serial_link.h"
 #include "tests/support/fake_serial_device.h"
@@ -243,6 +246,76 @@ TEST_F(SerialLinkTest, ASecondOpenOfAnOpenPortIsRefusedAsBusy)
     EXPECT_EQ(second.GetOpenFailure().Describe(5),
               "COM5 (" + m_pty.GetSlavePath() + ") is busy: another program is using it.");
     EXPECT_TRUE(owner.GetErrors().empty());
+}
+
+// A child process that opens the device (and locks it when asked) and then runs a program.
+pid_t SpawnHolder(const std::string& strDevice, bool bLock, const char* pszProgram, const char* pszArg1,
+                  const char* pszArg2)
+{
+    const pid_t nChild = ::fork();
+    if (nChild == 0) {
+        const int fd = ::open(strDevice.c_str(), O_RDWR | O_NOCTTY);
+        if (fd >= 0 && (!bLock || ::flock(fd, LOCK_EX | LOCK_NB) == 0))
+            ::execlp(pszProgram, pszProgram, pszArg1, pszArg2, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return nChild;
+}
+
+TEST(PortHolder, TheProcessHoldingTheDeviceIsNamed)
+{
+    CPtyPair pty;
+    CPortHolder holder;
+    // Only this process has it open, and our own process is never the answer.
+    EXPECT_FALSE(FindPortHolder(pty.GetSlavePath(), &holder));
+    EXPECT_FALSE(FindPortHolder("/nonexistent/ttyUSB9", &holder));
+    EXPECT_FALSE(FindPortHolder("/etc/hostname", &holder)); // not a device
+
+    // One process merely has it open; another holds its lock, which is what makes it busy.
+    const pid_t nOpener = SpawnHolder(pty.GetSlavePath(), false, "sleep", "30", nullptr);
+    const pid_t nLocker = SpawnHolder(pty.GetSlavePath(), true, "tail", "-f", "/dev/null");
+    ASSERT_GT(nOpener, 0);
+    ASSERT_GT(nLocker, 0);
+    // The children hold the device once they run their programs; give them a bounded time.
+    bool bFound = false;
+    for (int i = 0; i < 500 && !bFound; ++i) {
+        bFound = FindPortHolder(pty.GetSlavePath(), &holder) && holder.strCommand == "tail";
+        if (!bFound)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    for (pid_t nChild : {nOpener, nLocker}) {
+        ::kill(nChild, SIGKILL);
+        ::waitpid(nChild, nullptr, 0);
+    }
+    ASSERT_TRUE(bFound);
+    EXPECT_EQ(holder.nPid, nLocker);
+    EXPECT_FALSE(IsModemManager(holder));
+    EXPECT_TRUE(IsModemManager(CPortHolder{612, "ModemManager"}));
+}
+
+TEST(PortOpenFailure, ABusyPortNamesItsHolderWhenKnown)
+{
+    struct {
+        int nPid;
+        const char* pszCommand;
+        bool bModemManager;
+        const char* pszSentence;
+    } const aCases[] = {
+        {0, "", false, "COM5 (/dev/ttyUSB0) is busy: another program is using it."},
+        {4321, "minicom", false, "COM5 (/dev/ttyUSB0) is busy: minicom (pid 4321) is using it."},
+        {612, "ModemManager", true,
+         "COM5 (/dev/ttyUSB0) is busy: ModemManager (pid 612) is probing it; keep it off the adapter with a udev rule"
+         " setting ENV{ID_MM_DEVICE_IGNORE}=\"1\" for it, or stop the ModemManager service."},
+    };
+    for (const auto& c : aCases) {
+        CPortOpenFailure failure;
+        failure.eKind = EPortOpenError::Busy;
+        failure.strDevice = "/dev/ttyUSB0";
+        failure.nHolderPid = c.nPid;
+        failure.strHolderCommand = c.pszCommand;
+        failure.bHolderIsModemManager = c.bModemManager;
+        EXPECT_EQ(failure.Describe(5), c.pszSentence);
+    }
 }
 
 TEST_F(SerialLinkTest, ClosingThePortLiftsItsExclusiveMark)

@@ -109,7 +109,7 @@ TEST_F(StartupSequence, StartupRunsTheStepsInOrderAndUndoesThemAfterTheDialog)
     CNullOwner owner;
     std::vector<std::string> astrTold;
     CStartupHost host;
-    host.fnTellOperator = [&](const std::string& strText) { astrTold.push_back(strText); };
+    host.fnTellOperator = [&](const CSettingsProblem& problem) { astrTold.push_back(problem.strText); };
     host.fnRunMainDialog = [&](CMatrixApp& appIn, CSettingsNotice&) {
         astrSteps.push_back("dialog cwd=" + CurrentDir() + " port=" + std::to_string(appIn.m_nComPort) +
                             " skin=" + std::to_string(fs::exists(strSkin)));
@@ -151,7 +151,7 @@ TEST_F(StartupSequence, InstalledSystemWideTheSkinFileAndSettingsGoToTheUsersFol
     CRecordingSkin skin(astrSteps, app);
     std::vector<std::string> astrTold;
     CStartupHost host;
-    host.fnTellOperator = [&](const std::string& strText) { astrTold.push_back(strText); };
+    host.fnTellOperator = [&](const CSettingsProblem& problem) { astrTold.push_back(problem.strText); };
     host.fnRunMainDialog = [&](CMatrixApp& appIn, CSettingsNotice&) {
         appIn.m_nComPort = 11;
         return 1;
@@ -325,7 +325,7 @@ TEST_F(StartupSequence, UnwritableProgramDirectoryIsToldOnceAndStillRuns)
     CRecordingSkin skin(astrSteps, app);
     std::vector<std::string> astrTold;
     CStartupHost host;
-    host.fnTellOperator = [&](const std::string& strText) { astrTold.push_back(strText); };
+    host.fnTellOperator = [&](const CSettingsProblem& problem) { astrTold.push_back(problem.strText); };
     host.fnRunMainDialog = [&](CMatrixApp& appIn, CSettingsNotice&) {
         astrSteps.push_back("dialog told=" + std::to_string(astrTold.size()));
         appIn.m_nComPort = 5;
@@ -347,7 +347,7 @@ TEST_F(StartupSequence, SettingsThatBecomeUnwritableAreToldOnceThoughEverySaveFa
     CRecordingSkin skin(astrSteps, app);
     std::vector<std::string> astrTold;
     CStartupHost host;
-    host.fnTellOperator = [&](const std::string& strText) { astrTold.push_back(strText); };
+    host.fnTellOperator = [&](const CSettingsProblem& problem) { astrTold.push_back(problem.strText); };
     host.fnRunMainDialog = [&](CMatrixApp& appIn, CSettingsNotice& notice) {
         astrSteps.push_back("dialog told=" + std::to_string(astrTold.size()));
         // Something takes setting.ini's place while the program runs; then two presses of
@@ -356,7 +356,7 @@ TEST_F(StartupSequence, SettingsThatBecomeUnwritableAreToldOnceThoughEverySaveFa
         for (int i = 0; i < 2; ++i) {
             appIn.m_nComPort = 3 + i;
             EXPECT_FALSE(appIn.SaveSettings());
-            notice.ReportSaveFailure(appIn.GetSettingsError());
+            notice.ReportSaveFailure(appIn.GetSettingsPath(), appIn.GetSettingsError());
         }
         astrSteps.push_back("after presses told=" + std::to_string(astrTold.size()));
         return 1;
@@ -373,13 +373,21 @@ TEST_F(StartupSequence, SettingsThatBecomeUnwritableAreToldOnceThoughEverySaveFa
 TEST(StartupSettingsNotice, TellsOnlyOncePerRun)
 {
     int nTold = 0;
-    CSettingsNotice notice([&](const std::string&) { ++nTold; });
+    CSettingsProblem told;
+    CSettingsNotice notice([&](const CSettingsProblem& problem) {
+        ++nTold;
+        told = problem;
+    });
     EXPECT_TRUE(notice.CheckAtStartup(fs::temp_directory_path().string() + "/setting.ini"));
     EXPECT_EQ(nTold, 0);
     EXPECT_FALSE(notice.CheckAtStartup("/proc/setting.ini"));
-    notice.ReportSaveFailure("setting.ini cannot be written.");
-    notice.ReportSaveFailure("setting.ini cannot be written.");
+    notice.ReportSaveFailure("/proc/setting.ini", "setting.ini cannot be written.");
+    notice.ReportSaveFailure("/proc/setting.ini", "setting.ini cannot be written.");
     EXPECT_EQ(nTold, 1);
+    // The facts a front end words the sentence from: which file, and the system's reason.
+    EXPECT_TRUE(told.bAtStartup);
+    EXPECT_EQ(told.strPath, "/proc/setting.ini");
+    EXPECT_NE(told.nErrno, 0);
     EXPECT_TRUE(notice.HasTold());
 }
 

@@ -235,11 +235,12 @@ TEST_F(TransferTest, WrongRepliesResendWithoutLimitUntilCancelled)
     const CTransferOutcome outcome = Run();
 
     EXPECT_TRUE(outcome.bCancelled);
+    EXPECT_TRUE(outcome.NeedsClosingInstruction());
     const std::vector<CBytes> aWrites = m_pDevice->GetWrites();
     // 25 wrong replies, the send that the cancel interrupted, then the terminator alone.
     ASSERT_EQ(aWrites.size(), 27u);
     EXPECT_EQ(aWrites.back(), CBytes{0xC3});
-    EXPECT_EQ(m_host.m_astrCaptions.back(), "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 1 行資料...");
+    EXPECT_EQ(m_host.m_astrCaptions.back(), "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 1 行資料... 已取消更新");
 }
 
 TEST_F(TransferTest, FilesThatCannotStartSendNothing)
@@ -249,9 +250,11 @@ TEST_F(TransferTest, FilesThatCannotStartSendNothing)
         bool bCreate;
         CBytes data;
         const char* pszBoxPart;
+        EPatternFileProblem eKind;
+        bool bClosingInstruction; // an empty file still ends with how to finish on the device
     } const aCases[] = {
-        {"missing file", false, {}, "transfer-test-"},
-        {"empty file", true, {}, "傳送檔案為0,請先轉檔"},
+        {"missing file", false, {}, "transfer-test-", EPatternFileProblem::CannotOpen, false},
+        {"empty file", true, {}, "傳送檔案為0,請先轉檔", EPatternFileProblem::Empty, true},
     };
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszName);
@@ -272,6 +275,9 @@ TEST_F(TransferTest, FilesThatCannotStartSendNothing)
         ASSERT_EQ(m_host.m_astrBoxes.size(), 1u);
         EXPECT_NE(m_host.m_astrBoxes[0].find(c.pszBoxPart), std::string::npos) << m_host.m_astrBoxes[0];
         EXPECT_TRUE(m_pDevice->GetWrites().empty());
+        EXPECT_EQ(outcome.fileProblem.eKind, c.eKind);
+        EXPECT_EQ(outcome.fileProblem.strPath, m_strFile);
+        EXPECT_EQ(outcome.NeedsClosingInstruction(), c.bClosingInstruction);
     }
 }
 

@@ -37,6 +37,7 @@ const char* const TEXT_NO_REPLY = "傳送第%d筆資料無回應";
 const char* const TEXT_FINISHED = "點矩陣繪圖軟體 傳輸埠:COM%d 已傳送共 %d 行資料...";
 const char* const TEXT_UNANSWERED = " 其中 %d 筆無回應";
 const char* const TEXT_TRAILING = " 檔案尾端 %d 位元組不足一筆,未傳送";
+const char* const TEXT_CANCELLED = " 已取消更新";
 const char* const TEXT_LINK_LOST = "傳輸埠:COM%d 連線中斷,已傳送 %d/%d 筆資料,更新未完成";
 
 // The largest pattern file the transfer takes: over two weeks of records at 9600 baud. A file
@@ -72,6 +73,19 @@ int PumpMessagesUntil(uint32_t nDurationMs, TStop bStop)
         if (!g_pMessagePump->WaitAndDispatch(nDurationMs - nElapsed, &nQuitCode))
             return nQuitCode;
     }
+}
+
+EPatternFileProblem PatternFileProblemOf(EFileReadError eError)
+{
+    switch (eError) {
+    case EFileReadError::None: return EPatternFileProblem::None;
+    case EFileReadError::CannotOpen: return EPatternFileProblem::CannotOpen;
+    case EFileReadError::IsDirectory: return EPatternFileProblem::IsDirectory;
+    case EFileReadError::TooLong: return EPatternFileProblem::TooLong;
+    case EFileReadError::CannotRead: return EPatternFileProblem::CannotRead;
+    case EFileReadError::NoMemory: return EPatternFileProblem::NoMemory;
+    }
+    return EPatternFileProblem::CannotRead;
 }
 
 bool IsWaitOver()
@@ -165,15 +179,22 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
 
     std::vector<uint8_t> data;
     std::string strError;
+    CFileReadFailure readFailure;
+    CPatternFileProblem& problem = outcome.fileProblem;
+    problem.strPath = strPath;
     if (strPath.empty()) {
+        problem.eKind = EPatternFileProblem::NotChosen;
         outcome.strFailure = "No pattern file is chosen: choose the file to send first.";
-    } else if (!ReadWholeFile(strPath, &data, &strError, MAX_TRANSFER_FILE_BYTES)) {
+    } else if (!ReadWholeFile(strPath, &data, &strError, MAX_TRANSFER_FILE_BYTES, &readFailure)) {
+        problem.eKind = PatternFileProblemOf(readFailure.eKind);
+        problem.nErrno = readFailure.nErrno;
         outcome.strFailure = strError;
     } else if (data.empty()) {
+        problem.eKind = EPatternFileProblem::Empty;
         outcome.strFailure = TEXT_EMPTY_FILE;
     }
     if (!outcome.strFailure.empty()) {
-        pStatus->MessageBox(outcome.strFailure);
+        pStatus->ReportFileProblem(problem, outcome.strFailure);
         return outcome;
     }
 
@@ -250,6 +271,9 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
             strFinal += FormatText(TEXT_UNANSWERED, static_cast<int>(outcome.nUnanswered));
         if (outcome.nTrailingBytes > 0)
             strFinal += FormatText(TEXT_TRAILING, static_cast<int>(outcome.nTrailingBytes));
+        // A cancelled run must not read like a finished one.
+        if (outcome.bCancelled)
+            strFinal += TEXT_CANCELLED;
     }
     pStatus->SetWindowText(strFinal);
     g_bTransferring = 0;

@@ -51,6 +51,15 @@ struct CTransferOutcome {
     bool bCancelled = false;
     bool bLinkLost = false;
     std::string strFailure;        // for !bStarted or a lost link: the sentence shown
+    CPatternFileProblem fileProblem; // for !bStarted: why, as facts
+
+    // The operator is told how to finish on the device only when something reached it: a
+    // transfer that ran (also a cancelled one) or an empty file, never after a file that
+    // could not be used or a link lost mid-way.
+    bool NeedsClosingInstruction() const
+    {
+        return bStarted ? !bLinkLost : fileProblem.eKind == EPatternFileProblem::Empty;
+    }
 };
 
 // Sends app.GetTransferFile() and reports progress through pStatus and g_pTransferProgress.

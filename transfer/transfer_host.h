@@ -5,6 +5,24 @@
 #include <cstdint>
 #include <string>
 
+// Why the pattern file was not sent, as facts a front end can word in its own language.
+enum class EPatternFileProblem {
+    None,
+    NotChosen,   // no file name was given
+    CannotOpen,  // nErrno says why
+    IsDirectory,
+    TooLong,     // larger than the transfer takes
+    CannotRead,  // nErrno says why
+    NoMemory,
+    Empty,       // the file has no bytes: the transfer still counts as run
+};
+
+struct CPatternFileProblem {
+    EPatternFileProblem eKind = EPatternFileProblem::None;
+    std::string strPath;
+    int nErrno = 0;
+};
+
 // The "status window": its caption shows the progress texts.
 class IStatusWindow {
 public:
@@ -12,6 +30,13 @@ public:
     virtual void SetWindowText(const std::string& strText) = 0;
     // A modal box with an OK button and the application's default caption.
     virtual void MessageBox(const std::string& strText) = 0;
+    // The file could not be sent. strText says so in one sentence (the empty file's in the
+    // device's own words); a host that words its messages itself uses the facts instead.
+    virtual void ReportFileProblem(const CPatternFileProblem& problem, const std::string& strText)
+    {
+        (void)problem;
+        MessageBox(strText);
+    }
 };
 
 // The progress bar the transfer drives (g_pTransferProgress).

@@ -11,6 +11,8 @@
 #include "app/matrix_app.h"
 #include "app/startup.h"
 #include "app/version.h"
+#include "ui/operator_texts.h"
+#include "ui/quit_signals.h"
 #include "ui/update_dlg.h"
 
 namespace {
@@ -64,24 +66,48 @@ int main(int argc, char** argv)
     CMatrixApp app;
     app.InitCommandLineFromProcess(argc > 0 ? argv[0] : nullptr);
 
+    // A logout, kill or Ctrl-C ends the program as "離開" does, so the device gets its
+    // end-of-transfer byte and the skin file and setting.ini are dealt with on the way out.
+    CUpdateDlg* pDialog = nullptr;
+    bool bQuitRequested = false;
+    CQuitSignals quitSignals([&pDialog, &bQuitRequested](int) {
+        bQuitRequested = true;
+        CloseOpenPrompts(pDialog);
+        if (pDialog != nullptr)
+            pDialog->OnExit();
+    });
+
     CSkinLibrary skin;
     CStartupHost host;
-    host.fnTellOperator = [](const std::string& strText) {
+    host.fnTellOperator = [&bQuitRequested](const CSettingsProblem& problem) {
+        // Ending on a signal, nobody may be there to answer a box, and it would hold up the
+        // end; the sentence still goes out, on stderr.
+        if (bQuitRequested) {
+            std::fprintf(stderr, "matrix-update: %s\n", problem.strText.c_str());
+            return;
+        }
         // Over the dialog when it is up, so the box cannot end up behind it.
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("matrix-update"), QString::fromStdString(strText),
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("matrix-update"), SettingsProblemText(problem),
                         QMessageBox::Ok, QApplication::activeModalWidget());
         box.exec();
     };
-    host.fnRunMainDialog = [&timer](CMatrixApp& appIn, CSettingsNotice& notice) {
+    host.fnRunMainDialog = [&timer, &pDialog, &bQuitRequested](CMatrixApp& appIn, CSettingsNotice& notice) {
+        if (bQuitRequested)
+            return int{QDialog::Rejected};
         CUpdateDlg dialog(appIn);
-        dialog.SetSaveFailureHandler([&notice](const std::string& strError) { notice.ReportSaveFailure(strError); });
+        dialog.SetSaveFailureHandler([&notice](const std::string& strPath, const std::string& strError) {
+            notice.ReportSaveFailure(strPath, strError);
+        });
 #ifdef MATRIX_STARTUP_PROBE_BUILD
         CStartupProbe probe(&dialog, timer);
         dialog.installEventFilter(&probe);
 #else
         (void)timer;
 #endif
-        return dialog.exec();
+        pDialog = &dialog;
+        const int nResult = dialog.exec();
+        pDialog = nullptr;
+        return nResult;
     };
 
     // Start-up returns false when the dialog has closed and everything is undone: the

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -15,14 +16,18 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 
+#include <cmath>
 #include <new>
 
 #include "app/matrix_app.h"
+#include "app/startup.h"
 #include "platform/com_ports.h"
 #include "platform/resources.h"
 #include "serial/serial_link.h"
 #include "transfer/record_transfer.h"
+#include "ui/operator_texts.h"
 #include "ui/qt_hosts.h"
 
 namespace {
@@ -68,7 +73,48 @@ int MulDiv(int a, int b, int c)
     return static_cast<int>((static_cast<int64_t>(a) * b + c / 2) / c);
 }
 
+// Dialog units follow the font: a horizontal unit is a quarter of the average character
+// width, a vertical unit an eighth of the character height.
+QSize DialogBaseUnits(const QFont& font)
+{
+    const QFontMetrics metrics(font);
+    const int nAlphabetWidth =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return QSize(std::max(1, (nAlphabetWidth / 26 + 1) / 2), std::max(1, metrics.height()));
+}
+
+// Room kept for the window manager's title bar and border around the dialog.
+constexpr int WINDOW_FRAME_ALLOWANCE_X = 16;
+constexpr int WINDOW_FRAME_ALLOWANCE_Y = 48;
+
 } // namespace
+
+QSize UpdateDialogSize(const QFont& font)
+{
+    const QSize units = DialogBaseUnits(font);
+    return QSize(MulDiv(DIALOG_WIDTH_DU, units.width(), 4), MulDiv(DIALOG_HEIGHT_DU, units.height(), 8));
+}
+
+QFont FitUpdateDialogFont(const QFont& font, const QSize& areaSize)
+{
+    QFont fitted = font;
+    if (areaSize.width() <= 0 || areaSize.height() <= 0)
+        return fitted;
+    // Text metrics do not scale exactly with the point size, so shrink until it fits, with a
+    // floor so that the text stays readable on the smallest screens.
+    for (int i = 0; i < 20; ++i) {
+        const QSize size = UpdateDialogSize(fitted);
+        if (size.width() <= areaSize.width() && size.height() <= areaSize.height())
+            break;
+        const double fScale = std::min(static_cast<double>(areaSize.width()) / size.width(),
+                                       static_cast<double>(areaSize.height()) / size.height());
+        const double fPoints = std::floor(fitted.pointSizeF() * std::min(fScale, 0.97) * 4.0) / 4.0;
+        if (fPoints < 5.0)
+            break;
+        fitted.setPointSizeF(fPoints);
+    }
+    return fitted;
+}
 
 void CPortCombo::showPopup()
 {
@@ -123,7 +169,7 @@ void CUpdateDlg::SetPrompts(IUpdateDlgPrompts* pPrompts)
     m_pPrompts = pPrompts != nullptr ? pPrompts : m_pModalPrompts.get();
 }
 
-void CUpdateDlg::SetSaveFailureHandler(std::function<void(const std::string& strError)> fnHandler)
+void CUpdateDlg::SetSaveFailureHandler(SaveFailureHandler fnHandler)
 {
     m_fnSaveFailure = std::move(fnHandler);
 }
@@ -133,16 +179,21 @@ void CUpdateDlg::CreateControls()
     // Pop-up with a caption and a modal frame, but no system menu: no close button either.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setWindowTitle(QStringLiteral("RED udized idirediz"));
-    setFont(UpdateDialogFont());
+    // A large scale factor on a small screen would put the buttons out of reach: the layout
+    // follows the font, so a smaller font keeps the whole dialog on the screen.
+    QFont dialogFont = UpdateDialogFont();
+    if (const QScreen* pScreen = QGuiApplication::primaryScreen()) {
+        const QSize available = pScreen->availableGeometry().size();
+        dialogFont = FitUpdateDialogFont(dialogFont, QSize(available.width() - WINDOW_FRAME_ALLOWANCE_X,
+                                                           available.height() - WINDOW_FRAME_ALLOWANCE_Y));
+    }
+    setFont(dialogFont);
     setAcceptDrops(true);
 
-    // Dialog units follow the font: a horizontal unit is a quarter of the average character
-    // width, a vertical unit an eighth of the character height.
     const QFontMetrics metrics(font());
-    const int nAlphabetWidth =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    m_nBaseUnitX = std::max(1, (nAlphabetWidth / 26 + 1) / 2);
-    m_nBaseUnitY = std::max(1, metrics.height());
+    const QSize units = DialogBaseUnits(font());
+    m_nBaseUnitX = units.width();
+    m_nBaseUnitY = units.height();
     const QRect client = MapDialogRect(0, 0, DIALOG_WIDTH_DU, DIALOG_HEIGHT_DU);
     setFixedSize(client.size());
 
@@ -175,6 +226,9 @@ void CUpdateDlg::CreateControls()
     m_pPortCombo->setEditable(true);
     m_pPortCombo->setInsertPolicy(QComboBox::NoInsert);
     m_pPortCombo->lineEdit()->setAcceptDrops(false);
+    // Under a style sheet the combo's own edit field takes the application's font instead of
+    // the one it inherits; it is given the dialog's explicitly.
+    m_pPortCombo->lineEdit()->setFont(font());
     // The template's height is the dropped-down list's; the closed box is as high as its font needs.
     const QRect comboRect = MapDialogRect(103, 87, 94, 59);
     m_pPortCombo->setProperty(CONTROL_ID_PROPERTY, int{IDC_PORT_COMBO});
@@ -299,6 +353,11 @@ void CUpdateDlg::MessageBox(const std::string& strText)
     ShowBox(QString::fromStdString(strText), QMessageBox::Information);
 }
 
+void CUpdateDlg::ReportFileProblem(const CPatternFileProblem& problem, const std::string& strText)
+{
+    ShowBox(PatternFileProblemText(problem, strText), QMessageBox::Warning);
+}
+
 void CUpdateDlg::ShowBox(const QString& strText, QMessageBox::Icon eIcon)
 {
     m_pPrompts->ShowMessageBox(this, strText, AppCaption(), eIcon);
@@ -348,6 +407,9 @@ void CUpdateDlg::OnStartUpdate()
     m_strFileName = m_pFileEdit->text();
     if (g_bTransferring || m_bUpdating) {
         // The same button cancels a running update; the transfer sees it at its next check.
+        // The second click of a double-click on "開始更新" is not a request to cancel.
+        if (m_startPress.isValid() && m_startPress.elapsed() < QApplication::doubleClickInterval())
+            return;
         g_bCancelTransfer = 1;
         return;
     }
@@ -355,24 +417,18 @@ void CUpdateDlg::OnStartUpdate()
 
     int32_t nPort = 0;
     if (!TakePortChoice(&nPort)) {
-        const QString strText = m_pPortCombo->currentText().trimmed();
-        if (strText.isEmpty())
-            ShowBox(QStringLiteral("No COM port is selected: choose the port the device is connected to."),
-                    QMessageBox::Warning);
-        else
-            ShowBox(QStringLiteral("No COM port is selected: \"%1\" names no port on this machine; choose the "
-                                   "port the device is connected to.")
-                        .arg(strText),
-                    QMessageBox::Warning);
+        ShowBox(PortNotChosenText(m_pPortCombo->currentText().trimmed()), QMessageBox::Warning);
         return;
     }
     m_app.m_nComPort = nPort;
     // A choice that cannot be kept is said, but does not stop the update.
     if (!m_app.SaveSettings()) {
-        if (m_fnSaveFailure)
-            m_fnSaveFailure(m_app.GetSettingsError());
-        else
-            ShowBox(QString::fromStdString(m_app.GetSettingsError()), QMessageBox::Warning);
+        const std::string strPath = m_app.GetSettingsPath();
+        if (m_fnSaveFailure) {
+            m_fnSaveFailure(strPath, m_app.GetSettingsError());
+        } else {
+            ShowBox(SettingsProblemText(DescribeSaveFailure(strPath, m_app.GetSettingsError())), QMessageBox::Warning);
+        }
     }
 
     // The previous link (and its monitor thread) goes before a new one is opened; its owner
@@ -387,9 +443,15 @@ void CUpdateDlg::OnStartUpdate()
     if (!g_pSerialLink->OpenPort(m_pLinkOwner.get(), nPort, LINK_BAUD, LINK_PARITY, LINK_DATA_BITS, LINK_STOP_BITS,
                                  LINK_EVENT_MASK, LINK_WRITE_BUFFER)) {
         // Not silent: the operator learns which port and why (busy, absent, no permission).
-        ShowBox(QString::fromStdString(g_pSerialLink->GetOpenFailure().Describe(nPort)), QMessageBox::Warning);
+        ShowBox(PortOpenFailureText(nPort, g_pSerialLink->GetOpenFailure()), QMessageBox::Warning);
         return;
     }
+
+    // Nothing of the last run stays on show: the caption and bar belong to this one now.
+    setWindowTitle(QStringLiteral("RED udized idirediz"));
+    m_pProgress->setRange(0, 100);
+    m_pProgress->setValue(0);
+    m_startPress.start();
 
     CQtProgressBar progress(m_pProgress);
     g_pTransferProgress = &progress;
@@ -417,7 +479,7 @@ void CUpdateDlg::OnStartUpdate()
     }
     if (outcome.bLinkLost)
         ShowBox(QString::fromStdString(outcome.strFailure), QMessageBox::Warning);
-    else
+    else if (outcome.NeedsClosingInstruction())
         ShowBox(QString::fromUtf8(CLOSING_INSTRUCTION), QMessageBox::Information);
     EndUpdate();
     // A close asked for while the last box was up is carried out now.
@@ -440,14 +502,27 @@ void CUpdateDlg::OnChooseFile()
     // One entry labelled *.bin whose pattern lists every file.
     dialog.setNameFilter(QStringLiteral("*.bin (*)"));
     dialog.setOption(QFileDialog::HideNameFilterDetails, true);
-    const QString strCurrent = m_pFileEdit->text();
+    // Open where the operator's files are: the folder of the file named in the field, else
+    // the last folder used, else home; never the program's own folder.
+    const QString strCurrent = m_pFileEdit->text().trimmed();
+    QString strFolder;
+    if (!strCurrent.isEmpty() && QFileInfo(strCurrent).absoluteDir().exists())
+        strFolder = QFileInfo(strCurrent).absolutePath();
+    else if (!m_strLastFolder.isEmpty() && QDir(m_strLastFolder).exists())
+        strFolder = m_strLastFolder;
+    else
+        strFolder = QDir::homePath();
+    dialog.setDirectory(strFolder);
     if (!strCurrent.isEmpty())
-        dialog.selectFile(strCurrent);
+        dialog.selectFile(QFileInfo(strCurrent).fileName());
     if (!m_pPrompts->RunFileDialog(dialog))
         return;
     const QStringList files = dialog.selectedFiles();
-    if (!files.isEmpty())
-        SetFileName(QFileInfo(files.first()).absoluteFilePath());
+    if (!files.isEmpty()) {
+        const QFileInfo chosen(files.first());
+        SetFileName(chosen.absoluteFilePath());
+        m_strLastFolder = chosen.absolutePath();
+    }
 }
 
 void CUpdateDlg::OnExit()

@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QString>
 
@@ -82,10 +83,11 @@ public:
 
     // Replaces the boxes and file dialog (nullptr: the ordinary modal ones again).
     void SetPrompts(IUpdateDlgPrompts* pPrompts);
-    // Who hears that setting.ini could not be written at a press of "開始更新" (the sentence
-    // names the file and why). By default a box says so each time; start-up may route it to a
-    // notice that tells the operator only once per run.
-    void SetSaveFailureHandler(std::function<void(const std::string& strError)> fnHandler);
+    // Who hears that setting.ini (strPath) could not be written at a press of "開始更新"
+    // (strError: one English sentence naming the file and why). By default a box says so each
+    // time; start-up may route it to a notice that tells the operator only once per run.
+    using SaveFailureHandler = std::function<void(const std::string& strPath, const std::string& strError)>;
+    void SetSaveFailureHandler(SaveFailureHandler fnHandler);
 
     // The control with the template's id, or nullptr.
     QWidget* GetDlgItem(int nId) const;
@@ -100,6 +102,7 @@ public:
     // The record transfer's status window: the caption, and boxes with the default caption.
     void SetWindowText(const std::string& strText) override;
     void MessageBox(const std::string& strText) override;
+    void ReportFileProblem(const CPatternFileProblem& problem, const std::string& strText) override;
 
     // Button handlers: start or cancel (1084), choose the file (1016), exit (1085).
     void OnStartUpdate();
@@ -137,7 +140,7 @@ private:
     QString m_strFileName;
 
     IUpdateDlgPrompts* m_pPrompts;
-    std::function<void(const std::string& strError)> m_fnSaveFailure;
+    SaveFailureHandler m_fnSaveFailure;
     std::unique_ptr<IUpdateDlgPrompts> m_pModalPrompts;
     // The owner the current link was opened with; replaced with each new link.
     std::unique_ptr<CQtLinkOwner> m_pLinkOwner;
@@ -148,7 +151,19 @@ private:
     bool m_bUpdating = false;
     // The dialog was asked to close during an update: it closes once the update has ended.
     bool m_bCloseAfterUpdate = false;
+    // Since the press that started the current update: a second press within the system's
+    // double-click interval is the rest of a double-click, not a cancel request.
+    QElapsedTimer m_startPress;
+    // The folder of the last file chosen, where the next file dialog opens.
+    QString m_strLastFolder;
 };
+
+// The size of the dialog, in pixels, when laid out with font.
+QSize UpdateDialogSize(const QFont& font);
+// font, made smaller when the dialog laid out with it would not fit into an area of
+// areaSize pixels (the screen's available area less the window frame), so every control
+// stays on the screen.
+QFont FitUpdateDialogFont(const QFont& font, const QSize& areaSize);
 
 // The dialog's font: Times New Roman 10 pt, else the metric-compatible Liberation Serif, with
 // a Traditional Chinese font for the Chinese texts.

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The whole program as a person uses it: the installed matrix-update on a real X server
 # (Xvfb), driven with real keyboard and mouse events (xdotool), against simulated devices
-# registered as COM ports. Five runs: a whole update, the port busy, the skin library gone,
-# a folder the user cannot write, and the package's layout run by an ordinary user.
+# registered as COM ports. Six runs: a whole update, failed starts, a double-click, a cancel
+# and a kill mid-update, the port busy, the skin library gone, a folder the user cannot
+# write, and the package's layout run by an ordinary user. Every wait is bounded and a
+# failure names the step that timed out.
 set -euo pipefail
 bin=${MATRIX_BIN_DIR:?}
 build=${MATRIX_BUILD_DIR:?}
@@ -15,7 +17,18 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() {
+  echo "FAIL: $*" >&2
+  # What was on the screen, and what the program said, to tell a slow machine from a fault.
+  if [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
+    echo "visible windows:" >&2
+    for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+      echo "  $w $(xdotool getwindowname "$w" 2>/dev/null)" >&2
+    done
+  fi
+  [ -s "$work/app.out" ] && { echo "matrix-update said:" >&2; cat "$work/app.out" >&2; }
+  exit 1
+}
 
 if [ ! -x "$bin/matrix-update" ]; then
   echo "SKIP: matrix-update is not built here (MATRIX_BUILD_GUI is off)" >&2
@@ -34,7 +47,9 @@ done
 grep -qxF "Exec=\"$inst/matrix-update\"" "$inst/matrix-update.desktop" || fail "the desktop entry does not start the installed program"
 
 # A display of our own: Xvfb picks a free number and tells it on descriptor 5.
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
+# Without key auto-repeat: on a loaded machine a key held between xdotool's press and release
+# would repeat into the next box that comes up and answer it unseen.
+Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -r 5>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
 for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 if [ ! -s "$work/display" ]; then
@@ -56,11 +71,26 @@ leak:libfontconfig.so
 SUPP
 export LSAN_OPTIONS="suppressions=$work/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
-# wait_for SECONDS COMMAND...: polls until the command succeeds.
+# wait_for SECONDS COMMAND...: polls until the command succeeds, at most SECONDS. While the
+# program runs, its end stops the wait at once: nothing it should show can come any more.
 wait_for() {
   local deadline=$(( $(date +%s) + $1 )); shift
   until "$@" >/dev/null 2>&1; do
     [ "$(date +%s)" -lt "$deadline" ] || return 1
+    if [ -n "${app_pid:-}" ] && [ -z "${app_may_end:-}" ] && ! kill -0 "$app_pid" 2>/dev/null; then
+      echo "matrix-update ended while the test waited; its output:" >&2
+      cat "$work/app.out" >&2 || true
+      return 1
+    fi
+    sleep 0.1
+  done
+}
+
+# stays_without_box SECONDS: no message box comes up for that long.
+stays_without_box() {
+  local deadline=$(( $(date +%s) + $1 ))
+  while [ "$(date +%s)" -lt "$deadline" ]; do
+    no_box || return 1
     sleep 0.1
   done
 }
@@ -90,14 +120,20 @@ start_program() {
 }
 
 launch_program() {
+  app_may_end=""
   "$@" > "$work/app.out" 2>&1 &
   app_pid=$!
   pids+=("$app_pid")
 }
 
+# The dialog's window; its caption changes during an update, so it is found by the program's
+# window class once it has been seen by its title.
 wait_for_dialog() {
-  wait_for 20 xdotool search --onlyvisible --name '^RED udized idirediz$' || fail "the window did not appear"
+  wait_for 30 xdotool search --onlyvisible --name '^RED udized idirediz$' || fail "the window did not appear"
   win=$(xdotool search --onlyvisible --name '^RED udized idirediz$' | head -n 1)
+  # Mapped is not yet ready for input: wait until the window has its size and place.
+  wait_for 10 xdotool getwindowgeometry "$win" || fail "the window's geometry could not be read"
+  sleep 0.3
   eval "$(xdotool getwindowgeometry --shell "$win")"
   win_width=$WIDTH
   win_height=$HEIGHT
@@ -114,22 +150,38 @@ click_file_field() { click 106 156; }
 click_start()      { click 130 226; }
 click_exit()       { click 183 226; }
 
-# answer_box: waits for a message box (the program's caption) and presses Enter in it.
+# answer_box WHAT: waits for a message box (the program's caption) and presses Enter in it,
+# once: a second Enter could answer the next box unseen. Only a box that is still up after a
+# long while gets Enter again.
 answer_box() {
-  wait_for 20 xdotool search --onlyvisible --name '^matrix-update$' || fail "no message box appeared${1:+: $1}"
-  local box
-  box=$(xdotool search --onlyvisible --name '^matrix-update$' | head -n 1)
-  xdotool windowfocus --sync "$box"
-  xdotool key Return
-  wait_for 10 bash -c "! xdotool search --onlyvisible --name '^matrix-update\$'" || fail "the message box did not close"
+  wait_for 30 xdotool search --onlyvisible --name '^matrix-update$' || fail "no message box appeared${1:+: $1}"
+  local box tries
+  for tries in 1 2 3; do
+    box=$(xdotool search --onlyvisible --name '^matrix-update$' 2>/dev/null | head -n 1)
+    [ -n "$box" ] || return 0
+    xdotool windowfocus --sync "$box" 2>/dev/null || true
+    xdotool key Return
+    wait_for 10 no_box && return 0
+  done
+  fail "the message box did not close${1:+: $1}"
 }
+
+# caption: the dialog's caption now.
+caption() { xdotool getwindowname "$win"; }
+caption_matches() { caption | grep -q "$1"; }
 
 no_box() { ! xdotool search --onlyvisible --name '^matrix-update$' >/dev/null 2>&1; }
 
 finish_program() {
+  app_may_end=1
   click_exit
-  wait_for 20 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "離開 did not close the program"
+  wait_for 30 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "離開 did not close the program"
   wait "$app_pid" || fail "matrix-update exited with status $?"
+}
+
+# device_done PID WHAT: waits for a --once device to end (it has answered the end-of-transfer byte).
+device_done() {
+  wait_for "${3:-60}" bash -c "! kill -0 $1 2>/dev/null" || fail "the device did not get the end-of-transfer byte: $2"
 }
 
 skin="$inst/matrix-calm.qss"
@@ -151,9 +203,10 @@ click_file_field
 xdotool key ctrl+a
 xdotool type --delay 10 "$work/pattern.bin"
 click_start
-wait_for 60 bash -c "! kill -0 $device_once 2>/dev/null" || fail "the device did not get the end-of-transfer byte"
+device_done "$device_once" "whole update"
 answer_box "closing instruction"
-caption=$(xdotool getwindowname "$win")
+stays_without_box 1 || fail "a second box followed the closing instruction"
+caption=$(caption)
 [ "$caption" = "點矩陣繪圖軟體 傳輸埠:COM11 已傳送共 $records 行資料..." ] || fail "unexpected caption: $caption"
 finish_program
 [ "$(records_received device)" -ge "$records" ] || { cat "$work/device.log" >&2; fail "the device did not log every record"; }
@@ -163,7 +216,71 @@ grep -q "end of transfer" "$work/device.log" || fail "the device log shows no en
 grep -qx "ComPort=11" "$inst/setting.ini" || fail "setting.ini does not hold the port used"
 echo "run 1: whole update passed"
 
-# Run 2: COM11 is held by another program. The stored port is preselected; the press of
+# Run 2: the dialog as a hurried operator meets it, on a device at the line's own pace.
+# A start that fails shows one box and no closing instruction; a double-click on 開始更新
+# starts an update and does not cancel it; a later press cancels, and the caption says so;
+# a kill mid-update ends the program as 離開 does.
+for i in $(seq 1 40); do printf '%s\n' "$i.5,$i.25,$i,$i,$i"; done > "$work/forty.csv"
+"$bin/matrixctl" pattern encode "$work/forty.csv" "$work/forty.bin"
+for i in $(seq 1 300); do printf '%s\n' "$i.5,$i.25,1,2,3"; done > "$work/long.csv"
+"$bin/matrixctl" pattern encode "$work/long.csv" "$work/long.bin"
+start_program "$inst"
+click_file_field
+xdotool key ctrl+a
+xdotool type --delay 10 "$work/no-such-file.bin"
+click_start
+answer_box "the file cannot be opened"
+stays_without_box 1 || fail "a box followed the failed start (the closing instruction after nothing was sent?)"
+
+start_device double 11 --reply ok --once --pace 9600
+device_once=$device_pid
+click_port_field
+xdotool key ctrl+a
+xdotool type --delay 20 "COM11"
+click_file_field
+xdotool key ctrl+a
+xdotool type --delay 10 "$work/forty.bin"
+xdotool mousemove --window "$win" $(( win_width * 130 / 215 )) $(( win_height * 226 / 240 )) click --repeat 2 --delay 60 1
+device_done "$device_once" "double-click"
+answer_box "closing instruction after a double-click"
+caption=$(caption)
+[ "$caption" = "點矩陣繪圖軟體 傳輸埠:COM11 已傳送共 40 行資料..." ] || fail "a double-click did not run the whole update: $caption"
+[ "$(records_received double)" -ge 40 ] || fail "a double-click cancelled the update it started"
+
+start_device cancel 11 --reply ok --once --pace 9600
+device_once=$device_pid
+click_file_field
+xdotool key ctrl+a
+xdotool type --delay 10 "$work/long.bin"
+click_start
+wait_for 30 caption_matches '^傳送第' || fail "the update did not start"
+sleep 0.8 # longer than a double-click: this press is a cancel
+click_start
+device_done "$device_once" "cancel"
+answer_box "closing instruction after a cancel"
+caption=$(caption)
+case "$caption" in
+  *" 已取消更新") ;;
+  *) fail "the caption of a cancelled update does not say so: $caption" ;;
+esac
+[ "$(records_received cancel)" -lt 300 ] || fail "the cancel did not stop the update"
+
+start_device killed 11 --reply ok --once --pace 9600
+device_once=$device_pid
+click_start
+wait_for 30 caption_matches '^傳送第' || fail "the update to be killed did not start"
+app_may_end=1
+kill -TERM "$app_pid"
+wait_for 30 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "SIGTERM did not end the program"
+wait "$app_pid" || fail "matrix-update ended on SIGTERM with status $?"
+device_done "$device_once" "SIGTERM mid-update" 10
+grep -q "end of transfer" "$work/killed.log" || fail "SIGTERM did not send the end-of-transfer byte"
+[ "$(records_received killed)" -lt 300 ] || fail "SIGTERM did not stop the update"
+[ ! -e "$skin" ] || fail "the skin file outlived a SIGTERM"
+grep -qx "ComPort=11" "$inst/setting.ini" || fail "setting.ini lost the port on SIGTERM"
+echo "run 2: failed start, double-click, cancel and SIGTERM passed"
+
+# Run 3: COM11 is held by another program. The stored port is preselected; the press of
 # "開始更新" ends with one box saying the port is busy, and nothing is sent. Once the other
 # program lets go, the same press updates the device on that port.
 printf '1.5,2.25,1,2,3\n10.125,-3.5,4,5,6\n0,0,0,0,0\n' > "$work/three.csv"
@@ -181,21 +298,25 @@ click_file_field
 xdotool type --delay 10 "$work/three.bin"
 click_start
 answer_box "port busy"
-sleep 0.5
-no_box || fail "a second box followed the busy port"
+stays_without_box 1 || fail "a second box followed the busy port"
+# matrixctl says who holds it, as the dialog does.
+status=0
+"$bin/matrixctl" send --port 11 "$work/three.bin" > /dev/null 2> "$work/send.err" || status=$?
+[ "$status" = 2 ] || fail "matrixctl send on a busy port exited $status, expected 2"
+grep -qF "is busy: sleep (pid $holder) is using it." "$work/send.err" || { cat "$work/send.err" >&2; fail "matrixctl does not name the process holding the port"; }
 [ "$(records_received busy)" = 0 ] || fail "records were sent through a busy port"
 kill "$holder"
 wait "$holder" 2>/dev/null || true
 click_start
-wait_for 30 bash -c "! kill -0 $device_once 2>/dev/null" || fail "the port freed again was not used"
+device_done "$device_once" "the port freed again"
 answer_box "closing instruction"
 finish_program
 [ "$(records_received busy)" = 3 ] || fail "the device did not get the three records"
 grep -qx "ComPort=11" "$inst/setting.ini" || fail "setting.ini lost the port"
 [ ! -e "$skin" ] || fail "the skin file outlived the program"
-echo "run 2: busy port passed"
+echo "run 3: busy port passed"
 
-# Run 3: the skin library removed. The program runs with the ordinary look, says nothing,
+# Run 4: the skin library removed. The program runs with the ordinary look, says nothing,
 # and still updates the device.
 rm "$inst/libmatrixskin.so"
 start_device plain 11 --reply ok --once
@@ -203,19 +324,18 @@ device_once=$device_pid
 start_program "$inst"
 [ -f "$skin" ] || fail "the skin file was not unpacked"
 grep -q libmatrixskin "/proc/$app_pid/maps" && fail "a skin library was loaded"
-sleep 0.5
-no_box || fail "a missing skin library was reported"
+stays_without_box 1 || fail "a missing skin library was reported"
 click_file_field
 xdotool type --delay 10 "$work/three.bin"
 click_start
-wait_for 30 bash -c "! kill -0 $device_once 2>/dev/null" || fail "the device did not get the end-of-transfer byte"
+device_done "$device_once" "update"
 answer_box "closing instruction"
 finish_program
 [ "$(records_received plain)" = 3 ] || fail "the device did not get the three records"
 [ ! -e "$skin" ] || fail "the skin file outlived the program"
-echo "run 3: no skin library passed"
+echo "run 4: no skin library passed"
 
-# Run 4: installed where the user cannot write, and no configuration or runtime folder of the
+# Run 5: installed where the user cannot write, and no configuration or runtime folder of the
 # user's to fall back to. The program says once, before its window, that setting.ini cannot
 # be saved; it runs unskinned and still updates the device, and neither the update nor the
 # end brings the sentence again.
@@ -228,7 +348,7 @@ if [ "$(id -u)" = 0 ]; then
     launcher=(unshare -m --propagation private sh -c 'mount --bind -o ro "$0" "$0" && exec "$0/matrix-update"' "$ro")
   else
     launcher=()
-    echo "run 4 skipped: as root without a way to mount the folder read-only" >&2
+    echo "run 5 skipped: as root without a way to mount the folder read-only" >&2
   fi
 else
   chmod a-w "$ro"
@@ -246,17 +366,16 @@ if [ "${#launcher[@]}" -gt 0 ]; then
   click_file_field
   xdotool type --delay 10 "$work/three.bin"
   click_start
-  wait_for 30 bash -c "! kill -0 $device_once 2>/dev/null" || fail "the device did not get the end-of-transfer byte"
+  device_done "$device_once" "update"
   answer_box "closing instruction"
-  sleep 0.5
-  no_box || fail "setting.ini was reported more than once"
+  stays_without_box 1 || fail "setting.ini was reported more than once"
   finish_program
   [ "$(records_received readonly)" = 3 ] || fail "the device did not get the three records"
   [ ! -e "$ro/setting.ini" ] && [ ! -e "$ro/matrix-calm.qss" ] || fail "something was written into the read-only folder"
   chmod -R u+w "$ro"
-  echo "run 4: read-only folder passed"
+  echo "run 5: read-only folder passed"
 fi
-# Run 5: installed as the package lays it out (programs in usr/bin, the skin library in
+# Run 6: installed as the package lays it out (programs in usr/bin, the skin library in
 # usr/lib/matrix-update) in folders the user cannot write, and started by an ordinary user
 # twice. The first start picks COM11 and updates the device: setting.ini lands in the user's
 # configuration folder, the skin file in the user's runtime folder while the program runs,
@@ -289,7 +408,7 @@ update_three_records() {
   click_file_field
   xdotool type --delay 10 "$work/three.bin"
   click_start
-  wait_for 30 bash -c "! kill -0 $device_once 2>/dev/null" || fail "$1"
+  device_done "$device_once" "$1" 30
   answer_box "closing instruction"
   finish_program
 }
@@ -321,5 +440,5 @@ start_as_user
 update_three_records "the second start did not use the port remembered"
 [ "$(records_received user2)" = 3 ] || fail "the device did not get the three records at the second start"
 [ ! -e "$user_skin" ] || fail "the skin file outlived the program"
-echo "run 5: package layout as an ordinary user passed"
+echo "run 6: package layout as an ordinary user passed"
 echo "gui_person: all runs passed"

@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -41,6 +42,7 @@
 #include "tests/support/env_guard.h"
 #include "tests/support/temp_dir.h"
 #include "transfer/record_transfer.h"
+#include "ui/operator_texts.h"
 #include "ui/qt_hosts.h"
 #include "ui/update_dlg.h"
 
@@ -473,6 +475,95 @@ TEST(UpdateDlgFile, ChooseAndDrop)
     EXPECT_EQ(dlg.GetFileName(), QStringLiteral("/tmp/dropped.bin"));
 }
 
+TEST(UpdateDlgFile, OpensWhereTheOperatorsFilesAre)
+{
+    CTempDir dir;
+    fs::create_directory(dir.Path() / "a");
+    fs::create_directory(dir.Path() / "b");
+    const QString strA = QString::fromStdString((dir.Path() / "a").string());
+    const QString strB = QString::fromStdString((dir.Path() / "b").string());
+    CMatrixApp app;
+    CUpdateDlg dlg(app);
+    CFakePrompts prompts;
+    dlg.SetPrompts(&prompts);
+    struct {
+        const char* pszWhat;
+        QString strField;      // the edit field before the press
+        QString strChoose;     // the folder a file is chosen in ("": the operator cancels)
+        QString strExpected;   // where the file dialog opened
+    } const aCases[] = {
+        {"nothing chosen yet", QString(), QString(), QDir::homePath()},
+        {"the field's folder", strA + "/x.bin", strB, strA},
+        {"the last folder used", QString(), QString(), strB},
+        {"a field naming a folder that is gone", QStringLiteral("/nonexistent-folder/y.bin"), QString(), strB},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszWhat);
+        dlg.SetFileName(c.strField);
+        QString strOpened;
+        prompts.m_fnFileDialog = [&](QFileDialog& dialog) {
+            strOpened = dialog.directory().absolutePath();
+            if (c.strChoose.isEmpty())
+                return false;
+            dialog.setDirectory(c.strChoose);
+            dialog.selectFile(c.strChoose + "/p.bin");
+            return true;
+        };
+        Button(dlg, CUpdateDlg::IDC_CHOOSE_FILE)->click();
+        EXPECT_EQ(strOpened, QDir(c.strExpected).absolutePath());
+    }
+}
+
+TEST(UpdateDlgLayout, ShrinksToFitASmallScreen)
+{
+    const QFont font = UpdateDialogFont();
+    const QSize natural = UpdateDialogSize(font);
+    struct {
+        const char* pszWhat;
+        QSize area;
+        bool bShrunk;
+    } const aCases[] = {
+        {"room to spare", natural * 2, false},
+        {"exactly enough", natural, false},
+        {"too low", QSize(natural.width() * 2, natural.height() * 2 / 3), true},
+        {"too narrow", QSize(natural.width() * 3 / 4, natural.height()), true},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszWhat);
+        const QFont fitted = FitUpdateDialogFont(font, c.area);
+        const QSize size = UpdateDialogSize(fitted);
+        EXPECT_LE(size.width(), c.area.width());
+        EXPECT_LE(size.height(), c.area.height());
+        EXPECT_EQ(fitted.pointSizeF() < font.pointSizeF(), c.bShrunk);
+        EXPECT_EQ(fitted.families(), font.families());
+    }
+}
+
+TEST(UpdateDlgTexts, ABusyPortNamesItsHolderAndWhatToDo)
+{
+    struct {
+        int nPid;
+        const char* pszCommand;
+        bool bModemManager;
+        const char* pszSentence;
+    } const aCases[] = {
+        {0, "", false, "COM5 (/dev/ttyUSB0) 忙碌中:另一個程式正在使用它。請關閉該程式後再按「開始更新」。"},
+        {4321, "minicom", false, "COM5 (/dev/ttyUSB0) 忙碌中:minicom (pid 4321) 正在使用它。請關閉該程式後再按「開始更新」。"},
+        {612, "ModemManager", true,
+         "COM5 (/dev/ttyUSB0) 忙碌中:ModemManager (pid 612) 正在偵測它。請以 udev 規則為這個轉接器設定 "
+         "ENV{ID_MM_DEVICE_IGNORE}=\"1\",或停止 ModemManager 服務,再按「開始更新」。"},
+    };
+    for (const auto& c : aCases) {
+        CPortOpenFailure failure;
+        failure.eKind = EPortOpenError::Busy;
+        failure.strDevice = "/dev/ttyUSB0";
+        failure.nHolderPid = c.nPid;
+        failure.strHolderCommand = c.pszCommand;
+        failure.bHolderIsModemManager = c.bModemManager;
+        EXPECT_EQ(PortOpenFailureText(5, failure).toStdString(), c.pszSentence);
+    }
+}
+
 TEST_F(UpdateDlgUpdate, PortChoiceAndOpenFailuresAreReported)
 {
     COpenPseudoTerminal pty5, pty7, ptyGone;
@@ -489,8 +580,12 @@ TEST_F(UpdateDlgUpdate, PortChoiceAndOpenFailuresAreReported)
     dlg.SetPrompts(&m_prompts);
     const fs::path pattern = WritePatternFile(m_settings.Path(), 2);
     dlg.SetFileName(QString::fromStdString(pattern.string()));
-    // COM11's adapter goes away after the list was made.
+    // COM11's adapter goes away after the list was made: its link now names nothing. (Only
+    // closing the pseudo-terminal would race: a test running beside this one may be given the
+    // same terminal number at once.)
     ptyGone.Close();
+    fs::remove(m_ports.Path() / "COM11");
+    m_ports.Link(11, (m_settings.Path() / "unplugged-adapter").string());
 
     struct {
         const char* pszTyped;       // nullptr: choose the listed entry named in pszEntry
@@ -498,13 +593,13 @@ TEST_F(UpdateDlgUpdate, PortChoiceAndOpenFailuresAreReported)
         int32_t nSavedPort;         // 0: nothing saved
         const char* pszBoxContains; // the one box shown
     } const aCases[] = {
-        {"", nullptr, 0, "No COM port is selected"},
-        {"COM99", nullptr, 0, "\"COM99\" names no port"},
-        {"hello", nullptr, 0, "\"hello\" names no port"},
-        {"com7", nullptr, 7, "busy"},
-        {"7", nullptr, 7, "busy"},
-        {nullptr, "COM7", 7, "busy"},
-        {nullptr, "COM11", 11, "does not exist"},
+        {"", nullptr, 0, "未選擇通訊埠:請在"},
+        {"COM99", nullptr, 0, "「COM99」不是這台電腦上的通訊埠"},
+        {"hello", nullptr, 0, "「hello」不是這台電腦上的通訊埠"},
+        {"com7", nullptr, 7, "忙碌中"},
+        {"7", nullptr, 7, "忙碌中"},
+        {nullptr, "COM7", 7, "忙碌中"},
+        {nullptr, "COM11", 11, "不存在"},
     };
     const fs::path settings = m_settings.Path() / "setting.ini";
     for (const auto& c : aCases) {
@@ -523,6 +618,7 @@ TEST_F(UpdateDlgUpdate, PortChoiceAndOpenFailuresAreReported)
         ASSERT_EQ(m_prompts.m_aBoxes.size(), 1u);
         EXPECT_TRUE(m_prompts.m_aBoxes[0].strText.contains(QString::fromUtf8(c.pszBoxContains)))
             << m_prompts.m_aBoxes[0].strText.toStdString();
+        EXPECT_EQ(m_prompts.m_aBoxes[0].eIcon, QMessageBox::Warning);
         EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
         EXPECT_EQ(g_bTransferring, 0);
         if (c.nSavedPort != 0) {
@@ -604,32 +700,53 @@ TEST_F(UpdateDlgUpdate, WholeUpdateAgainstTheSimulator)
     }
 }
 
-TEST_F(UpdateDlgUpdate, SecondPressCancels)
+TEST_F(UpdateDlgUpdate, SecondPressCancelsButADoubleClickDoesNot)
 {
-    CSimulator simulator;
-    ASSERT_TRUE(simulator.Start(24, {QStringLiteral("--reply"), QStringLiteral("ok"), QStringLiteral("--once")}));
-    m_app.m_nComPort = 24;
-    const fs::path pattern = WritePatternFile(m_settings.Path(), 10);
-    CUpdateDlg dlg(m_app);
-    dlg.SetPrompts(&m_prompts);
-    Watch(dlg);
-    dlg.SetFileName(QString::fromStdString(pattern.string()));
-    m_fnOnCaption = [&](const QString& strCaption) {
-        // The second press arrives while the transfer waits for record 2's reply.
-        if (strCaption == QStringLiteral("傳送第2/10筆"))
-            QTimer::singleShot(0, Button(dlg, 1084), &QPushButton::click);
+    // A device at the line's own pace, so an update of 60 records outlasts a double-click.
+    const fs::path pattern = WritePatternFile(m_settings.Path(), 60);
+    struct {
+        const char* pszWhat;
+        int nPort;
+        int nSecondPressAfterMs; // after the caption of record 2
+        bool bCancelled;
+    } const aCases[] = {
+        {"a later press cancels", 24, QApplication::doubleClickInterval() + 100, true},
+        {"the second click of a double-click", 30, 0, false},
     };
-    Button(dlg, 1084)->click();
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszWhat);
+        CSimulator simulator;
+        ASSERT_TRUE(simulator.Start(c.nPort, {QStringLiteral("--reply"), QStringLiteral("ok"), QStringLiteral("--once"),
+                                              QStringLiteral("--pace"), QStringLiteral("9600")}));
+        m_app.m_nComPort = c.nPort;
+        m_aCaptions.clear();
+        m_prompts.m_aBoxes.clear();
+        CUpdateDlg dlg(m_app);
+        dlg.SetPrompts(&m_prompts);
+        Watch(dlg);
+        dlg.SetFileName(QString::fromStdString(pattern.string()));
+        m_fnOnCaption = [&](const QString& strCaption) {
+            if (strCaption == QStringLiteral("傳送第2/60筆"))
+                QTimer::singleShot(c.nSecondPressAfterMs, Button(dlg, 1084), &QPushButton::click);
+        };
+        Button(dlg, 1084)->click();
+        m_fnOnCaption = nullptr;
 
-    EXPECT_EQ(CaptionCount(QStringLiteral("傳送第2/10筆")), 1);
-    EXPECT_EQ(CaptionCount(QStringLiteral("傳送第3/10筆")), 0);
-    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("點矩陣繪圖軟體 傳輸埠:COM24 已傳送共 3 行資料..."));
-    // The end-of-transfer byte still went out: the --once device answered it and ended.
-    EXPECT_TRUE(simulator.WaitForCleanExit()) << simulator.Log().toStdString();
-    ASSERT_EQ(m_prompts.m_aBoxes.size(), 1u);
-    EXPECT_EQ(m_prompts.m_aBoxes[0].strText, CLOSING_INSTRUCTION);
-    EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
-    EXPECT_EQ(g_bTransferring, 0);
+        EXPECT_EQ(CaptionCount(QStringLiteral("傳送第59/60筆")), c.bCancelled ? 0 : 1);
+        // A cancelled run says so in its final caption; a finished one does not.
+        const QString strCancelled = QStringLiteral(" 已取消更新");
+        EXPECT_EQ(dlg.windowTitle().endsWith(strCancelled), c.bCancelled) << dlg.windowTitle().toStdString();
+        EXPECT_TRUE(dlg.windowTitle().startsWith(QStringLiteral("點矩陣繪圖軟體 傳輸埠:COM%1 已傳送共 ").arg(c.nPort)));
+        // The end-of-transfer byte still went out: the --once device answered it and ended.
+        EXPECT_TRUE(simulator.WaitForCleanExit()) << simulator.Log().toStdString();
+        ASSERT_EQ(m_prompts.m_aBoxes.size(), 1u);
+        EXPECT_EQ(m_prompts.m_aBoxes[0].strText, CLOSING_INSTRUCTION);
+        EXPECT_EQ(m_prompts.m_aBoxes[0].eIcon, QMessageBox::Information);
+        EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
+        EXPECT_EQ(g_bTransferring, 0);
+        delete g_pSerialLink;
+        g_pSerialLink = nullptr;
+    }
 }
 
 TEST_F(UpdateDlgUpdate, ClosingDuringAnUpdateCancelsItFirst)
@@ -691,9 +808,18 @@ TEST_F(UpdateDlgUpdate, SecondUpdateReplacesTheLink)
         if (nPressesInBox++ == 0)
             Button(dlg, 1084)->click();
     };
+    auto* pBar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(CUpdateDlg::IDC_PROGRESS));
+    std::vector<int> aStartPositions;
+    m_fnOnCaption = [&](const QString& strCaption) {
+        if (strCaption.startsWith(QStringLiteral("Now program")))
+            aStartPositions.push_back(pBar->value());
+    };
     for (int nRun = 1; nRun <= 2; ++nRun) {
         SCOPED_TRACE(nRun);
         Button(dlg, 1084)->click();
+        // Each run starts from an empty bar, not from where the last one ended.
+        ASSERT_EQ(aStartPositions.size(), static_cast<size_t>(nRun));
+        EXPECT_EQ(aStartPositions.back(), 0);
         // The port is opened exclusively: had the first link stayed open, the second open would
         // have been refused as busy.
         ASSERT_EQ(m_prompts.m_aBoxes.size(), static_cast<size_t>(nRun));
@@ -750,37 +876,49 @@ TEST_F(UpdateDlgUpdate, FileProblemsAreReported)
     std::ofstream(partial, std::ios::binary)
         << ReadFileText(WritePatternFile(m_settings.Path(), 2)) << std::string("\x01\x02\x03\x04\x05", 5);
     const fs::path missing = m_settings.Path() / "missing.bin";
+    const fs::path folder = m_settings.Path() / "folder.bin";
+    fs::create_directory(folder);
+    const QString strTitle = QStringLiteral("RED udized idirediz");
     struct {
         const char* pszWhat;
         std::string strFile;
-        const char* pszFirstBox;  // nullptr: only the closing instruction
-        const char* pszCaptionEnd; // the final caption ends so (nullptr: caption unchanged)
+        const char* pszProblemBox;  // nullptr: no box about the file
+        bool bClosingInstruction;   // how to finish on the device, only when something was sent
+        const char* pszCaptionEnd;  // the final caption ends so (nullptr: the dialog's own title)
     } const aCases[] = {
-        {"no file chosen", "", "No pattern file is chosen", nullptr},
-        {"missing file", missing.string(), "missing.bin", nullptr},
-        {"empty file", empty.string(), "傳送檔案為0,請先轉檔", nullptr},
-        {"trailing partial record", partial.string(), nullptr, "已傳送共 2 行資料... 檔案尾端 5 位元組不足一筆,未傳送"},
+        {"no file chosen", "", "未選擇圖樣檔案", false, nullptr},
+        {"missing file", missing.string(), "無法開啟檔案 " , false, nullptr},
+        {"a directory", folder.string(), "這是資料夾", false, nullptr},
+        {"empty file", empty.string(), "傳送檔案為0,請先轉檔", true, nullptr},
+        {"trailing partial record", partial.string(), nullptr, true, "已傳送共 2 行資料... 檔案尾端 5 位元組不足一筆,未傳送"},
     };
     CUpdateDlg dlg(m_app);
     dlg.SetPrompts(&m_prompts);
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszWhat);
         m_prompts.m_aBoxes.clear();
-        const QString strCaptionBefore = dlg.windowTitle();
         dlg.SetFileName(QString::fromStdString(c.strFile));
         Button(dlg, 1084)->click();
-        // The closing instruction follows in every case.
-        ASSERT_EQ(m_prompts.m_aBoxes.size(), c.pszFirstBox != nullptr ? 2u : 1u);
-        if (c.pszFirstBox != nullptr) {
-            EXPECT_TRUE(m_prompts.m_aBoxes[0].strText.contains(QString::fromUtf8(c.pszFirstBox)))
-                << m_prompts.m_aBoxes[0].strText.toStdString();
-            EXPECT_EQ(m_prompts.m_aBoxes[0].strCaption, QStringLiteral("matrix-update"));
+        const size_t nBoxes = (c.pszProblemBox != nullptr ? 1u : 0u) + (c.bClosingInstruction ? 1u : 0u);
+        ASSERT_EQ(m_prompts.m_aBoxes.size(), nBoxes);
+        if (c.pszProblemBox != nullptr) {
+            const CShownBox& box = m_prompts.m_aBoxes[0];
+            EXPECT_TRUE(box.strText.contains(QString::fromUtf8(c.pszProblemBox))) << box.strText.toStdString();
+            if (!c.strFile.empty() && !c.bClosingInstruction) {
+                EXPECT_TRUE(box.strText.contains(QString::fromStdString(c.strFile))) << box.strText.toStdString();
+            }
+            EXPECT_EQ(box.strCaption, QStringLiteral("matrix-update"));
+            EXPECT_EQ(box.eIcon, QMessageBox::Warning);
         }
-        EXPECT_EQ(m_prompts.m_aBoxes.back().strText, CLOSING_INSTRUCTION);
-        if (c.pszCaptionEnd != nullptr)
+        if (c.bClosingInstruction) {
+            EXPECT_EQ(m_prompts.m_aBoxes.back().strText, CLOSING_INSTRUCTION);
+        }
+        // The previous row's ending never stays on show.
+        if (c.pszCaptionEnd != nullptr) {
             EXPECT_TRUE(dlg.windowTitle().endsWith(QString::fromUtf8(c.pszCaptionEnd))) << dlg.windowTitle().toStdString();
-        else
-            EXPECT_EQ(dlg.windowTitle(), strCaptionBefore);
+        } else {
+            EXPECT_EQ(dlg.windowTitle(), strTitle);
+        }
         EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
     }
 }
@@ -835,16 +973,21 @@ TEST_F(UpdateDlgUpdate, SettingsThatCannotBeSavedAreSaidAndTheUpdateGoesOn)
         m_prompts.m_aBoxes.clear();
         std::vector<std::string> aHandled;
         if (bHandler)
-            dlg.SetSaveFailureHandler([&aHandled](const std::string& strError) { aHandled.push_back(strError); });
+            dlg.SetSaveFailureHandler([&aHandled](const std::string& strPath, const std::string&) {
+                aHandled.push_back(strPath);
+            });
         Button(dlg, 1084)->click();
-        // Then the transfer ran: no file was chosen, and the closing instruction follows.
-        ASSERT_EQ(m_prompts.m_aBoxes.size(), bHandler ? 2u : 3u);
+        // Then the transfer ran into the next problem: no file was chosen.
+        ASSERT_EQ(m_prompts.m_aBoxes.size(), bHandler ? 1u : 2u);
         const std::string strSaid =
             bHandler ? (aHandled.empty() ? std::string() : aHandled[0]) : m_prompts.m_aBoxes[0].strText.toStdString();
-        EXPECT_NE(strSaid.find("setting.ini"), std::string::npos) << strSaid;
+        EXPECT_NE(strSaid.find("gone/setting.ini"), std::string::npos) << strSaid;
+        if (!bHandler) {
+            EXPECT_TRUE(m_prompts.m_aBoxes[0].strText.startsWith(QStringLiteral("無法儲存設定檔 ")));
+            EXPECT_TRUE(m_prompts.m_aBoxes[0].strText.contains(QStringLiteral("檔案或資料夾不存在")));
+        }
         EXPECT_EQ(aHandled.size(), bHandler ? 1u : 0u);
-        EXPECT_TRUE(m_prompts.m_aBoxes[m_prompts.m_aBoxes.size() - 2].strText.contains(QStringLiteral("No pattern file")));
-        EXPECT_EQ(m_prompts.m_aBoxes.back().strText, CLOSING_INSTRUCTION);
+        EXPECT_TRUE(m_prompts.m_aBoxes.back().strText.contains(QStringLiteral("未選擇圖樣檔案")));
         delete g_pSerialLink;
         g_pSerialLink = nullptr;
     }
