@@ -117,8 +117,12 @@ int RunSendCommand(int argc, char** argv)
     pLink.reset();
     g_pMessagePump = nullptr;
 
-    if (!outcome.bStarted)
+    if (!outcome.bStarted) {
+        if (outcome.nTrailingBytes > 0)
+            std::fprintf(stderr, "matrixctl send: %s has only %u bytes, less than one record; nothing was sent.\n",
+                         app.GetTransferFile().c_str(), outcome.nTrailingBytes);
         return EXIT_CANNOT_START;
+    }
     if (outcome.bLinkLost) {
         std::fprintf(stderr, "matrixctl send: the link to COM%d was lost after %u of %u records; the update is not complete.\n",
                      app.m_nComPort, outcome.nHandled, outcome.nRecords);

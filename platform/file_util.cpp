@@ -141,25 +141,62 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     return true;
 }
 
-bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std::string* pstrError, size_t nMaxBytes)
+std::string DescribeFileType(unsigned int nMode)
+{
+    switch (nMode & S_IFMT) {
+    case S_IFREG: return "a regular file";
+    case S_IFDIR: return "a directory";
+    case S_IFIFO: return "a FIFO";
+    case S_IFCHR: return "a character device";
+    case S_IFBLK: return "a block device";
+    case S_IFSOCK: return "a socket";
+    case S_IFLNK: return "a symbolic link";
+    default: return "not a file";
+    }
+}
+
+bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std::string* pstrError, size_t nMaxBytes,
+                   EFileReadError* peError, std::string* pstrKind)
 {
     pData->clear();
-    int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    auto fail = [&](EFileReadError eError, const std::string& strText) {
+        if (peError != nullptr)
+            *peError = eError;
+        SetError(pstrError, strText);
+        return false;
+    };
+    // O_NONBLOCK: opening a FIFO that has no writer would otherwise wait for one for ever, and
+    // no signal would end the wait in a program that handles its signals on another thread.
+    int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         int nErrno = errno;
-        SetError(pstrError, "Cannot open " + strPath + ": " + SystemReason(nErrno) + ".");
-        return false;
+        return fail(EFileReadError::CannotOpen, "Cannot open " + strPath + ": " + SystemReason(nErrno) + ".");
     }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        int nErrno = errno;
         ::close(fd);
-        SetError(pstrError, "Cannot read " + strPath + ": it is a directory.");
-        return false;
+        return fail(EFileReadError::CannotRead, "Cannot read " + strPath + ": " + SystemReason(nErrno) + ".");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        const std::string strKind = DescribeFileType(st.st_mode);
+        if (pstrKind != nullptr)
+            *pstrKind = strKind;
+        return fail(EFileReadError::NotRegularFile, "Cannot read " + strPath + ": it is " + strKind +
+                                                        ", not a regular file.");
+    }
+    // Refused before a byte is read: a huge (or sparse) file must not fill the memory first.
+    if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > nMaxBytes) {
+        ::close(fd);
+        return fail(EFileReadError::TooLarge, "Cannot read " + strPath + ": it is longer than " +
+                                                  std::to_string(nMaxBytes) + " bytes.");
     }
 
     std::string strFailure;
+    EFileReadError eError = EFileReadError::CannotRead;
     try {
-        if (S_ISREG(st.st_mode) && st.st_size > 0 && static_cast<uint64_t>(st.st_size) <= nMaxBytes)
+        if (st.st_size > 0)
             pData->reserve(static_cast<size_t>(st.st_size));
         uint8_t abChunk[65536];
         for (;;) {
@@ -172,9 +209,11 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
             }
             if (nRead == 0)
                 break;
+            // The file may grow while it is read.
             if (static_cast<size_t>(nRead) > nMaxBytes - pData->size()) {
                 strFailure = "Cannot read " + strPath + ": it is longer than " + std::to_string(nMaxBytes) +
                              " bytes.";
+                eError = EFileReadError::TooLarge;
                 break;
             }
             pData->insert(pData->end(), abChunk, abChunk + nRead);
@@ -186,8 +225,7 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
     if (!strFailure.empty()) {
         pData->clear();
         pData->shrink_to_fit();
-        SetError(pstrError, strFailure);
-        return false;
+        return fail(eError, strFailure);
     }
     return true;
 }

@@ -16,10 +16,25 @@
 // it points to is replaced and the link stays.
 bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t nSize, std::string* pstrError);
 
+// Why ReadWholeFile failed, for front ends that word the failure themselves.
+enum class EFileReadError {
+    None,
+    CannotOpen,     // the system refused the open (missing, no permission, ...)
+    NotRegularFile, // a FIFO, a device, a directory, a socket: *pstrKind names it
+    TooLarge,       // longer than the limit
+    CannotRead,     // a read failed, or the data do not fit in memory
+};
+
 // Reads the whole file into *pData. Fails, with a sentence in *pstrError, when the file
-// cannot be opened or read, or when it is longer than nMaxBytes (then nothing is kept).
+// cannot be opened or read, is not a regular file, or is longer than nMaxBytes (then nothing
+// is kept). The open never blocks (a FIFO without a writer is refused, not waited on), and the
+// size is checked from the file's metadata before anything is read.
 bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std::string* pstrError,
-                   size_t nMaxBytes = SIZE_MAX);
+                   size_t nMaxBytes = SIZE_MAX, EFileReadError* peError = nullptr,
+                   std::string* pstrKind = nullptr);
+
+// What a file of the given st_mode is, for a sentence: "a FIFO", "a directory", ...
+std::string DescribeFileType(unsigned int nMode);
 
 // The directory part of a path: "." when it has none, "/" for a file at the root.
 std::string DirectoryOf(const std::string& strPath);

@@ -165,12 +165,23 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
 
     std::vector<uint8_t> data;
     std::string strError;
+    EFileReadError eReadError = EFileReadError::None;
     if (strPath.empty()) {
+        outcome.eFileProblem = ETransferFileProblem::NoFileChosen;
         outcome.strFailure = "No pattern file is chosen: choose the file to send first.";
-    } else if (!ReadWholeFile(strPath, &data, &strError, MAX_TRANSFER_FILE_BYTES)) {
+    } else if (!ReadWholeFile(strPath, &data, &strError, MAX_TRANSFER_FILE_BYTES, &eReadError, &outcome.strFileKind)) {
+        outcome.eFileProblem = eReadError == EFileReadError::NotRegularFile ? ETransferFileProblem::NotRegularFile
+                               : eReadError == EFileReadError::TooLarge    ? ETransferFileProblem::TooLarge
+                                                                           : ETransferFileProblem::CannotRead;
         outcome.strFailure = strError;
     } else if (data.empty()) {
+        outcome.eFileProblem = ETransferFileProblem::Empty;
         outcome.strFailure = TEXT_EMPTY_FILE;
+    } else if (data.size() < RECORD_SIZE) {
+        // Nothing whole to send: the same as an empty file, with the reason the bytes stay.
+        outcome.eFileProblem = ETransferFileProblem::NoWholeRecord;
+        outcome.nTrailingBytes = static_cast<uint32_t>(data.size());
+        outcome.strFailure = std::string(TEXT_EMPTY_FILE) + FormatText(TEXT_TRAILING, static_cast<int>(data.size()));
     }
     if (!outcome.strFailure.empty()) {
         pStatus->MessageBox(outcome.strFailure);

@@ -40,6 +40,18 @@ extern int32_t g_bLinkLost;
 // The reply time limit per send; matrixctl's --reply-timeout replaces it.
 extern uint32_t g_nReplyTimeLimitMs;
 
+// Why a transfer file could not be used; the sentence is in strFailure, these are its facts
+// for a front end that words them itself.
+enum class ETransferFileProblem {
+    None,
+    NoFileChosen,
+    CannotRead,     // cannot be opened or read
+    NotRegularFile, // a FIFO, a device, a directory, a socket: strFileKind says which
+    TooLarge,       // over the largest pattern file taken
+    Empty,          // length 0
+    NoWholeRecord,  // 1 to 11 bytes: nTrailingBytes says how many
+};
+
 // How a transfer ended, for the front ends (the dialog ignores most of it; matrixctl turns it
 // into its exit status).
 struct CTransferOutcome {
@@ -51,6 +63,8 @@ struct CTransferOutcome {
     bool bCancelled = false;
     bool bLinkLost = false;
     std::string strFailure;        // for !bStarted or a lost link: the sentence shown
+    ETransferFileProblem eFileProblem = ETransferFileProblem::None; // for !bStarted
+    std::string strFileKind;       // for NotRegularFile: "a FIFO", "a directory", ...
 };
 
 // Sends app.GetTransferFile() and reports progress through pStatus and g_pTransferProgress.
