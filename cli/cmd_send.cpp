@@ -10,6 +10,7 @@
 #include "app/matrix_app.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
+#include "platform/com_ports.h"
 #include "serial/serial_link.h"
 #include "transfer/record_transfer.h"
 
@@ -79,8 +80,9 @@ int RunSendCommand(int argc, char** argv)
             const char* pszPort = argv[++i];
             if (strncasecmp(pszPort, "COM", 3) == 0)
                 pszPort += 3;
-            if (!ParseNumberArgument(pszPort, 1, 255, &nPort)) {
-                std::fprintf(stderr, "matrixctl send: '%s' is not a COM port number (1 to 255).\n", argv[i]);
+            if (!ParseNumberArgument(pszPort, MIN_COM_PORT, MAX_COM_PORT, &nPort)) {
+                std::fprintf(stderr, "matrixctl send: '%s' is not a COM port number (%d to %d).\n", argv[i],
+                             MIN_COM_PORT, MAX_COM_PORT);
                 return EXIT_USAGE;
             }
         } else if (std::strcmp(pszArg, "--reply-timeout") == 0 && i + 1 < argc) {
