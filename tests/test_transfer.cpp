@@ -337,6 +337,25 @@ TEST_F(TransferTest, LostLinkEndsTheTransferAtOnce)
     EXPECT_LT(FakeElapsed(), REPLY_TIME_LIMIT_MS);
 }
 
+TEST_F(TransferTest, ARecordThatWasNotWrittenIsSentAgainNotCountedAsUnanswered)
+{
+    m_pDevice->SetResponder([](const CBytes&) { return g_abOkReply; });
+    m_pDevice->FailWrites(1);
+    const CBytes data = MakeRecords(1);
+    WriteTransferFile(data);
+
+    const CTransferOutcome outcome = Run();
+
+    EXPECT_EQ(m_host.m_astrCaptions, (std::vector<std::string>{"Now program 1 data...", "傳送第0/1筆",
+                                                               "傳送第0筆資料回應OK",
+                                                               "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 1 行資料..."}));
+    EXPECT_EQ(m_pDevice->GetWrites(), (std::vector<CBytes>{data, CBytes{0xC3}}));
+    EXPECT_EQ(m_host.m_astrPortErrors.size(), 1u);
+    EXPECT_EQ(outcome.nUnanswered, 0u);
+    // The failed write ended its wait at once instead of waiting out the reply limit.
+    EXPECT_LT(FakeElapsed(), REPLY_TIME_LIMIT_MS);
+}
+
 TEST_F(TransferTest, ProgressRangeCarriesTheWholeLength)
 {
     m_pDevice->SetResponder([](const CBytes&) { return g_abOkReply; });

@@ -74,9 +74,15 @@ int PumpMessagesUntil(uint32_t nDurationMs, TStop bStop)
     }
 }
 
+// The block just queued never left the port: no reply can come for it.
+bool DidWriteFail()
+{
+    return g_pSerialLink != nullptr && g_pSerialLink->DidLastWriteFail();
+}
+
 bool IsWaitOver()
 {
-    return g_nReplyStatus != REPLY_NONE || g_bCancelTransfer != 0 || g_bLinkLost != 0;
+    return g_nReplyStatus != REPLY_NONE || g_bCancelTransfer != 0 || g_bLinkLost != 0 || DidWriteFail();
 }
 
 } // namespace
@@ -211,6 +217,10 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
             const uint8_t nStatus = SendAndWait(data.data() + nOffset, RECORD_SIZE, g_nReplyTimeLimitMs);
             if (g_bLinkLost != 0)
                 break;
+            // A record that was not written was not sent: the link has shown its error, and
+            // it counts as lost when writes keep failing, which ends this loop.
+            if (nStatus == REPLY_NONE && DidWriteFail() && g_bCancelTransfer == 0)
+                continue;
             if (nStatus == REPLY_OK) {
                 pStatus->SetWindowText(FormatText(TEXT_REPLY_OK, nIndex));
                 break;

@@ -147,6 +147,17 @@ grep -q "standard output was closed" "$work/err" || fail "the lost output is not
 run_send 2 --port 200 "$work/three.bin"
 grep -q "COM200" "$work/err" || fail "open failure does not name the port"
 
+# A port that is no serial device is refused at the open (it used to poll readable for ever and
+# burn a core); neither it nor a link outside 1..255 is listed, and the latter is said on stderr.
+ln -s /dev/null "$MATRIX_PORTS_DIR/COM19"
+ln -s /dev/null "$MATRIX_PORTS_DIR/COM300"
+run_send 2 --port 19 "$work/three.bin"
+grep -qF "COM19 (/dev/null) is not a serial port." "$work/err" || { cat "$work/err" >&2; fail "/dev/null is not refused as a serial port"; }
+timeout -s KILL 60 "$bin/matrixctl" ports > "$work/out" 2> "$work/err" || fail "ports failed or did not end within 60 s"
+grep -q "^COM19	\|^COM300	" "$work/out" && fail "ports lists /dev/null or COM300"
+grep -q "COM300 is ignored" "$work/err" || { cat "$work/err" >&2; fail "ports does not say that COM300 is ignored"; }
+rm -f "$MATRIX_PORTS_DIR/COM19" "$MATRIX_PORTS_DIR/COM300"
+
 # Files that cannot be sent: status 2, the file named, nothing sent. A FIFO without a writer
 # used to block the open for ever; 1 to 11 bytes used to send only the end-of-transfer byte.
 mkfifo "$work/fifo.bin"
