@@ -163,7 +163,9 @@ bool MoveToEntry(ZipArchive* pArchive, int32_t nEntry)
     return pArchive->m_bCurrentHeaderOk;
 }
 
-// Walks the local extra field for the first "UT" block and takes the times it carries.
+// Walks the local extra field for the first "UT" block and takes the times it carries. A
+// block shorter than its flags announce keeps the times that are there whole; the missing
+// ones stay as the DOS time gave them (the entry's data are not affected).
 uint32_t ApplyExtendedTimes(const uint8_t* pExtra, uint32_t nSize, ZipEntryInfo* pInfo)
 {
     uint32_t nPos = 0;
@@ -178,23 +180,19 @@ uint32_t ApplyExtendedTimes(const uint8_t* pExtra, uint32_t nSize, ZipEntryInfo*
         }
         const uint8_t* pBlock = pExtra + nPos + 4;
         if (nBlockSize < 1)
-            return ZIP_ERR_EXTRA;
+            break;
         const uint8_t nFlags = pBlock[0];
-        const uint32_t nTimes = (nFlags & 1) + ((nFlags >> 1) & 1) + ((nFlags >> 2) & 1);
-        if (nBlockSize < 1 + 4 * nTimes)
-            return ZIP_ERR_EXTRA;
         // The times are unsigned 32-bit seconds, which reach past 2038.
-        const uint8_t* p = pBlock + 1;
-        if ((nFlags & 1) != 0) {
-            pInfo->m_nModifyTime = GetLe32(p);
-            p += 4;
+        uint32_t nOffset = 1;
+        int64_t* apTimes[3] = {&pInfo->m_nModifyTime, &pInfo->m_nAccessTime, &pInfo->m_nCreationTime};
+        for (int nBit = 0; nBit < 3; ++nBit) {
+            if ((nFlags & (1u << nBit)) == 0)
+                continue;
+            if (nOffset + 4 > nBlockSize)
+                break;
+            *apTimes[nBit] = GetLe32(pBlock + nOffset);
+            nOffset += 4;
         }
-        if ((nFlags & 2) != 0) {
-            pInfo->m_nAccessTime = GetLe32(p);
-            p += 4;
-        }
-        if ((nFlags & 4) != 0)
-            pInfo->m_nCreationTime = GetLe32(p);
         break;
     }
     return ZIP_OK;
