@@ -534,6 +534,17 @@ TEST_F(ZipFiles, ExtractionStaysInsideTheTarget)
     ASSERT_NE(pDirArchive, nullptr);
     EXPECT_EQ(ZipExtractEntryToFile(pDirArchive.get(), 0, "../outside/"), ZIP_ERR_CREATE);
     EXPECT_FALSE(fs::exists(m_dir.Path() / "outside"));
+
+    // A directory link that already stands inside the target is not followed, by a file or by
+    // a directory entry; a link at the file's own name is replaced, not written through.
+    fs::create_directory(m_dir.Path() / "elsewhere");
+    fs::create_directory_symlink(m_dir.Path() / "elsewhere", "link");
+    fs::create_symlink(m_dir.Path() / "elsewhere" / "victim.txt", "leaf.txt");
+    EXPECT_EQ(ZipExtractEntryToFile(pArchive.get(), 5, "link/fine.txt"), ZIP_ERR_CREATE);
+    EXPECT_EQ(ZipExtractEntryToFile(pArchive.get(), 5, "link/deeper/fine.txt"), ZIP_ERR_CREATE);
+    EXPECT_EQ(ZipExtractEntryToFile(pArchive.get(), 5, "leaf.txt"), ZIP_OK);
+    EXPECT_FALSE(fs::is_symlink("leaf.txt"));
+    EXPECT_TRUE(fs::is_empty(m_dir.Path() / "elsewhere"));
 }
 
 TEST_F(ZipFiles, PathsThatDoNotFitAreRefused)
