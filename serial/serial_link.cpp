@@ -150,6 +150,8 @@ bool CSerialLink::PrepareOpen(ILinkOwner* pOwner, int nPort, uint32_t dwEventMas
         std::lock_guard<std::mutex> lock(m_pImpl->writeMutex);
         m_pImpl->abWriteBuffer.assign(nWriteBufferSize, 0);
         m_pImpl->nWriteLength = 0;
+        // A block the previous monitor never took is not written on the new port.
+        m_pImpl->nServedBlock = m_pImpl->nQueuedBlocks;
     }
     m_bWritePending.store(false);
     m_pImpl->dwEventMask = dwEventMask;
@@ -431,7 +433,11 @@ bool CSerialLink::DrainReceived()
             ++nDelivered;
             break;
         case EIoResult::WouldBlock:
-            return nDelivered == 0 && ++m_pImpl->nEmptyWakeupsInRow >= MAX_EMPTY_WAKEUPS;
+            if (nDelivered > 0) {
+                m_pImpl->nEmptyWakeupsInRow = 0;
+                return false;
+            }
+            return ++m_pImpl->nEmptyWakeupsInRow >= MAX_EMPTY_WAKEUPS;
         case EIoResult::Lost:
             return true;
         default:
