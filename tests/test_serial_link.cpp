@@ -566,21 +566,25 @@ TEST(SerialWriteFailures, ABlockThatDidNotLeaveIsAFailedWriteAndRepeatedFailures
         CSerialLink link;
         ASSERT_TRUE(link.OpenDevice(&owner, 2, std::move(pDevice), 9600, 'N', 8, 1, 9, 1024));
         ASSERT_TRUE(link.StartMonitor());
+        auto waitUntilWritten = [&link] {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(EVENT_WAIT_MS);
+            while (link.IsWritePending() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
         const uint8_t abFirst[] = {1, 2, 3};
         link.QueueWrite(abFirst, sizeof(abFirst));
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(EVENT_WAIT_MS);
-        while (link.IsWritePending() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        waitUntilWritten();
         EXPECT_TRUE(link.DidLastWriteFail()) << c.nFailures;
         const uint8_t abSecond[] = {0xC3};
         link.QueueWrite(abSecond, sizeof(abSecond));
-        EXPECT_FALSE(link.DidLastWriteFail());
         if (c.bLost) {
             EXPECT_TRUE(WaitForLoss(owner));
             EXPECT_TRUE(pFake->GetWrites().empty());
         } else {
             ASSERT_TRUE(WaitForWrites(*pFake, 1));
             EXPECT_EQ(pFake->GetWrites(), (std::vector<std::vector<uint8_t>>{{0xC3}}));
+            waitUntilWritten();
+            EXPECT_FALSE(link.DidLastWriteFail());
         }
         EXPECT_EQ(owner.GetErrors(), std::vector<std::string>{strBox}) << c.nFailures;
     }
