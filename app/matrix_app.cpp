@@ -3,10 +3,12 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include <unistd.h>
 
+#include "platform/com_ports.h"
 #include "platform/profile.h"
 
 namespace {
@@ -48,6 +50,24 @@ bool ReadOwnExecutablePath(std::string* pstrPath)
             return false;
         buffer.resize(buffer.size() * 2);
     }
+}
+
+// The setting's leading decimal number, as the profile's integer rule reads it, but without its
+// wrap-around; 1 (no setting) when it is not a COM port number.
+int ReadComPortSetting(std::string_view svValue)
+{
+    while (!svValue.empty() && std::isspace(static_cast<unsigned char>(svValue.front())))
+        svValue.remove_prefix(1);
+    if (!svValue.empty() && svValue.front() == '+')
+        svValue.remove_prefix(1);
+    long long nValue = 0;
+    for (char ch : svValue) {
+        if (ch < '0' || ch > '9')
+            break;
+        if (nValue <= MAX_COM_PORT)
+            nValue = nValue * 10 + (ch - '0');
+    }
+    return IsComPortInRange(nValue) ? static_cast<int>(nValue) : 1;
 }
 
 } // namespace
@@ -140,7 +160,9 @@ void CMatrixApp::LoadSettings()
         if (::access(strBeside.c_str(), R_OK) == 0)
             strPath = strBeside;
     }
-    m_nComPort = GetPrivateProfileInt(m_pszSettingsSection, m_pszPortKey, 1, strPath);
+    // A number no port can have (0, 300, or one so long that it would wrap into the range)
+    // counts as no setting at all.
+    m_nComPort = ReadComPortSetting(GetPrivateProfileString(m_pszSettingsSection, m_pszPortKey, "", strPath));
 }
 
 bool CMatrixApp::SaveSettings()

@@ -40,8 +40,13 @@ void CCliHost::SetWindowText(const std::string& strText)
 void CCliHost::PrintLine(const std::string& strText)
 {
     EraseBar();
-    std::fprintf(stdout, "%s\n", strText.c_str());
-    std::fflush(stdout);
+    // A reader that went away (a pipe into head) must not end the transfer: SIGPIPE is
+    // ignored, and once a write fails the rest of the lines are dropped.
+    if (!m_bOutputLost) {
+        std::fprintf(stdout, "%s\n", strText.c_str());
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)
+            m_bOutputLost = true;
+    }
     if (m_nRangeMax > 0)
         DrawBar();
 }
@@ -106,10 +111,8 @@ void CCliHost::Finish()
 {
     EraseBar();
     m_nRangeMax = 0;
-    if (m_bQuiet && !m_strLastCaption.empty()) {
-        std::fprintf(stdout, "%s\n", m_strLastCaption.c_str());
-        std::fflush(stdout);
-    }
+    if (m_bQuiet && !m_strLastCaption.empty())
+        PrintLine(m_strLastCaption);
 }
 
 bool CCliHost::WaitAndDispatch(uint32_t nMaxWaitMs, int*)
@@ -147,6 +150,8 @@ CSignalWatcher::CSignalWatcher(CMessageQueue& queue) : m_pImpl(std::make_unique<
     sigemptyset(&mask);
     sigaddset(&mask, SIGINT);
     sigaddset(&mask, SIGTERM);
+    // A closed terminal ends the transfer like the others: cancelled, end-of-transfer byte sent.
+    sigaddset(&mask, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &mask, &m_pImpl->oldMask);
     m_pImpl->nSignalFd = signalfd(-1, &mask, SFD_CLOEXEC);
     m_pImpl->nStopFd = eventfd(0, EFD_CLOEXEC);

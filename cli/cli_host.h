@@ -32,6 +32,8 @@ public:
     // Prints the last caption held back in quiet mode, and ends the progress line.
     void Finish();
     void PrintLine(const std::string& strText);
+    // True once a line could not be written to stdout (its reader went away).
+    bool IsOutputLost() const { return m_bOutputLost; }
     CMessageQueue& GetQueue() { return m_queue; }
 
 private:
@@ -43,13 +45,14 @@ private:
     bool m_bQuiet;
     bool m_bShowBar;
     bool m_bBarDrawn = false;
+    bool m_bOutputLost = false;
     uint64_t m_nRangeMax = 0;
     uint64_t m_nDone = 0;
     std::optional<std::chrono::steady_clock::time_point> m_tStart;
     std::string m_strLastCaption;
 };
 
-// Watches SIGINT and SIGTERM on a thread of its own for as long as it lives and turns each
+// Watches SIGINT, SIGTERM and SIGHUP on a thread of its own for as long as it lives and turns each
 // into a WM_CLI_CANCEL message. Construct it before any other thread starts, so that every
 // thread inherits the blocked signals.
 class CSignalWatcher {

@@ -2,9 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "platform/com_ports.h"
+#include "platform/printable.h"
 #include "serial/enum_ports.h"
 
 namespace {
@@ -41,6 +44,13 @@ int RunPortsCommand(int argc, char** argv)
         PrintPortsUsage(stderr);
         return EXIT_USAGE;
     }
+
+    // A link for a number no port can have is ignored, but not silently.
+    std::vector<std::string> astrOutOfRange;
+    ListLinkedComPorts(GetPortsDirectory(), &astrOutOfRange);
+    for (const std::string& strName : astrOutOfRange)
+        std::fprintf(stderr, "matrixctl ports: the link %s/%s is ignored: COM ports are numbered %d to %d.\n",
+                     EscapeForTerminal(GetPortsDirectory()).c_str(), strName.c_str(), MIN_COM_PORT, MAX_COM_PORT);
 
     CUIntArray ports;
     if (bProbe)

@@ -10,6 +10,7 @@
 #include "app/matrix_app.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
+#include "platform/com_ports.h"
 #include "serial/serial_link.h"
 #include "transfer/record_transfer.h"
 
@@ -29,7 +30,34 @@ void PrintSendUsage(FILE* pOut)
                  "  --quiet             print only the final text and the closing instruction\n"
                  "Each status text is printed as one line; Ctrl-C cancels (the end-of-transfer byte is\n"
                  "still sent). Exit status: 0 done, 1 usage, 2 cannot start or link lost, 3 some records\n"
-                 "got no reply, 4 cancelled.\n");
+                 "got no reply, 4 cancelled, 5 done but the output could not be written.\n");
+}
+
+// Says on stderr what went wrong and gives the exit status for how the transfer ended.
+int ReportSendOutcome(const CTransferOutcome& outcome, CMatrixApp& app, CCliHost& host)
+{
+    if (!outcome.bStarted) {
+        if (outcome.nTrailingBytes > 0)
+            std::fprintf(stderr, "matrixctl send: %s has only %u bytes, less than one record; nothing was sent.\n",
+                         app.GetTransferFile().c_str(), outcome.nTrailingBytes);
+        return EXIT_CANNOT_START;
+    }
+    if (outcome.bLinkLost) {
+        std::fprintf(stderr, "matrixctl send: the link to COM%d was lost after %u of %u records; the update is not complete.\n",
+                     app.m_nComPort, outcome.nHandled, outcome.nRecords);
+        return EXIT_CANNOT_START;
+    }
+    host.PrintLine(TEXT_CLOSING_INSTRUCTION);
+    if (outcome.nTrailingBytes > 0)
+        std::fprintf(stderr, "matrixctl send: the last %u bytes of %s are less than one record and were not sent.\n",
+                     outcome.nTrailingBytes, app.GetTransferFile().c_str());
+    if (outcome.bCancelled)
+        return EXIT_CANCELLED;
+    if (outcome.nUnanswered > 0) {
+        std::fprintf(stderr, "matrixctl send: %u record(s) got no reply after five sends.\n", outcome.nUnanswered);
+        return EXIT_UNANSWERED;
+    }
+    return EXIT_OK;
 }
 
 } // namespace
@@ -52,8 +80,9 @@ int RunSendCommand(int argc, char** argv)
             const char* pszPort = argv[++i];
             if (strncasecmp(pszPort, "COM", 3) == 0)
                 pszPort += 3;
-            if (!ParseNumberArgument(pszPort, 1, 255, &nPort)) {
-                std::fprintf(stderr, "matrixctl send: '%s' is not a COM port number (1 to 255).\n", argv[i]);
+            if (!ParseNumberArgument(pszPort, MIN_COM_PORT, MAX_COM_PORT, &nPort)) {
+                std::fprintf(stderr, "matrixctl send: '%s' is not a COM port number (%d to %d).\n", argv[i],
+                             MIN_COM_PORT, MAX_COM_PORT);
                 return EXIT_USAGE;
             }
         } else if (std::strcmp(pszArg, "--reply-timeout") == 0 && i + 1 < argc) {
@@ -80,6 +109,11 @@ int RunSendCommand(int argc, char** argv)
         return EXIT_USAGE;
     }
 
+    // Signals are watched before anything can wait (the settings file, the port, the pattern
+    // file), and become a cancel request that the transfer sees at its first wait.
+    CCliHost host(bQuiet, isatty(STDERR_FILENO) != 0);
+    CSignalWatcher signals(host.GetQueue());
+
     // The settings are looked up beside the program, which makes that the current directory:
     // take the file's full path first.
     std::error_code error;
@@ -93,9 +127,6 @@ int RunSendCommand(int argc, char** argv)
     }
     app.SetTransferFile(error ? std::string(pszFile) : strFile);
     g_nReplyTimeLimitMs = static_cast<uint32_t>(nReplyTimeout);
-
-    CCliHost host(bQuiet, isatty(STDERR_FILENO) != 0);
-    CSignalWatcher signals(host.GetQueue());
 
     auto pLink = std::make_unique<CSerialLink>();
     if (!pLink->OpenPort(&host, app.m_nComPort, 9600, 'N', 8, 1, EV_RXCHAR | EV_CTS, 1024)) {
@@ -117,22 +148,12 @@ int RunSendCommand(int argc, char** argv)
     pLink.reset();
     g_pMessagePump = nullptr;
 
-    if (!outcome.bStarted)
-        return EXIT_CANNOT_START;
-    if (outcome.bLinkLost) {
-        std::fprintf(stderr, "matrixctl send: the link to COM%d was lost after %u of %u records; the update is not complete.\n",
-                     app.m_nComPort, outcome.nHandled, outcome.nRecords);
-        return EXIT_CANNOT_START;
+    const int nStatus = ReportSendOutcome(outcome, app, host);
+    if (host.IsOutputLost()) {
+        std::fprintf(stderr, "matrixctl send: standard output was closed during the transfer; the status lines "
+                             "after that were lost.\n");
+        if (nStatus == EXIT_OK)
+            return EXIT_OUTPUT_LOST;
     }
-    host.PrintLine(TEXT_CLOSING_INSTRUCTION);
-    if (outcome.nTrailingBytes > 0)
-        std::fprintf(stderr, "matrixctl send: the last %u bytes of %s are less than one record and were not sent.\n",
-                     outcome.nTrailingBytes, app.GetTransferFile().c_str());
-    if (outcome.bCancelled)
-        return EXIT_CANCELLED;
-    if (outcome.nUnanswered > 0) {
-        std::fprintf(stderr, "matrixctl send: %u record(s) got no reply after five sends.\n", outcome.nUnanswered);
-        return EXIT_UNANSWERED;
-    }
-    return EXIT_OK;
+    return nStatus;
 }

@@ -293,8 +293,9 @@ int RunSimulateCommand(int argc, char** argv)
         if (std::strcmp(pszArg, "--once") == 0) {
             options.bOnce = true;
         } else if (std::strcmp(pszArg, "--port") == 0) {
-            if (!ParseIntOption(pszValue, 1, 65535, &options.nPort)) {
-                std::fprintf(stderr, "matrixctl simulate: --port needs a COM number from 1 to 65535.\n");
+            if (!ParseIntOption(pszValue, MIN_COM_PORT, MAX_COM_PORT, &options.nPort)) {
+                std::fprintf(stderr, "matrixctl simulate: --port needs a COM number from %d to %d.\n", MIN_COM_PORT,
+                             MAX_COM_PORT);
                 return EXIT_USAGE;
             }
             ++i;

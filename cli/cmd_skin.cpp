@@ -12,10 +12,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "cli/commands.h"
+#include "platform/printable.h"
 #include "platform/resources.h"
 #include "skin/zip_reader.h"
 
@@ -161,20 +164,31 @@ int ListArchive(const char* pszPath)
     if (pArchive == nullptr)
         return EXIT_CANNOT_START;
     ZipEntryInfo info{};
-    int nStatus = EXIT_OK;
+    // Entries that cannot be read, by kind of problem: the first one and how many. A damaged
+    // archive of thousands of entries gets one sentence per kind, not one per entry.
+    std::map<uint32_t, std::pair<int, int>> problems;
     for (int i = 0; i < nCount; ++i) {
         const uint32_t nResult = ZipGetEntry(pArchive.get(), i, &info);
         if (nResult != ZIP_OK) {
-            std::fprintf(stderr, "matrixctl skin: entry %d of %s cannot be read: %s (0x%08X).\n", i,
-                         source.m_strLabel.c_str(), DescribeZipResult(nResult), nResult);
-            nStatus = EXIT_CANNOT_START;
+            auto [it, bNew] = problems.try_emplace(nResult, i, 0);
+            ++it->second.second;
             continue;
         }
-        std::printf("%d\t%s\t%s\t%u\t%u\t%s\n", info.m_nIndex, info.m_szName, FormatAttributes(info.m_nAttributes).c_str(),
-                    info.m_nCompressedSize, info.m_nUncompressedSize, FormatUtc(info.m_nModifyTime).c_str());
+        // Names come from the archive: a line break would forge a line of the listing.
+        std::printf("%d\t%s\t%s\t%u\t%u\t%s\n", info.m_nIndex, EscapeForTerminal(info.m_szName).c_str(),
+                    FormatAttributes(info.m_nAttributes).c_str(), info.m_nCompressedSize, info.m_nUncompressedSize,
+                    FormatUtc(info.m_nModifyTime).c_str());
     }
     ZipClose(pArchive);
-    return nStatus;
+    for (const auto& [nResult, where] : problems) {
+        if (where.second == 1)
+            std::fprintf(stderr, "matrixctl skin: entry %d of %s cannot be read: %s (0x%08X).\n", where.first,
+                         source.m_strLabel.c_str(), DescribeZipResult(nResult), nResult);
+        else
+            std::fprintf(stderr, "matrixctl skin: %d entries of %s cannot be read, the first is entry %d: %s (0x%08X).\n",
+                         where.second, source.m_strLabel.c_str(), where.first, DescribeZipResult(nResult), nResult);
+    }
+    return problems.empty() ? EXIT_OK : EXIT_CANNOT_START;
 }
 
 int ExtractEntry(const char* pszNumber, const char* pszPath, const char* pszDir)
@@ -209,10 +223,11 @@ int ExtractEntry(const char* pszNumber, const char* pszPath, const char* pszDir)
     ZipClose(pArchive);
     if (nResult != ZIP_OK) {
         std::fprintf(stderr, "matrixctl skin: entry %ld (%s) of %s was not unpacked: %s (0x%08X).\n", nEntry,
-                     info.m_szName, source.m_strLabel.c_str(), DescribeZipResult(nResult), nResult);
+                     EscapeForTerminal(info.m_szName).c_str(), source.m_strLabel.c_str(), DescribeZipResult(nResult),
+                     nResult);
         return EXIT_CANNOT_START;
     }
-    std::printf("%s\n", info.m_szName);
+    std::printf("%s\n", EscapeForTerminal(info.m_szName).c_str());
     return EXIT_OK;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The subcommands of matrixctl. Each takes the arguments after its own name and returns
 // the process exit status: 0 success, 1 usage, 2 cannot start, 3 finished with records
-// given up unanswered, 4 cancelled.
+// given up unanswered, 4 cancelled, 5 finished but its output could not all be written.
 
 enum : int {
     EXIT_OK = 0,
@@ -9,6 +9,7 @@ enum : int {
     EXIT_CANNOT_START = 2,
     EXIT_UNANSWERED = 3,
     EXIT_CANCELLED = 4,
+    EXIT_OUTPUT_LOST = 5,
 };
 
 int RunPortsCommand(int argc, char** argv);

@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +53,9 @@ int main(int argc, char** argv)
 {
     if (argc > 0 && argv[0] != nullptr)
         g_pszArgv0 = argv[0];
+    // A closed output pipe is an error of the write, not a reason to die: a transfer must
+    // still end with its end-of-transfer byte.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc < 2) {
         PrintUsage(stderr);
         return EXIT_USAGE;

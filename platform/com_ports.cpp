@@ -7,11 +7,13 @@
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -135,21 +137,30 @@ bool IsPortsDirectoryTrusted(const CDeviceRoots& roots)
     return IsDirectoryOwnedByUser(strDir) && IsDirectoryOwnedByUser(DirectoryOf(strDir));
 }
 
-int ParseComPortName(const std::string& strName)
+namespace {
+
+// The number of a "COMn" name in any letter case, whatever its size (capped past the range);
+// 0 when it is no such name.
+long ParseComDigits(const std::string& strName)
 {
-    if (strName.size() < 4 || strName.size() > 12 || strncasecmp(strName.c_str(), "COM", 3) != 0)
-        return 0;
-    if (strName[3] == '0')
+    if (strName.size() < 4 || strncasecmp(strName.c_str(), "COM", 3) != 0 || strName[3] == '0')
         return 0;
     long nValue = 0;
     for (size_t i = 3; i < strName.size(); ++i) {
         if (strName[i] < '0' || strName[i] > '9')
             return 0;
-        nValue = nValue * 10 + (strName[i] - '0');
-        if (nValue > INT_MAX)
-            return 0;
+        if (nValue <= MAX_COM_PORT)
+            nValue = nValue * 10 + (strName[i] - '0');
     }
-    return static_cast<int>(nValue);
+    return nValue;
+}
+
+} // namespace
+
+int ParseComPortName(const std::string& strName)
+{
+    const long nPort = ParseComDigits(strName);
+    return IsComPortInRange(nPort) ? static_cast<int>(nPort) : 0;
 }
 
 bool IsCharacterDevice(const std::string& strPath)
@@ -158,13 +169,45 @@ bool IsCharacterDevice(const std::string& strPath)
     return ::stat(strPath.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
+bool IsTerminalDevice(const std::string& strPath)
+{
+    struct stat st {};
+    if (::stat(strPath.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    // Each line: driver name, device path, major, minor or minor range, type.
+    std::ifstream drivers("/proc/tty/drivers");
+    if (!drivers)
+        return true; // no way to tell: a character device is given the benefit of the doubt
+    const unsigned int nMajor = major(st.st_rdev);
+    const unsigned int nMinor = minor(st.st_rdev);
+    std::string strLine;
+    while (std::getline(drivers, strLine)) {
+        char szName[64], szPath[128], szMinors[64];
+        unsigned int nDriverMajor = 0;
+        if (std::sscanf(strLine.c_str(), "%63s %127s %u %63s", szName, szPath, &nDriverMajor, szMinors) != 4
+            || nDriverMajor != nMajor)
+            continue;
+        unsigned int nFirst = 0, nLast = 0;
+        const int nFields = std::sscanf(szMinors, "%u-%u", &nFirst, &nLast);
+        if (nFields < 1)
+            continue;
+        if (nFields == 1)
+            nLast = nFirst;
+        if (nMinor >= nFirst && nMinor <= nLast)
+            return true;
+    }
+    return false;
+}
+
 bool ProbeComDevice(const std::string& strPath)
 {
     // Non-blocking, so that a modem line cannot hold the open.
     int nFd = ::open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (nFd >= 0) {
+        // Only a terminal is a port: /dev/null opens just as well.
+        const bool bTerminal = ::isatty(nFd) != 0;
         ::close(nFd);
-        return true;
+        return bTerminal;
     }
     return errno == EBUSY || errno == EACCES || errno == EPERM || errno == EWOULDBLOCK;
 }
@@ -201,17 +244,22 @@ bool IsRealUart(int nIndex, const CDeviceRoots& roots)
     return bReal;
 }
 
-std::vector<int> ListLinkedComPorts(const std::string& strDir)
+std::vector<int> ListLinkedComPorts(const std::string& strDir, std::vector<std::string>* pastrOutOfRange)
 {
     std::set<int> ports;
+    std::set<std::string> outOfRange;
     if (DIR* pDir = ::opendir(strDir.c_str())) {
         while (struct dirent* pEntry = ::readdir(pDir)) {
             int nPort = ParseComPortName(pEntry->d_name);
             if (nPort > 0)
                 ports.insert(nPort);
+            else if (ParseComDigits(pEntry->d_name) > 0)
+                outOfRange.insert(pEntry->d_name);
         }
         ::closedir(pDir);
     }
+    if (pastrOutOfRange != nullptr)
+        pastrOutOfRange->assign(outOfRange.begin(), outOfRange.end());
     return std::vector<int>(ports.begin(), ports.end());
 }
 
@@ -220,7 +268,7 @@ CComPortResolution ResolveComPort(int nPort, const CDeviceRoots& roots)
     CComPortResolution result;
     result.strPortsDir = GetPortsDirectory(roots);
     result.strKernelDevice = KernelDeviceForComPort(nPort, roots);
-    if (nPort < 1)
+    if (!IsComPortInRange(nPort))
         return result;
 
     // Links in a directory another user could have filled are not believed.

@@ -9,6 +9,12 @@
 #include <string>
 #include <vector>
 
+// The one range of COM numbers, as the system's probing covers: for links, the kernel rule,
+// a port given on the command line and the ComPort setting.
+constexpr int MIN_COM_PORT = 1;
+constexpr int MAX_COM_PORT = 255;
+inline bool IsComPortInRange(long long nPort) { return nPort >= MIN_COM_PORT && nPort <= MAX_COM_PORT; }
+
 // Where devices, their sysfs entries and the shared temporary folder live; tests point these
 // at a directory of their own.
 struct CDeviceRoots {
@@ -48,12 +54,19 @@ std::string KernelDeviceForComPort(int nPort, const CDeviceRoots& roots = CDevic
 bool IsRealUart(int nIndex, const CDeviceRoots& roots = CDeviceRoots());
 
 // The COM numbers that have a link (any letter case) in strDir, ascending, without duplicates.
-std::vector<int> ListLinkedComPorts(const std::string& strDir);
+// Links named for a number outside the range are left out; their names go to *pastrOutOfRange.
+std::vector<int> ListLinkedComPorts(const std::string& strDir, std::vector<std::string>* pastrOutOfRange = nullptr);
 
-// Parses "COMn" in any letter case (n >= 1, no sign, no leading zero); 0 when it is no such name.
+// Parses "COMn" in any letter case (n in the range, no sign, no leading zero); 0 when it is no
+// such name.
 int ParseComPortName(const std::string& strName);
 
 bool IsCharacterDevice(const std::string& strPath);
+
+// True when strPath is a character device that a terminal driver serves (a serial port, a
+// pseudo-terminal), told from the kernel's list of tty drivers without opening it. /dev/null
+// and other character devices are not.
+bool IsTerminalDevice(const std::string& strPath);
 
 // Opens the device without waiting and closes it at once: true when that worked, or when it
 // failed only because the device is busy or may not be opened (it is there all the same).

@@ -141,6 +141,37 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     return true;
 }
 
+namespace {
+
+EFileType FileTypeOf(mode_t nMode)
+{
+    switch (nMode & S_IFMT) {
+    case S_IFREG: return EFileType::Regular;
+    case S_IFDIR: return EFileType::Directory;
+    case S_IFIFO: return EFileType::Fifo;
+    case S_IFCHR: return EFileType::CharacterDevice;
+    case S_IFBLK: return EFileType::BlockDevice;
+    case S_IFSOCK: return EFileType::Socket;
+    default: return EFileType::Other;
+    }
+}
+
+} // namespace
+
+const char* DescribeFileType(EFileType eType)
+{
+    switch (eType) {
+    case EFileType::Regular: return "a regular file";
+    case EFileType::Directory: return "a directory";
+    case EFileType::Fifo: return "a FIFO";
+    case EFileType::CharacterDevice: return "a character device";
+    case EFileType::BlockDevice: return "a block device";
+    case EFileType::Socket: return "a socket";
+    case EFileType::Other: break;
+    }
+    return "not a file";
+}
+
 bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std::string* pstrError, size_t nMaxBytes,
                    CFileReadFailure* pFailure)
 {
@@ -148,24 +179,41 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
     CFileReadFailure& failure = pFailure != nullptr ? *pFailure : unused;
     failure = CFileReadFailure();
     pData->clear();
-    int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    auto fail = [&](CFileReadFailure facts, const std::string& strText) {
+        failure = facts;
+        SetError(pstrError, strText);
+        return false;
+    };
+    // O_NONBLOCK: opening a FIFO that has no writer would otherwise wait for one for ever, and
+    // no signal would end the wait in a program that handles its signals on another thread.
+    int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         int nErrno = errno;
-        failure = {EFileReadError::CannotOpen, nErrno};
-        SetError(pstrError, "Cannot open " + strPath + ": " + SystemReason(nErrno) + ".");
-        return false;
+        return fail({EFileReadError::CannotOpen, nErrno}, "Cannot open " + strPath + ": " + SystemReason(nErrno) + ".");
     }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        int nErrno = errno;
         ::close(fd);
-        failure = {EFileReadError::IsDirectory, 0};
-        SetError(pstrError, "Cannot read " + strPath + ": it is a directory.");
-        return false;
+        return fail({EFileReadError::CannotRead, nErrno}, "Cannot read " + strPath + ": " + SystemReason(nErrno) + ".");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        const EFileType eType = FileTypeOf(st.st_mode);
+        return fail({EFileReadError::NotRegularFile, 0, eType},
+                    "Cannot read " + strPath + ": it is " + DescribeFileType(eType) + ", not a regular file.");
+    }
+    // Refused before a byte is read: a huge (or sparse) file must not fill the memory first.
+    if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > nMaxBytes) {
+        ::close(fd);
+        return fail({EFileReadError::TooLong, 0},
+                    "Cannot read " + strPath + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.");
     }
 
     std::string strFailure;
+    CFileReadFailure facts;
     try {
-        if (S_ISREG(st.st_mode) && st.st_size > 0 && static_cast<uint64_t>(st.st_size) <= nMaxBytes)
+        if (st.st_size > 0)
             pData->reserve(static_cast<size_t>(st.st_size));
         uint8_t abChunk[65536];
         for (;;) {
@@ -173,14 +221,15 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
             if (nRead < 0) {
                 if (errno == EINTR)
                     continue;
-                failure = {EFileReadError::CannotRead, errno};
-                strFailure = "Cannot read " + strPath + ": " + SystemReason(failure.nErrno) + ".";
+                facts = {EFileReadError::CannotRead, errno};
+                strFailure = "Cannot read " + strPath + ": " + SystemReason(facts.nErrno) + ".";
                 break;
             }
             if (nRead == 0)
                 break;
+            // The file may grow while it is read.
             if (static_cast<size_t>(nRead) > nMaxBytes - pData->size()) {
-                failure = {EFileReadError::TooLong, 0};
+                facts = {EFileReadError::TooLong, 0};
                 strFailure = "Cannot read " + strPath + ": it is longer than " + std::to_string(nMaxBytes) +
                              " bytes.";
                 break;
@@ -188,15 +237,14 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
             pData->insert(pData->end(), abChunk, abChunk + nRead);
         }
     } catch (const std::bad_alloc&) {
-        failure = {EFileReadError::NoMemory, 0};
+        facts = {EFileReadError::NoMemory, 0};
         strFailure = "Cannot read " + strPath + ": it does not fit in memory.";
     }
     ::close(fd);
     if (!strFailure.empty()) {
         pData->clear();
         pData->shrink_to_fit();
-        SetError(pstrError, strFailure);
-        return false;
+        return fail(facts, strFailure);
     }
     return true;
 }

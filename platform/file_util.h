@@ -16,24 +16,41 @@
 // it points to is replaced and the link stays.
 bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t nSize, std::string* pstrError);
 
+// What a path names, for a sentence about a file that is not a regular one.
+enum class EFileType {
+    Regular,
+    Directory,
+    Fifo,
+    CharacterDevice,
+    BlockDevice,
+    Socket,
+    Other,
+};
+
+// "a directory", "a FIFO", ... for English sentences.
+const char* DescribeFileType(EFileType eType);
+
 // Why ReadWholeFile failed, as facts a front end can word in its own language.
 enum class EFileReadError {
     None,
-    CannotOpen,  // nErrno says why
-    IsDirectory,
-    TooLong,     // longer than the limit given
-    CannotRead,  // nErrno says why
+    CannotOpen,     // nErrno says why
+    NotRegularFile, // a FIFO, a device, a directory, a socket: eFileType says which
+    TooLong,        // longer than the limit given
+    CannotRead,     // nErrno says why
     NoMemory,
 };
 
 struct CFileReadFailure {
     EFileReadError eKind = EFileReadError::None;
     int nErrno = 0;
+    EFileType eFileType = EFileType::Regular;
 };
 
 // Reads the whole file into *pData. Fails, with a sentence in *pstrError (and the facts in
-// *pFailure when given), when the file cannot be opened or read, or when it is longer than
-// nMaxBytes (then nothing is kept).
+// *pFailure when given), when the file cannot be opened or read, is not a regular file, or is
+// longer than nMaxBytes (then nothing is kept). The open never blocks (a FIFO without a writer
+// is refused, not waited on), and the size is checked from the file's metadata before anything
+// is read.
 bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std::string* pstrError,
                    size_t nMaxBytes = SIZE_MAX, CFileReadFailure* pFailure = nullptr);
 

@@ -354,6 +354,9 @@ CDeviceError MapDeviceErrno(int nErrno, const std::string& strPath, bool bOpenin
         error.eKind = EDeviceErrorKind::NoPermission;
         error.strGroup = DeviceGroupName(strPath);
         break;
+    case ENOTTY:
+        error.eKind = bOpening ? EDeviceErrorKind::NotSerialPort : EDeviceErrorKind::Other;
+        break;
     case EIO:
     case EPIPE:
     case EBADF:
@@ -384,7 +387,9 @@ std::unique_ptr<ISerialDevice> OpenPosixSerialDevice(const std::string& strPath,
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0)
         return fail(errno);
-    if (!S_ISCHR(st.st_mode))
+    // Only a terminal is a serial port: /dev/null or a plain file would open, poll readable
+    // for ever and refuse every serial call.
+    if (!S_ISCHR(st.st_mode) || ::isatty(fd.Get()) == 0)
         return fail(ENOTTY);
     // Both locks, because each covers a gap of the other: TIOCEXCL keeps other programs from
     // opening the terminal at all but root ignores it; flock is honoured by root, but only

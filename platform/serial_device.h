@@ -32,6 +32,7 @@ enum class EDeviceErrorKind {
     Busy,         // another open holds the device
     NoPermission, // the user may not open it (usually: not in the device's group)
     Lost,         // the device went away: unplugged, hung up, I/O error
+    NotSerialPort, // it opened, but it is no terminal (/dev/null, a plain file)
     Other,        // anything else; the system text says what
 };
 

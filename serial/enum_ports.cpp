@@ -7,7 +7,7 @@
 namespace {
 
 constexpr int HIGHEST_KERNEL_PORT = 96;
-constexpr int HIGHEST_PROBED_PORT = 255;
+constexpr int HIGHEST_PROBED_PORT = MAX_COM_PORT;
 
 // Every number that could resolve: the linked ones and the kernel rule's range.
 std::set<int> CandidatePorts(int nHighest)
@@ -27,7 +27,7 @@ void EnumerateComPorts(CUIntArray& ports)
     ports.SetSize(0);
     for (int nPort : CandidatePorts(HIGHEST_KERNEL_PORT)) {
         CComPortResolution resolution = ResolveComPort(nPort);
-        if (resolution.bResolved && IsCharacterDevice(resolution.strOpenPath))
+        if (resolution.bResolved && IsTerminalDevice(resolution.strOpenPath))
             ports.Add(static_cast<uint32_t>(nPort));
     }
 }

@@ -18,6 +18,15 @@ namespace {
 
 const char* const ERROR_CAPTION = "Application Error";
 
+// The most bytes one drain pass delivers before the monitor looks at its other work: a device
+// that never stops sending (a USB CDC device ignores the baud rate) must not keep a queued
+// write from its turn.
+constexpr int MAX_BYTES_PER_DRAIN = 64;
+
+// Wake-ups in a row that said "readable" but gave no byte: not a serial port that works (a
+// link to /dev/null polls readable for ever), so the link counts as lost.
+constexpr int MAX_EMPTY_WAKEUPS = 3;
+
 // The name of the failed configuration step, as the error box shows it.
 const char* ConfigStepName(EConfigStep eStep)
 {
@@ -61,6 +70,11 @@ struct CSerialLink::CImpl {
     std::shared_ptr<CSendCompletion> pPendingSend;
 
     int nFailedReadsInRow = 0;
+    int nFailedWritesInRow = 0;
+    int nEmptyWakeupsInRow = 0;
+    // The number of the last block SendPending took, so that a block served between two
+    // wake-ups is not written again when its request event is seen.
+    uint64_t nServedBlock = 0;
 };
 
 namespace {
@@ -112,6 +126,8 @@ std::string CPortOpenFailure::Describe(int nPort) const
             return "No permission to open " + strNamed + ": " + strSystemText + ".";
         return "No permission to open " + strNamed + ": add your user to the group '" + strGroup
                + "' and log in again.";
+    case EPortOpenError::NotSerialPort:
+        return strNamed + " is not a serial port.";
     case EPortOpenError::Other:
         break;
     }
@@ -156,10 +172,15 @@ bool CSerialLink::PrepareOpen(ILinkOwner* pOwner, int nPort, uint32_t dwEventMas
         std::lock_guard<std::mutex> lock(m_pImpl->writeMutex);
         m_pImpl->abWriteBuffer.assign(nWriteBufferSize, 0);
         m_pImpl->nWriteLength = 0;
+        // A block the previous monitor never took is not written on the new port.
+        m_pImpl->nServedBlock = m_pImpl->nQueuedBlocks;
     }
     m_bWritePending.store(false);
     m_pImpl->dwEventMask = dwEventMask;
     m_pImpl->nFailedReadsInRow = 0;
+    m_pImpl->nFailedWritesInRow = 0;
+    m_pImpl->nEmptyWakeupsInRow = 0;
+    m_bLastWriteFailed.store(false);
     if (!m_pImpl->stopEvent.Create() || !m_pImpl->writeRequestEvent.Create()) {
         int nErrno = errno;
         m_openFailure.eKind = EPortOpenError::Other;
@@ -206,6 +227,7 @@ bool CSerialLink::OpenPort(ILinkOwner* pOwner, int nPort, int nBaud, char cParit
             NoteHolder(resolution.strOpenPath, &m_openFailure);
             break;
         case EDeviceErrorKind::NoPermission: m_openFailure.eKind = EPortOpenError::NoPermission; break;
+        case EDeviceErrorKind::NotSerialPort: m_openFailure.eKind = EPortOpenError::NotSerialPort; break;
         default: m_openFailure.eKind = EPortOpenError::Other; break;
         }
         return false;
@@ -279,6 +301,7 @@ void CSerialLink::QueueWrite(const uint8_t* pData, uint32_t nLength)
         m_pImpl->nWriteLength = nLength;
         ++m_pImpl->nQueuedBlocks;
         m_bWritePending.store(true);
+        m_bLastWriteFailed.store(false);
     }
     if (m_pImpl->pDevice)
         m_pImpl->pDevice->RaiseDtrRts();
@@ -364,8 +387,10 @@ bool CSerialLink::RunMonitor()
         pDevice->RaiseDtrRts();
         CLinkWaitResult wait = WaitForLinkEvents(m_pImpl->stopEvent, *pDevice, bWantInput, m_pImpl->writeRequestEvent);
         if (wait.eSlot == ELinkWaitSlot::Failed) {
+            // Nothing can be waited for any more: without the loss reported, every later
+            // record would wait out its whole limit five times.
             ShowPortError("WaitCommEvent()", std::strerror(wait.nErrno));
-            return false;
+            return true;
         }
         if (wait.eSlot == ELinkWaitSlot::Stop)
             break;
@@ -390,6 +415,10 @@ bool CSerialLink::RunMonitor()
             }
             if (wait.bHungUp)
                 return true;
+            // The device slot wins every wait while input flows; a write asked for meanwhile
+            // gets its turn after each drain pass.
+            if (IsUnservedWrite() && !m_bClosing.load() && SendPending())
+                return true;
             continue;
         }
         if (m_bClosing.load())
@@ -403,8 +432,8 @@ bool CSerialLink::RunMonitor()
 bool CSerialLink::DrainReceived()
 {
     ISerialDevice* pDevice = m_pImpl->pDevice.get();
-    bool bDelivered = false;
-    while (!m_bClosing.load()) {
+    int nDelivered = 0;
+    while (!m_bClosing.load() && nDelivered < MAX_BYTES_PER_DRAIN) {
         uint32_t nQueued = 0;
         EIoResult result;
         uint8_t nByte = 0;
@@ -413,22 +442,27 @@ bool CSerialLink::DrainReceived()
             std::lock_guard<std::mutex> lock(m_pImpl->portLock);
             if (m_bClosing.load())
                 return false;
+            // A port whose queue cannot even be asked about cannot be read either.
             if (!pDevice->GetQueuedInput(&nQueued, &error))
-                return error.eKind == EDeviceErrorKind::Lost;
+                return true;
             // Readable with nothing queued: one read tells end of file (a hang-up) from a
             // wake-up that found nothing.
-            if (nQueued == 0 && bDelivered)
-                return false;
+            if (nQueued == 0 && nDelivered > 0)
+                break;
             result = pDevice->ReadByte(&nByte, &error);
         }
         switch (result) {
         case EIoResult::Ok:
             m_pImpl->nFailedReadsInRow = 0;
             PostToOwner(WM_LINK_RXBYTE, nByte);
-            bDelivered = true;
+            ++nDelivered;
             break;
         case EIoResult::WouldBlock:
-            return false;
+            if (nDelivered > 0) {
+                m_pImpl->nEmptyWakeupsInRow = 0;
+                return false;
+            }
+            return ++m_pImpl->nEmptyWakeupsInRow >= MAX_EMPTY_WAKEUPS;
         case EIoResult::Lost:
             return true;
         default:
@@ -440,7 +474,15 @@ bool CSerialLink::DrainReceived()
             return false;
         }
     }
+    if (nDelivered > 0)
+        m_pImpl->nEmptyWakeupsInRow = 0;
     return false;
+}
+
+bool CSerialLink::IsUnservedWrite()
+{
+    std::lock_guard<std::mutex> lock(m_pImpl->writeMutex);
+    return m_pImpl->nQueuedBlocks != m_pImpl->nServedBlock;
 }
 
 bool CSerialLink::SendPending()
@@ -450,8 +492,12 @@ bool CSerialLink::SendPending()
     uint64_t nBlock = 0;
     {
         std::lock_guard<std::mutex> lock(m_pImpl->writeMutex);
+        // Already written after a drain pass; this is its late request.
+        if (m_pImpl->nQueuedBlocks == m_pImpl->nServedBlock)
+            return false;
         abBlock.assign(m_pImpl->abWriteBuffer.begin(), m_pImpl->abWriteBuffer.begin() + m_pImpl->nWriteLength);
         nBlock = m_pImpl->nQueuedBlocks;
+        m_pImpl->nServedBlock = nBlock;
     }
     // The write may take 1000 ms beyond the block's own wire time before it counts as failed.
     const uint64_t nWireMs = abBlock.size() * 10ull * 1000 / static_cast<uint64_t>(std::max(m_pImpl->line.nBaud, 1));
@@ -465,22 +511,27 @@ bool CSerialLink::SendPending()
         result = m_pImpl->pDevice->WriteBlock(abBlock.data(), abBlock.size(), nTimeoutMs,
                                               m_pImpl->stopEvent.GetFd(), &error);
     }
+    const bool bFailed = result == EIoResult::Failed || result == EIoResult::FailedWaiting;
     {
         std::lock_guard<std::mutex> lock(m_pImpl->writeMutex);
-        if (nBlock == m_pImpl->nQueuedBlocks)
+        if (nBlock == m_pImpl->nQueuedBlocks) {
+            // Set before the pending flag clears, so that whoever sees the write finished
+            // also sees that it failed.
+            m_bLastWriteFailed.store(bFailed);
             m_bWritePending.store(false);
+        }
     }
-    switch (result) {
-    case EIoResult::Lost:
+    if (result == EIoResult::Lost)
         return true;
-    case EIoResult::Failed:
-        ShowPortError("WriteFile()", error.strSystemText);
-        break;
-    case EIoResult::FailedWaiting:
-        ShowPortError("GetOverlappedResults() in WriteFile()", error.strSystemText);
-        break;
-    default:
-        break;
+    if (!bFailed) {
+        m_pImpl->nFailedWritesInRow = 0;
+        return false;
     }
+    // A block that did not leave in time was not sent. A second failure in a row means the
+    // port does not take data any more: one box, then it counts as lost.
+    if (++m_pImpl->nFailedWritesInRow >= 2)
+        return true;
+    ShowPortError(result == EIoResult::Failed ? "WriteFile()" : "GetOverlappedResults() in WriteFile()",
+                  error.strSystemText);
     return false;
 }

@@ -18,6 +18,7 @@ enum class EPortOpenError {
     NotFound,     // COMn resolves to no device, or the device does not exist
     Busy,         // another program (or another link) holds the port
     NoPermission, // the user may not open the device (not in its group)
+    NotSerialPort, // the device is no serial port (COMn links to /dev/null, a plain file)
     Other,        // any other system error; strSystemText says which
 };
 
@@ -70,6 +71,9 @@ public:
     bool IsMonitorRunning() const { return m_bRunning.load(); }
     // True from QueueWrite until the monitor thread has finished writing that block.
     bool IsWritePending() const { return m_bWritePending.load(); }
+    // True when the last block queued could not be written (it failed or did not leave the
+    // port within its limit): it did not reach the device. Cleared by the next QueueWrite.
+    bool DidLastWriteFail() const { return m_bLastWriteFailed.load(); }
 
 private:
     void StopMonitor();
@@ -83,12 +87,14 @@ private:
     bool RunMonitor();
     bool DrainReceived();
     bool SendPending();
+    bool IsUnservedWrite();
 
     struct CImpl;
     std::unique_ptr<CImpl> m_pImpl;
     std::atomic<bool> m_bClosing{false};
     std::atomic<bool> m_bRunning{false};
     std::atomic<bool> m_bWritePending{false};
+    std::atomic<bool> m_bLastWriteFailed{false};
     int m_nPortNumber = 0;
     CPortOpenFailure m_openFailure;
 };

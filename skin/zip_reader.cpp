@@ -163,7 +163,9 @@ bool MoveToEntry(ZipArchive* pArchive, int32_t nEntry)
     return pArchive->m_bCurrentHeaderOk;
 }
 
-// Walks the local extra field for the first "UT" block and takes the times it carries.
+// Walks the local extra field for the first "UT" block and takes the times it carries. A
+// block shorter than its flags announce keeps the times that are there whole; the missing
+// ones stay as the DOS time gave them (the entry's data are not affected).
 uint32_t ApplyExtendedTimes(const uint8_t* pExtra, uint32_t nSize, ZipEntryInfo* pInfo)
 {
     uint32_t nPos = 0;
@@ -178,23 +180,19 @@ uint32_t ApplyExtendedTimes(const uint8_t* pExtra, uint32_t nSize, ZipEntryInfo*
         }
         const uint8_t* pBlock = pExtra + nPos + 4;
         if (nBlockSize < 1)
-            return ZIP_ERR_EXTRA;
+            break;
         const uint8_t nFlags = pBlock[0];
-        const uint32_t nTimes = (nFlags & 1) + ((nFlags >> 1) & 1) + ((nFlags >> 2) & 1);
-        if (nBlockSize < 1 + 4 * nTimes)
-            return ZIP_ERR_EXTRA;
         // The times are unsigned 32-bit seconds, which reach past 2038.
-        const uint8_t* p = pBlock + 1;
-        if ((nFlags & 1) != 0) {
-            pInfo->m_nModifyTime = GetLe32(p);
-            p += 4;
+        uint32_t nOffset = 1;
+        int64_t* apTimes[3] = {&pInfo->m_nModifyTime, &pInfo->m_nAccessTime, &pInfo->m_nCreationTime};
+        for (int nBit = 0; nBit < 3; ++nBit) {
+            if ((nFlags & (1u << nBit)) == 0)
+                continue;
+            if (nOffset + 4 > nBlockSize)
+                break;
+            *apTimes[nBit] = GetLe32(pBlock + nOffset);
+            nOffset += 4;
         }
-        if ((nFlags & 2) != 0) {
-            pInfo->m_nAccessTime = GetLe32(p);
-            p += 4;
-        }
-        if ((nFlags & 4) != 0)
-            pInfo->m_nCreationTime = GetLe32(p);
         break;
     }
     return ZIP_OK;
@@ -242,30 +240,72 @@ uint32_t DescribeEntry(ZipArchive* pArchive, int32_t nEntry, ZipEntryInfo* pInfo
     return ZIP_OK;
 }
 
-// A temporary file beside the target. It is removed again unless committed, so every
-// early return leaves nothing behind.
+// A directory descriptor, closed by its destructor.
+class CDirFd {
+public:
+    explicit CDirFd(int fd) : m_fd(fd) {}
+    ~CDirFd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    CDirFd(const CDirFd&) = delete;
+    CDirFd& operator=(const CDirFd&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// Opens strRoot, then each component of strRelDir below it (creating the missing ones when
+// bCreate), never following a symbolic link at a component: a link that already stands inside
+// the target directory must not carry a file outside it. -1 when a component is a link, not a
+// directory, or cannot be made.
+int OpenDirectoryBelow(const std::string& strRoot, const std::string& strRelDir, bool bCreate)
+{
+    int fd = ::open(strRoot.empty() ? "." : strRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    size_t nStart = 0;
+    while (fd >= 0 && nStart < strRelDir.size()) {
+        size_t nEnd = strRelDir.find('/', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = strRelDir.size();
+        const std::string strPart = strRelDir.substr(nStart, nEnd - nStart);
+        nStart = nEnd + 1;
+        if (strPart.empty() || strPart == ".")
+            continue;
+        if (bCreate)
+            ::mkdirat(fd, strPart.c_str(), 0777);
+        const int fdNext = ::openat(fd, strPart.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(fd);
+        fd = fdNext;
+    }
+    return fd;
+}
+
+// A temporary file beside the target, in an opened directory that outlives it. It is removed
+// again unless committed, so every early return leaves nothing behind.
 class CTempFile {
 public:
     ~CTempFile()
     {
         if (m_fd >= 0)
             ::close(m_fd);
-        if (!m_strPath.empty())
-            ::unlink(m_strPath.c_str());
+        if (!m_strName.empty())
+            ::unlinkat(m_nDirFd, m_strName.c_str(), 0);
     }
 
-    bool Create(const std::string& strDir, mode_t nMode)
+    bool Create(int nDirFd, mode_t nMode)
     {
         std::random_device rd;
         for (int nTry = 0; nTry < 64; ++nTry) {
-            char szSuffix[32];
-            std::snprintf(szSuffix, sizeof szSuffix, ".zip%08x.tmp", static_cast<unsigned>(rd()));
-            std::string strPath = strDir + szSuffix;
+            char szName[32];
+            std::snprintf(szName, sizeof szName, ".zip%08x.tmp", static_cast<unsigned>(rd()));
             // O_EXCL: never reuse or follow anything already at this name.
-            const int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, nMode);
+            const int fd = ::openat(nDirFd, szName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, nMode);
             if (fd >= 0) {
                 m_fd = fd;
-                m_strPath = std::move(strPath);
+                m_nDirFd = nDirFd;
+                m_strName = szName;
                 return true;
             }
             if (errno != EEXIST)
@@ -283,17 +323,20 @@ public:
         return ::close(fd) == 0;
     }
 
-    bool CommitAs(const std::string& strTarget)
+    // Renames the file to strLeaf in the same directory (a link at that name is replaced, not
+    // followed).
+    bool CommitAs(const std::string& strLeaf)
     {
-        if (::rename(m_strPath.c_str(), strTarget.c_str()) != 0)
+        if (::renameat(m_nDirFd, m_strName.c_str(), m_nDirFd, strLeaf.c_str()) != 0)
             return false;
-        m_strPath.clear();
+        m_strName.clear();
         return true;
     }
 
 private:
     int m_fd = -1;
-    std::string m_strPath;
+    int m_nDirFd = -1;
+    std::string m_strName;
 };
 
 std::string NormaliseSeparators(const char* pszName)
@@ -615,12 +658,7 @@ bool IsSafeEntryPath(const char* pszName)
 
 void EnsureDirectories(const std::string& strRoot, const std::string& strPath)
 {
-    if (strPath.empty())
-        return;
-    const size_t nLast = strPath.find_last_of("/\\");
-    if (nLast != std::string::npos && nLast != 0)
-        EnsureDirectories(strRoot, strPath.substr(0, nLast));
-    ::mkdir((strRoot + strPath).c_str(), 0777);
+    CDirFd dir(OpenDirectoryBelow(strRoot, NormaliseSeparators(strPath.c_str()), true));
 }
 
 uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* pszFileName)
@@ -642,8 +680,8 @@ uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* psz
         const std::string strDir = NormaliseSeparators(info.m_szName);
         if (pArchive->m_strRootDir.size() + strDir.size() >= ZIP_MAX_PATH)
             return ZIP_ERR_CREATE;
-        EnsureDirectories(pArchive->m_strRootDir, strDir);
-        return ZIP_OK;
+        CDirFd dir(OpenDirectoryBelow(pArchive->m_strRootDir, strDir, true));
+        return dir.Get() >= 0 ? ZIP_OK : ZIP_ERR_CREATE;
     }
 
     if (!IsSafeEntryPath(pszFileName))
@@ -653,15 +691,16 @@ uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* psz
         return ZIP_ERR_CREATE;
     const size_t nLast = strTarget.rfind('/');
     const std::string strDir = nLast == std::string::npos ? std::string() : strTarget.substr(0, nLast + 1);
-    if (!strDir.empty()) {
-        if (pArchive->m_strRootDir.size() + strDir.size() >= ZIP_MAX_PATH)
-            return ZIP_ERR_CREATE;
-        EnsureDirectories(pArchive->m_strRootDir, strDir);
-    }
+    const std::string strLeaf = nLast == std::string::npos ? strTarget : strTarget.substr(nLast + 1);
+    if (pArchive->m_strRootDir.size() + strDir.size() >= ZIP_MAX_PATH)
+        return ZIP_ERR_CREATE;
+    CDirFd dir(OpenDirectoryBelow(pArchive->m_strRootDir, strDir, true));
+    if (dir.Get() < 0)
+        return ZIP_ERR_CREATE;
 
     const mode_t nMode = (info.m_nAttributes & ZIP_ATTR_READONLY) != 0 ? 0444 : 0666;
     CTempFile tempFile;
-    if (!tempFile.Create(strDir, nMode))
+    if (!tempFile.Create(dir.Get(), nMode))
         return ZIP_ERR_CREATE;
 
     nResult = OpenEntryData(pArchive);
@@ -696,7 +735,7 @@ uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* psz
     ::futimens(tempFile.Fd(), aTimes);
     if (!tempFile.CloseFile())
         return ZIP_ERR_DATA;
-    if (!tempFile.CommitAs(strTarget))
+    if (!tempFile.CommitAs(strLeaf))
         return ZIP_ERR_CREATE;
     return ZIP_OK;
 }

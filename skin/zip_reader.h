@@ -135,7 +135,9 @@ void ZipClose(std::unique_ptr<ZipArchive>& pArchive);
 // from a copy without reading the archive again.
 uint32_t ZipGetEntry(ZipArchive* pArchive, int nEntry, ZipEntryInfo* pInfo);
 
-// Unpacks entry nEntry into the named file (relative names from the current directory).
+// Unpacks entry nEntry into the named file (relative names from the archive's root directory,
+// the current directory when it was opened). No symbolic link below the root is followed: a
+// path through one is refused, a link at the file's own name is replaced.
 // The data goes to a temporary file beside the target, which replaces the target only when
 // every byte arrived and the size and CRC-32 agree; on failure nothing is left behind.
 // A directory entry creates the directory below the root directory instead.
@@ -149,8 +151,9 @@ uint32_t ZipReadEntryToMemory(ZipArchive* pArchive, int nEntry, std::vector<uint
 // absolute, no drive letter, no ".." component (backslashes count as separators).
 bool IsSafeEntryPath(const char* pszName);
 
-// Creates strRoot + strPath and every directory above it below strRoot; existing
-// directories and other failures are ignored (the file creation that follows reports them).
+// Creates strRoot + strPath and every directory above it below strRoot, never following a
+// symbolic link below strRoot; existing directories and other failures are ignored (the file
+// creation that follows reports them).
 void EnsureDirectories(const std::string& strRoot, const std::string& strPath);
 
 // Lower-level steps, on the archive's current entry (ZipGetEntry positions it).

@@ -103,6 +103,26 @@ TEST(AppSettingsFile, LoadsSavesAndKeepsTheRest)
     EXPECT_EQ(second.m_nComPort, 12);
 }
 
+TEST(AppSettingsFile, AComPortOutsideOneTo255CountsAsMissing)
+{
+    CCurrentDirGuard guard;
+    CTempDir dir;
+    struct {
+        const char* pszValue;
+        int nPort;
+    } const aCases[] = {
+        {"255", 255}, {" 7abc", 7}, {"+9", 9}, {"256", 1}, {"300", 1}, {"0", 1}, {"-5", 1}, {"abc", 1},
+        {"4294967301", 1}, // wrapped into COM5 once
+    };
+    for (const auto& c : aCases) {
+        std::ofstream(dir.File("setting.ini")) << "[Connection]\nComPort=" << c.pszValue << "\n";
+        CMatrixApp app;
+        app.SetCommandLine(dir.File("matrix-update"), "matrix-update");
+        app.LoadSettings();
+        EXPECT_EQ(app.m_nComPort, c.nPort) << c.pszValue;
+    }
+}
+
 TEST(AppSettingsFile, EmptyProgramDirectoryMeansTheCurrentDirectory)
 {
     CCurrentDirGuard guard;

@@ -92,7 +92,7 @@ TEST(PortsNames, ComPortNamesParseInAnyLetterCase)
     } const aCases[] = {
         {"COM1", 1},   {"com12", 12}, {"Com3", 3},     {"COM255", 255},     {"COM0", 0},  {"COM", 0},
         {"COMX", 0},   {"COM01", 0},  {"COM1a", 0},    {"COM-1", 0},        {"CON1", 0},  {"COM99999999999", 0},
-        {"xCOM1", 0},
+        {"xCOM1", 0},  {"COM256", 0},  {"COM300", 0},   {"COM4294967301", 0},
     };
     for (const auto& c : aCases)
         EXPECT_EQ(ParseComPortName(c.pszName), c.nPort) << c.pszName;
@@ -124,6 +124,7 @@ TEST_F(PortsTest, ResolutionPrefersLinksThenTheKernelRuleWithRealUartsOnly)
     MakeDevice("ttyACM0");
     MakeLink(m_roots.strDev + "/ttyACM0", m_strPorts + "/com35"); // overrides ttyUSB2
     MakeLink(m_strRoot + "/gone", m_strPorts + "/COM40");        // a link whose device is absent
+    MakeLink(m_roots.strDev + "/ttyACM0", m_strPorts + "/COM300"); // outside the port range
 
     struct {
         int nPort;
@@ -141,6 +142,7 @@ TEST_F(PortsTest, ResolutionPrefersLinksThenTheKernelRuleWithRealUartsOnly)
         {40, true, true, m_strRoot + "/gone"},
         {65, true, false, m_roots.strDev + "/ttyACM0"},
         {150, false, false, ""},
+        {300, false, false, ""},
     };
     for (const auto& c : aCases) {
         CComPortResolution resolution = ResolveComPort(c.nPort, m_roots);
@@ -160,6 +162,8 @@ TEST_F(PortsTest, EnumerationListsLinkedDevicesThatExistAscending)
     MakeLink(m_strRoot + "/gone", m_strPorts + "/COM151");
     MakeLink(m_strRoot, m_strPorts + "/COM152"); // a directory is no device
     MakeLink(first.GetSlavePath(), m_strPorts + "/notaport");
+    MakeLink(first.GetSlavePath(), m_strPorts + "/COM300"); // outside the port range
+    MakeLink("/dev/null", m_strPorts + "/COM153");          // a character device, not a terminal
 
     CUIntArray listed, probed;
     listed.Add(999); // emptied first

@@ -209,6 +209,7 @@ TEST_F(SerialLinkTest, OpenFailuresReturnFalseWithAReasonAndShowNothing)
     ASSERT_EQ(::close(::open((m_strDir + "/plain-file").c_str(), O_CREAT | O_WRONLY, 0600)), 0);
     Link(6, m_strDir + "/no-such-device");
     Link(7, m_strDir + "/plain-file");
+    Link(9, "/dev/null");
     struct {
         int nPort;
         EPortOpenError eKind;
@@ -220,8 +221,9 @@ TEST_F(SerialLinkTest, OpenFailuresReturnFalseWithAReasonAndShowNothing)
         {6, EPortOpenError::NotFound,
          "COM6 (" + m_strDir + "/no-such-device) does not exist: the link COM6 in " + m_strDir
              + " points to a device that is absent."},
-        {7, EPortOpenError::Other,
-         "Cannot open COM7 (" + m_strDir + "/plain-file): Inappropriate ioctl for device."},
+        {7, EPortOpenError::NotSerialPort, "COM7 (" + m_strDir + "/plain-file) is not a serial port."},
+        // Opened once, then polled readable for ever while every serial call failed.
+        {9, EPortOpenError::NotSerialPort, "COM9 (/dev/null) is not a serial port."},
     };
     for (const auto& c : aCases) {
         CTestOwner owner;
@@ -635,6 +637,148 @@ TEST(SerialReadFailures, AFailedReadPostsNoByteAndRepeatedFailuresEndTheLinkWith
         }
         EXPECT_EQ(bLost, c.bLost) << c.nFailures;
         EXPECT_EQ(abBytes, c.bLost ? std::vector<uint8_t>{} : (std::vector<uint8_t>{0x11, 0x22})) << c.nFailures;
+        EXPECT_EQ(owner.GetErrors(), std::vector<std::string>{strBox}) << c.nFailures;
+    }
+}
+
+// Waits until the device has taken nCount writes; false when it did not within the limit.
+bool WaitForWrites(const CFakeSerialDevice& device, size_t nCount)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(EVENT_WAIT_MS);
+    while (device.GetWrites().size() < nCount) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// True when the link reported its loss within the limit, counted from now (a spinning monitor
+// sends a notification per wake-up, so the limit is for all messages together).
+bool WaitForLoss(CTestOwner& owner)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(EVENT_WAIT_MS);
+    CLinkMessage msg;
+    while (std::chrono::steady_clock::now() < deadline && owner.TakeMessage(&msg)) {
+        if (msg.nMsg == WM_LINK_LOST)
+            return true;
+    }
+    return false;
+}
+
+TEST(SerialMonitorDevices, ADeviceReadableWithNothingToReadIsLostNotSpunOn)
+{
+    for (auto eInput : {CFakeSerialDevice::EInput::ReadableEmpty, CFakeSerialDevice::EInput::QueryFails}) {
+        CTestOwner owner;
+        auto pDevice = std::make_unique<CFakeSerialDevice>();
+        pDevice->SetInput(eInput);
+        CSerialLink link;
+        ASSERT_TRUE(link.OpenDevice(&owner, 2, std::move(pDevice), 9600, 'N', 8, 1, 9, 1024));
+        ASSERT_TRUE(link.StartMonitor());
+        EXPECT_TRUE(WaitForLoss(owner)) << static_cast<int>(eInput);
+        EXPECT_FALSE(link.IsMonitorRunning());
+    }
+}
+
+TEST(SerialMonitorDevices, AFailingWaitIsALostLink)
+{
+    CTestOwner owner;
+    auto pDevice = std::make_unique<CFakeSerialDevice>();
+    CFakeSerialDevice* pFake = pDevice.get();
+    CSerialLink link;
+    ASSERT_TRUE(link.OpenDevice(&owner, 2, std::move(pDevice), 9600, 'N', 8, 1, 9, 1024));
+    ASSERT_TRUE(link.StartMonitor());
+    // Every path the monitor takes runs once before the limit below, so that the sanitizers'
+    // checks of it (which open descriptors of their own) are done and remembered by then.
+    pFake->Feed({0x01});
+    ASSERT_EQ(owner.TakeBytes(1), std::vector<uint8_t>{0x01});
+    // poll refuses more descriptors than the process may have open: the monitor's next wait fails.
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    struct rlimit tight = old;
+    tight.rlim_cur = 2;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    pFake->Feed({0x01});
+    const bool bLost = WaitForLoss(owner);
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_TRUE(bLost);
+    EXPECT_EQ(owner.GetErrors(), std::vector<std::string>{"Application Error|注意:  WaitCommEvent() 通訊埠發生下列錯誤: \n"
+                                                          "Invalid argument\nPort: 2\n"});
+}
+
+// Counts received bytes instead of keeping them: a device that never stops sending would fill
+// the memory.
+class CFloodOwner : public CTestOwner {
+public:
+    void PostLinkMessage(CLinkMessage msg) override
+    {
+        if (msg.nMsg == WM_LINK_RXBYTE)
+            ++m_nBytes;
+        else
+            CTestOwner::PostLinkMessage(std::move(msg));
+    }
+    std::atomic<uint64_t> m_nBytes{0};
+};
+
+TEST(SerialMonitorDevices, WritesGetTheirTurnWhileInputNeverStops)
+{
+    CFloodOwner owner;
+    auto pDevice = std::make_unique<CFakeSerialDevice>();
+    CFakeSerialDevice* pFake = pDevice.get();
+    auto pLink = std::make_unique<CSerialLink>();
+    ASSERT_TRUE(pLink->OpenDevice(&owner, 2, std::move(pDevice), 9600, 'N', 8, 1, 9, 1024));
+    pFake->SetInput(CFakeSerialDevice::EInput::Endless);
+    ASSERT_TRUE(pLink->StartMonitor());
+    std::vector<std::vector<uint8_t>> aBlocks = {{1, 2, 3}, {4, 5}, {0xC3}};
+    for (size_t i = 0; i < aBlocks.size(); ++i) {
+        pLink->QueueWrite(aBlocks[i].data(), static_cast<uint32_t>(aBlocks[i].size()));
+        ASSERT_TRUE(WaitForWrites(*pFake, i + 1)) << "block " << i;
+    }
+    EXPECT_GT(owner.m_nBytes.load(), 0u);
+    // Each block once: a block written after a drain pass is not written again on its request.
+    EXPECT_EQ(pFake->GetWrites(), aBlocks);
+}
+
+TEST(SerialWriteFailures, ABlockThatDidNotLeaveIsAFailedWriteAndRepeatedFailuresEndTheLink)
+{
+    const std::string strBox =
+        "Application Error|注意:  GetOverlappedResults() in WriteFile() 通訊埠發生下列錯誤: \n"
+        + std::string(std::strerror(ETIMEDOUT)) + "\nPort: 2\n";
+    struct {
+        int nFailures;
+        bool bLost;
+    } const aCases[] = {
+        {1, false},   // one block did not leave: one box, it counts as not written, the next goes out
+        {1000, true}, // a port that takes nothing: one box, then it counts as lost
+    };
+    for (const auto& c : aCases) {
+        CTestOwner owner;
+        auto pDevice = std::make_unique<CFakeSerialDevice>();
+        CFakeSerialDevice* pFake = pDevice.get();
+        pFake->FailWrites(c.nFailures);
+        CSerialLink link;
+        ASSERT_TRUE(link.OpenDevice(&owner, 2, std::move(pDevice), 9600, 'N', 8, 1, 9, 1024));
+        ASSERT_TRUE(link.StartMonitor());
+        auto waitUntilWritten = [&link] {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(EVENT_WAIT_MS);
+            while (link.IsWritePending() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
+        const uint8_t abFirst[] = {1, 2, 3};
+        link.QueueWrite(abFirst, sizeof(abFirst));
+        waitUntilWritten();
+        EXPECT_TRUE(link.DidLastWriteFail()) << c.nFailures;
+        const uint8_t abSecond[] = {0xC3};
+        link.QueueWrite(abSecond, sizeof(abSecond));
+        if (c.bLost) {
+            EXPECT_TRUE(WaitForLoss(owner));
+            EXPECT_TRUE(pFake->GetWrites().empty());
+        } else {
+            ASSERT_TRUE(WaitForWrites(*pFake, 1));
+            EXPECT_EQ(pFake->GetWrites(), (std::vector<std::vector<uint8_t>>{{0xC3}}));
+            waitUntilWritten();
+            EXPECT_FALSE(link.DidLastWriteFail());
+        }
         EXPECT_EQ(owner.GetErrors(), std::vector<std::string>{strBox}) << c.nFailures;
     }
 }

@@ -1,5 +1,7 @@
 #include "transfer/pattern_csv.h"
 
+#include "platform/printable.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -49,13 +51,14 @@ std::vector<std::string_view> SplitFields(std::string_view svLine)
     return fields;
 }
 
-// Fields are quoted in messages; a very long one is shortened so the message stays a line.
+// Fields are quoted in messages; a very long one is shortened so the message stays a line, and
+// control characters are escaped so that the file cannot write to the terminal.
 std::string QuoteField(std::string_view svField)
 {
     constexpr size_t MAX_SHOWN = 40;
     if (svField.size() > MAX_SHOWN)
-        return "\"" + std::string(svField.substr(0, MAX_SHOWN)) + "...\"";
-    return "\"" + std::string(svField) + "\"";
+        return "\"" + EscapeForTerminal(svField.substr(0, MAX_SHOWN)) + "...\"";
+    return "\"" + EscapeForTerminal(svField) + "\"";
 }
 
 bool ParseDecimalField(std::string_view svField, size_t nIndex, double* pdValue, std::string* pstrReason)

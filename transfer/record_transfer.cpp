@@ -80,7 +80,7 @@ EPatternFileProblem PatternFileProblemOf(EFileReadError eError)
     switch (eError) {
     case EFileReadError::None: return EPatternFileProblem::None;
     case EFileReadError::CannotOpen: return EPatternFileProblem::CannotOpen;
-    case EFileReadError::IsDirectory: return EPatternFileProblem::IsDirectory;
+    case EFileReadError::NotRegularFile: return EPatternFileProblem::NotRegularFile;
     case EFileReadError::TooLong: return EPatternFileProblem::TooLong;
     case EFileReadError::CannotRead: return EPatternFileProblem::CannotRead;
     case EFileReadError::NoMemory: return EPatternFileProblem::NoMemory;
@@ -88,9 +88,15 @@ EPatternFileProblem PatternFileProblemOf(EFileReadError eError)
     return EPatternFileProblem::CannotRead;
 }
 
+// The block just queued never left the port: no reply can come for it.
+bool DidWriteFail()
+{
+    return g_pSerialLink != nullptr && g_pSerialLink->DidLastWriteFail();
+}
+
 bool IsWaitOver()
 {
-    return g_nReplyStatus != REPLY_NONE || g_bCancelTransfer != 0 || g_bLinkLost != 0;
+    return g_nReplyStatus != REPLY_NONE || g_bCancelTransfer != 0 || g_bLinkLost != 0 || DidWriteFail();
 }
 
 } // namespace
@@ -188,10 +194,16 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
     } else if (!ReadWholeFile(strPath, &data, &strError, MAX_TRANSFER_FILE_BYTES, &readFailure)) {
         problem.eKind = PatternFileProblemOf(readFailure.eKind);
         problem.nErrno = readFailure.nErrno;
+        problem.eFileType = readFailure.eFileType;
         outcome.strFailure = strError;
     } else if (data.empty()) {
         problem.eKind = EPatternFileProblem::Empty;
         outcome.strFailure = TEXT_EMPTY_FILE;
+    } else if (data.size() < RECORD_SIZE) {
+        // Nothing whole to send: the same as an empty file, with the reason the bytes stay.
+        problem.eKind = EPatternFileProblem::NoWholeRecord;
+        outcome.nTrailingBytes = static_cast<uint32_t>(data.size());
+        outcome.strFailure = std::string(TEXT_EMPTY_FILE) + FormatText(TEXT_TRAILING, static_cast<int>(data.size()));
     }
     if (!outcome.strFailure.empty()) {
         pStatus->ReportFileProblem(problem, outcome.strFailure);
@@ -221,6 +233,10 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
             const uint8_t nStatus = SendAndWait(data.data() + nOffset, RECORD_SIZE, g_nReplyTimeLimitMs);
             if (g_bLinkLost != 0)
                 break;
+            // A record that was not written was not sent: the link has shown its error, and
+            // it counts as lost when writes keep failing, which ends this loop.
+            if (nStatus == REPLY_NONE && DidWriteFail() && g_bCancelTransfer == 0)
+                continue;
             if (nStatus == REPLY_OK) {
                 pStatus->SetWindowText(FormatText(TEXT_REPLY_OK, nIndex));
                 break;

@@ -54,11 +54,13 @@ struct CTransferOutcome {
     CPatternFileProblem fileProblem; // for !bStarted: why, as facts
 
     // The operator is told how to finish on the device only when something reached it: a
-    // transfer that ran (also a cancelled one) or an empty file, never after a file that
-    // could not be used or a link lost mid-way.
+    // transfer that ran (also a cancelled one) or a file with nothing whole to send, never
+    // after a file that could not be used or a link lost mid-way.
     bool NeedsClosingInstruction() const
     {
-        return bStarted ? !bLinkLost : fileProblem.eKind == EPatternFileProblem::Empty;
+        return bStarted ? !bLinkLost
+                        : fileProblem.eKind == EPatternFileProblem::Empty ||
+                              fileProblem.eKind == EPatternFileProblem::NoWholeRecord;
     }
 };
 

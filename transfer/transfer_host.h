@@ -5,22 +5,26 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_util.h"
+
 // Why the pattern file was not sent, as facts a front end can word in its own language.
 enum class EPatternFileProblem {
     None,
     NotChosen,   // no file name was given
-    CannotOpen,  // nErrno says why
-    IsDirectory,
-    TooLong,     // larger than the transfer takes
-    CannotRead,  // nErrno says why
+    CannotOpen,     // nErrno says why
+    NotRegularFile, // a FIFO, a device, a directory, a socket: eFileType says which
+    TooLong,        // larger than the transfer takes
+    CannotRead,     // nErrno says why
     NoMemory,
-    Empty,       // the file has no bytes: the transfer still counts as run
+    Empty,          // the file has no bytes: the transfer still counts as run
+    NoWholeRecord,  // 1 to 11 bytes: treated as an empty file, the piece is not sent
 };
 
 struct CPatternFileProblem {
     EPatternFileProblem eKind = EPatternFileProblem::None;
     std::string strPath;
     int nErrno = 0;
+    EFileType eFileType = EFileType::Regular;
 };
 
 // The "status window": its caption shows the progress texts.

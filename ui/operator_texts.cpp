@@ -19,6 +19,21 @@ QString NamedPort(int nPort, const CPortOpenFailure& failure)
     return failure.strDevice.empty() ? strPort : strPort + QStringLiteral(" (") + Q(failure.strDevice) + ')';
 }
 
+// What a path names that is not a regular file.
+QString FileTypeText(EFileType eType)
+{
+    switch (eType) {
+    case EFileType::Directory: return QStringLiteral("資料夾");
+    case EFileType::Fifo: return QStringLiteral("具名管道 (FIFO)");
+    case EFileType::CharacterDevice:
+    case EFileType::BlockDevice: return QStringLiteral("裝置");
+    case EFileType::Socket: return QStringLiteral("通訊端 (socket)");
+    case EFileType::Regular:
+    case EFileType::Other: break;
+    }
+    return QStringLiteral("特殊檔案");
+}
+
 const char* const CHECK_ADAPTER = "請確認轉接器已接上,或選擇裝置所接的通訊埠。";
 
 } // namespace
@@ -98,6 +113,8 @@ QString PortOpenFailureText(int nPort, const CPortOpenFailure& failure)
             return QStringLiteral("沒有開啟 %1 的權限(%2)。請洽系統管理員。").arg(strNamed, Q(failure.strSystemText));
         return QStringLiteral("沒有開啟 %1 的權限:請將您的使用者加入群組「%2」,然後重新登入。")
             .arg(strNamed, Q(failure.strGroup));
+    case EPortOpenError::NotSerialPort:
+        return QStringLiteral("%1 不是序列埠:它所指的裝置無法當作通訊埠使用。請選擇裝置所接的通訊埠。").arg(strNamed);
     case EPortOpenError::Other:
         break;
     }
@@ -113,8 +130,9 @@ QString PatternFileProblemText(const CPatternFileProblem& problem, const std::st
     case EPatternFileProblem::CannotOpen:
         return QStringLiteral("無法開啟檔案 %1:%2。請確認檔案存在且可以讀取。")
             .arg(strPath, SystemReasonText(problem.nErrno));
-    case EPatternFileProblem::IsDirectory:
-        return QStringLiteral("無法讀取 %1:這是資料夾,不是檔案。請選擇要傳送的圖樣檔案。").arg(strPath);
+    case EPatternFileProblem::NotRegularFile:
+        return QStringLiteral("無法讀取 %1:這是%2,不是檔案。請選擇要傳送的圖樣檔案。")
+            .arg(strPath, FileTypeText(problem.eFileType));
     case EPatternFileProblem::TooLong:
         return QStringLiteral("無法讀取 %1:檔案太大,不是圖樣檔案。請選擇要傳送的圖樣檔案。").arg(strPath);
     case EPatternFileProblem::CannotRead:
@@ -123,6 +141,7 @@ QString PatternFileProblemText(const CPatternFileProblem& problem, const std::st
         return QStringLiteral("無法讀取 %1:記憶體不足以載入這個檔案。").arg(strPath);
     case EPatternFileProblem::None:
     case EPatternFileProblem::Empty:
+    case EPatternFileProblem::NoWholeRecord:
         break;
     }
     return Q(strCoreText);

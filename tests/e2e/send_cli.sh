@@ -31,9 +31,24 @@ start_device() {
   [[ "$first" == COM$port\ /dev/* ]] || fail "unexpected first line: $first"
 }
 
+# wait_bounded PID SECONDS STEP: waits for a background process to end, at most SECONDS;
+# then kills it and fails naming STEP. Its exit status ends up in $waited.
+wait_bounded() {
+  local pid=$1 limit=$2 step=$3 i
+  for ((i = 0; i < limit * 20; i++)); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    kill -9 "$pid" 2>/dev/null || true
+    fail "$step did not end within $limit s"
+  fi
+  set +e; wait "$pid"; waited=$?; set -e
+}
+
 stop_device() {
   exec 7<&-
-  wait "$sim_pid" 2>/dev/null || true
+  [ -n "$sim_pid" ] && wait_bounded "$sim_pid" 10 "the simulator"
   sim_pid=""
 }
 
@@ -41,9 +56,10 @@ stop_device() {
 run_send() {
   local expected=$1; shift
   set +e
-  "$bin/matrixctl" send "$@" > "$work/out" 2> "$work/err"
+  timeout -s KILL 60 "$bin/matrixctl" send "$@" > "$work/out" 2> "$work/err"
   local status=$?
   set -e
+  [ "$status" = 137 ] && fail "send $* did not end within 60 s"
   [ "$status" = "$expected" ] || { cat "$work/out" "$work/err" >&2; fail "send $* exited $status, expected $expected"; }
 }
 
@@ -96,26 +112,62 @@ stop_device
 grep -q "COM15" "$work/err" || fail "the loss does not name the port"
 grep -q "連線中斷" "$work/out" || fail "no lost-link status text"
 
-# Ctrl-C cancels like the dialog's button: the end-of-transfer byte is still sent, status 4.
-start_device 17 --reply silent --once
-"$bin/matrixctl" send --port 17 "$work/three.bin" > "$work/out" 2> "$work/err" &
-send_pid=$!
-for _ in $(seq 1 100); do grep -q "傳送第0/3筆" "$work/out" 2>/dev/null && break; sleep 0.05; done
-kill -INT "$send_pid"
-set +e; wait "$send_pid"; status=$?; set -e
+# Ctrl-C, kill and a closed terminal cancel like the dialog's button: the end-of-transfer byte
+# is still sent, status 4.
+port=17
+for sig in INT HUP; do
+  start_device $port --reply silent --once
+  "$bin/matrixctl" send --port $port "$work/three.bin" > "$work/out" 2> "$work/err" &
+  send_pid=$!
+  for _ in $(seq 1 100); do grep -q "傳送第0/3筆" "$work/out" 2>/dev/null && break; sleep 0.05; done
+  grep -q "傳送第0/3筆" "$work/out" || fail "SIG$sig: the send did not start within 5 s"
+  kill -$sig "$send_pid"
+  wait_bounded "$send_pid" 10 "send after SIG$sig"
+  status=$waited
+  stop_device
+  [ "$status" = 4 ] || { cat "$work/out" "$work/err" >&2; fail "SIG$sig: send exited $status, expected 4"; }
+  grep -q "end of transfer" "$work/sim.log.$port" || fail "SIG$sig: no end-of-transfer byte after a cancel"
+  [ "$(tail -n 1 "$work/out")" = "$closing" ] || fail "SIG$sig: closing instruction is not last after a cancel"
+  port=$((port + 1))
+done
+
+# A reader that goes away (| head -n1) does not end the transfer: it runs to its end-of-transfer
+# byte, and status 5 says that output was lost.
+start_device 20 --reply ok --pace 9600 --once
+set +e
+timeout -s KILL 60 "$bin/matrixctl" send --port 20 "$work/many.bin" 2> "$work/err" | head -n 1 > "$work/out"
+status=${PIPESTATUS[0]}
+set -e
 stop_device
-[ "$status" = 4 ] || { cat "$work/out" "$work/err" >&2; fail "cancelled send exited $status, expected 4"; }
-grep -q "end of transfer" "$work/sim.log.17" || fail "no end-of-transfer byte after a cancel"
-[ "$(tail -n 1 "$work/out")" = "$closing" ] || fail "closing instruction is not last after a cancel"
+[ "$status" = 5 ] || { cat "$work/err" >&2; fail "send into a closed pipe exited $status, expected 5"; }
+grep -q "end of transfer" "$work/sim.log.20" || fail "no end-of-transfer byte after stdout was closed"
+grep -q "standard output was closed" "$work/err" || fail "the lost output is not said on stderr"
 
 # A port that does not exist: status 2, one sentence naming it.
 run_send 2 --port 200 "$work/three.bin"
 grep -q "COM200" "$work/err" || fail "open failure does not name the port"
 
-# A file that cannot be read: status 2, the file named, nothing sent.
+# A port that is no serial device is refused at the open (it used to poll readable for ever and
+# burn a core); neither it nor a link outside 1..255 is listed, and the latter is said on stderr.
+ln -s /dev/null "$MATRIX_PORTS_DIR/COM19"
+ln -s /dev/null "$MATRIX_PORTS_DIR/COM300"
+run_send 2 --port 19 "$work/three.bin"
+grep -qF "COM19 (/dev/null) is not a serial port." "$work/err" || { cat "$work/err" >&2; fail "/dev/null is not refused as a serial port"; }
+timeout -s KILL 60 "$bin/matrixctl" ports > "$work/out" 2> "$work/err" || fail "ports failed or did not end within 60 s"
+grep -q "^COM19	\|^COM300	" "$work/out" && fail "ports lists /dev/null or COM300"
+grep -q "COM300 is ignored" "$work/err" || { cat "$work/err" >&2; fail "ports does not say that COM300 is ignored"; }
+rm -f "$MATRIX_PORTS_DIR/COM19" "$MATRIX_PORTS_DIR/COM300"
+
+# Files that cannot be sent: status 2, the file named, nothing sent. A FIFO without a writer
+# used to block the open for ever; 1 to 11 bytes used to send only the end-of-transfer byte.
+mkfifo "$work/fifo.bin"
+printf 'short' > "$work/short.bin"
 start_device 16 --reply ok
-run_send 2 --port 16 "$work/missing.bin"
+for bad in "missing.bin:missing.bin" "fifo.bin:is a FIFO" "short.bin:less than one record"; do
+  run_send 2 --port 16 "$work/${bad%%:*}"
+  grep -q "${bad#*:}" "$work/err" || { cat "$work/err" >&2; fail "${bad%%:*}: the reason is not given"; }
+done
 kill "$sim_pid" 2>/dev/null || true
 stop_device
-grep -q "missing.bin" "$work/err" || fail "unreadable file is not named"
+grep -q "record\|end of transfer" "$work/sim.log.16" && fail "a file that cannot be sent reached the device"
 echo "send_cli: all cases passed"

@@ -89,4 +89,28 @@ expect 2 "$bin" skin list noise.bin
 grep -q "not a readable ZIP archive" err || fail "no message for a block that is no archive"
 expect 2 "$bin" skin extract 0 "$data/infozip_encrypted.zip" --dir jail
 expect 2 "$bin" skin extract 0 --dir "$work/nowhere"
+
+# Names from an archive are printed with their control characters escaped: a line break cannot
+# forge a line of the listing, an escape sequence never reaches the terminal.
+python3 - <<'PY'
+import zipfile
+with zipfile.ZipFile("ctl.zip", "w") as z:
+    z.writestr("a\nforged\t----A\x1b[31m.qss", "x")
+PY
+expect 0 "$bin" skin list ctl.zip
+[ "$(wc -l < out)" = 1 ] || { cat out >&2; fail "a name with a line break printed $(wc -l < out) lines"; }
+grep -qF 'a\nforged\t----A\x1b[31m.qss' out || { cat out >&2; fail "the name is not shown escaped"; }
+mkdir ctl
+expect 0 "$bin" skin extract 0 ctl.zip --dir ctl
+! grep -q $'\x1b' out || fail "extract printed an escape character"
+
+# A damaged archive of many entries: one sentence per kind of problem, not one per entry.
+python3 - <<'PY'
+import zipfile
+with zipfile.ZipFile("many.zip", "w") as z:
+    for i in range(100000):
+        z.writestr("e%d" % i, "")
+PY
+expect 2 "$bin" skin list many.zip
+[ "$(wc -l < err)" -le 3 ] || { head -n 5 err >&2; fail "$(wc -l < err) error lines for one damaged archive"; }
 echo "skin_cli: all checks passed"

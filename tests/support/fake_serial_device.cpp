@@ -68,6 +68,19 @@ void CFakeSerialDevice::Disconnect()
     UpdateReadableLocked();
 }
 
+void CFakeSerialDevice::SetInput(EInput eInput)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_eInput = eInput;
+    UpdateReadableLocked();
+}
+
+void CFakeSerialDevice::FailWrites(int nCount)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_nWritesToFail = nCount;
+}
+
 CLineSettings CFakeSerialDevice::GetLineSettings() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -91,10 +104,15 @@ bool CFakeSerialDevice::Purge(CDeviceError*)
     return true;
 }
 
-bool CFakeSerialDevice::GetQueuedInput(uint32_t* pnCount, CDeviceError*)
+bool CFakeSerialDevice::GetQueuedInput(uint32_t* pnCount, CDeviceError* pError)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    *pnCount = static_cast<uint32_t>(m_abUnread.size());
+    if (m_eInput == EInput::QueryFails) {
+        if (pError != nullptr)
+            *pError = MapDeviceErrno(ENOTTY, m_strPath, false);
+        return false;
+    }
+    *pnCount = m_eInput == EInput::Endless ? 4096u : static_cast<uint32_t>(m_abUnread.size());
     return true;
 }
 
@@ -104,6 +122,11 @@ EIoResult CFakeSerialDevice::ReadByte(uint8_t* pByte, CDeviceError* pError)
     if (m_bDisconnected.load()) {
         SetLost(pError);
         return EIoResult::Lost;
+    }
+    if (m_eInput == EInput::Endless) {
+        *pByte = 0x55;
+        ++m_nBytesRead;
+        return EIoResult::Ok;
     }
     if (m_abUnread.empty())
         return EIoResult::WouldBlock;
@@ -123,6 +146,12 @@ EIoResult CFakeSerialDevice::WriteBlock(const uint8_t* pData, size_t nLength, ui
         if (m_bDisconnected.load()) {
             SetLost(pError);
             return EIoResult::Lost;
+        }
+        if (m_nWritesToFail > 0) {
+            --m_nWritesToFail;
+            if (pError != nullptr)
+                *pError = MapDeviceErrno(ETIMEDOUT, m_strPath, false);
+            return EIoResult::FailedWaiting;
         }
         m_aWrites.push_back(abWritten);
         responder = m_responder;
@@ -144,7 +173,7 @@ bool CFakeSerialDevice::IsHungUp(short) const
 
 void CFakeSerialDevice::UpdateReadableLocked()
 {
-    bool bWant = m_bDisconnected.load() || !m_abUnread.empty();
+    bool bWant = m_bDisconnected.load() || !m_abUnread.empty() || m_eInput != EInput::Fed;
     if (bWant == m_bSignalled || m_nEventFd < 0)
         return;
     uint64_t nValue = 1;

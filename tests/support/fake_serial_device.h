@@ -31,6 +31,16 @@ public:
     void Feed(const std::vector<uint8_t>& abBytes);
     // From now on the device reports a hang-up: reads and writes fail as lost.
     void Disconnect();
+    // How the device's input behaves beyond what was fed.
+    enum class EInput {
+        Fed,          // what Feed and the responder gave, then nothing
+        Endless,      // a device that never stops sending (0x55 for ever, purges or not)
+        ReadableEmpty, // polls readable, but there is never a byte to read
+        QueryFails,   // polls readable, and asking for the queued count fails
+    };
+    void SetInput(EInput eInput);
+    // The next nCount writes do not leave the port within their limit (nothing is written).
+    void FailWrites(int nCount);
     // The line settings of the last Configure.
     CLineSettings GetLineSettings() const;
 
@@ -59,4 +69,6 @@ private:
     bool m_bSignalled = false;
     CLineSettings m_line;
     std::atomic<bool> m_bDisconnected{false};
+    EInput m_eInput = EInput::Fed;
+    int m_nWritesToFail = 0;
 };
