@@ -135,6 +135,8 @@ void CCliHost::Dispatch(CLinkMessage& msg)
         return;
     }
     DispatchLinkMessage(msg);
+    if (msg.pCompletion)
+        msg.pCompletion->Complete(0);
 }
 
 struct CSignalWatcher::CImpl {

@@ -17,7 +17,6 @@
 namespace {
 
 constexpr long MIN_REPLY_TIMEOUT_MS = 100;
-const char* const TEXT_CLOSING_INSTRUCTION = "請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新";
 
 void PrintSendUsage(FILE* pOut)
 {
@@ -60,14 +59,18 @@ int ReportSendOutcome(const CTransferOutcome& outcome, CMatrixApp& app, CCliHost
     return EXIT_OK;
 }
 
-} // namespace
-
-int RunSendCommand(int argc, char** argv)
-{
-    long nPort = -1;
-    long nReplyTimeout = REPLY_TIME_LIMIT_MS;
+// What the command line asks of send.
+struct CSendOptions {
+    long nPort = -1; // -1: the ComPort setting
+    long nReplyTimeoutMs = REPLY_TIME_LIMIT_MS;
     bool bQuiet = false;
     const char* pszFile = nullptr;
+};
+
+// Reads the arguments into *pOptions. Returns -1 to go on, else the exit status to end with
+// (after --help, or a usage error that was already said).
+int ParseSendArguments(int argc, char** argv, CSendOptions* pOptions)
+{
     for (int i = 0; i < argc; ++i) {
         const char* pszArg = argv[i];
         if (std::strcmp(pszArg, "--help") == 0 || std::strcmp(pszArg, "-h") == 0) {
@@ -75,12 +78,12 @@ int RunSendCommand(int argc, char** argv)
             return EXIT_OK;
         }
         if (std::strcmp(pszArg, "--quiet") == 0) {
-            bQuiet = true;
+            pOptions->bQuiet = true;
         } else if (std::strcmp(pszArg, "--port") == 0 && i + 1 < argc) {
             const char* pszPort = argv[++i];
             if (strncasecmp(pszPort, "COM", 3) == 0)
                 pszPort += 3;
-            if (!ParseNumberArgument(pszPort, MIN_COM_PORT, MAX_COM_PORT, &nPort)) {
+            if (!ParseNumberArgument(pszPort, MIN_COM_PORT, MAX_COM_PORT, &pOptions->nPort)) {
                 std::fprintf(stderr, "matrixctl send: '%s' is not a COM port number (%d to %d).\n", argv[i],
                              MIN_COM_PORT, MAX_COM_PORT);
                 return EXIT_USAGE;
@@ -88,7 +91,7 @@ int RunSendCommand(int argc, char** argv)
         } else if (std::strcmp(pszArg, "--reply-timeout") == 0 && i + 1 < argc) {
             // A limit shorter than a record's own time on the wire would queue the next send
             // before the last one was written.
-            if (!ParseNumberArgument(argv[++i], MIN_REPLY_TIMEOUT_MS, 86400000, &nReplyTimeout)) {
+            if (!ParseNumberArgument(argv[++i], MIN_REPLY_TIMEOUT_MS, 86400000, &pOptions->nReplyTimeoutMs)) {
                 std::fprintf(stderr, "matrixctl send: '%s' is not a reply timeout of %ld to 86400000 milliseconds.\n",
                              argv[i], MIN_REPLY_TIMEOUT_MS);
                 return EXIT_USAGE;
@@ -97,41 +100,43 @@ int RunSendCommand(int argc, char** argv)
             std::fprintf(stderr, "matrixctl send: unknown option '%s'.\n", pszArg);
             PrintSendUsage(stderr);
             return EXIT_USAGE;
-        } else if (pszFile == nullptr) {
-            pszFile = pszArg;
+        } else if (pOptions->pszFile == nullptr) {
+            pOptions->pszFile = pszArg;
         } else {
             std::fprintf(stderr, "matrixctl send: only one FILE can be sent at a time.\n");
             return EXIT_USAGE;
         }
     }
-    if (pszFile == nullptr) {
+    if (pOptions->pszFile == nullptr) {
         PrintSendUsage(stderr);
         return EXIT_USAGE;
     }
+    return -1;
+}
 
-    // Signals are watched before anything can wait (the settings file, the port, the pattern
-    // file), and become a cancel request that the transfer sees at its first wait.
-    CCliHost host(bQuiet, isatty(STDERR_FILENO) != 0);
-    CSignalWatcher signals(host.GetQueue());
-
+// The port to use and the file to send, as the dialog would have them.
+void PrepareApp(const CSendOptions& options, CMatrixApp* pApp)
+{
     // The settings are looked up beside the program, which makes that the current directory:
     // take the file's full path first.
     std::error_code error;
-    const std::string strFile = std::filesystem::absolute(pszFile, error).string();
-    CMatrixApp app;
-    app.InitCommandLineFromProcess(g_pszArgv0);
-    if (nPort < 0) {
-        app.LoadSettings();
-    } else {
-        app.m_nComPort = static_cast<int32_t>(nPort);
-    }
-    app.SetTransferFile(error ? std::string(pszFile) : strFile);
-    g_nReplyTimeLimitMs = static_cast<uint32_t>(nReplyTimeout);
+    const std::string strFile = std::filesystem::absolute(options.pszFile, error).string();
+    pApp->InitCommandLineFromProcess(g_pszArgv0);
+    if (options.nPort < 0)
+        pApp->LoadSettings();
+    else
+        pApp->m_nComPort = static_cast<int32_t>(options.nPort);
+    pApp->SetTransferFile(error ? std::string(options.pszFile) : strFile);
+}
 
+// Opens the port and runs the transfer with the host as its window; the link is gone again
+// when this returns. False, after saying why, when the port cannot be opened.
+bool RunTransferOnPort(CMatrixApp& app, CCliHost& host, CTransferOutcome* pOutcome)
+{
     auto pLink = std::make_unique<CSerialLink>();
-    if (!pLink->OpenPort(&host, app.m_nComPort, 9600, 'N', 8, 1, EV_RXCHAR | EV_CTS, 1024)) {
+    if (!OpenUpdateLink(*pLink, &host, app.m_nComPort)) {
         std::fprintf(stderr, "matrixctl send: %s\n", pLink->GetOpenFailure().Describe(app.m_nComPort).c_str());
-        return EXIT_CANNOT_START;
+        return false;
     }
     g_pSerialLink = pLink.get();
     g_pMessagePump = &host;
@@ -139,7 +144,7 @@ int RunSendCommand(int argc, char** argv)
     g_bCancelTransfer = 0;
     pLink->StartMonitor();
 
-    const CTransferOutcome outcome = SendPatternFile(&host, app);
+    *pOutcome = SendPatternFile(&host, app);
 
     g_pTransferProgress = nullptr;
     host.Finish();
@@ -147,6 +152,30 @@ int RunSendCommand(int argc, char** argv)
     g_pSerialLink = nullptr;
     pLink.reset();
     g_pMessagePump = nullptr;
+    return true;
+}
+
+} // namespace
+
+int RunSendCommand(int argc, char** argv)
+{
+    CSendOptions options;
+    const int nUsageStatus = ParseSendArguments(argc, argv, &options);
+    if (nUsageStatus >= 0)
+        return nUsageStatus;
+
+    // Signals are watched before anything can wait (the settings file, the port, the pattern
+    // file), and become a cancel request that the transfer sees at its first wait.
+    CCliHost host(options.bQuiet, isatty(STDERR_FILENO) != 0);
+    CSignalWatcher signals(host.GetQueue());
+
+    CMatrixApp app;
+    PrepareApp(options, &app);
+    g_nReplyTimeLimitMs = static_cast<uint32_t>(options.nReplyTimeoutMs);
+
+    CTransferOutcome outcome;
+    if (!RunTransferOnPort(app, host, &outcome))
+        return EXIT_CANNOT_START;
 
     const int nStatus = ReportSendOutcome(outcome, app, host);
     if (host.IsOutputLost()) {

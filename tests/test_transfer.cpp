@@ -63,6 +63,8 @@ public:
             bool bDispatched = false;
             while (auto msg = m_queue.TryTake()) {
                 DispatchLinkMessage(*msg);
+                if (msg->pCompletion)
+                    msg->pCompletion->Complete(0);
                 bDispatched = true;
             }
             if (bDispatched)

@@ -18,6 +18,7 @@ IProgressBar* g_pTransferProgress = nullptr;
 IMessagePump* g_pMessagePump = nullptr;
 int32_t g_bLinkLost = 0;
 uint32_t g_nReplyTimeLimitMs = REPLY_TIME_LIMIT_MS;
+const char* const TEXT_CLOSING_INSTRUCTION = "請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新";
 
 namespace {
 
@@ -168,47 +169,135 @@ void NoteLinkLost(int nPort)
     g_nLinkLostPort = nPort;
 }
 
-void DispatchLinkMessage(CLinkMessage& msg)
+void DispatchLinkMessage(const CLinkMessage& msg)
 {
+    // WM_LINK_CTS and the other line notifications need nothing.
     if (msg.nMsg == WM_LINK_RXBYTE)
-        AssembleReplyByte(static_cast<uint8_t>(msg.wParam));
+        AssembleReplyByte(static_cast<uint8_t>(msg.wParam & 0xFF));
     else if (msg.nMsg == WM_LINK_LOST)
         NoteLinkLost(static_cast<int>(msg.lParam));
-    if (msg.pCompletion)
-        msg.pCompletion->Complete(0);
+}
+
+namespace {
+
+// Reads the transfer file into *pData. False, after the operator was told why, when it cannot
+// be sent: no file, unreadable, not a regular file, too large, empty, or no whole record.
+bool LoadPatternFile(IStatusWindow* pStatus, const std::string& strPath, std::vector<uint8_t>* pData,
+                     CTransferOutcome* pOutcome)
+{
+    std::string strError;
+    CFileReadFailure readFailure;
+    CPatternFileProblem& problem = pOutcome->fileProblem;
+    problem.strPath = strPath;
+    if (strPath.empty()) {
+        problem.eKind = EPatternFileProblem::NotChosen;
+        pOutcome->strFailure = "No pattern file is chosen: choose the file to send first.";
+    } else if (!ReadWholeFile(strPath, pData, &strError, MAX_TRANSFER_FILE_BYTES, &readFailure)) {
+        problem.eKind = PatternFileProblemOf(readFailure.eKind);
+        problem.nErrno = readFailure.nErrno;
+        problem.eFileType = readFailure.eFileType;
+        pOutcome->strFailure = strError;
+    } else if (pData->empty()) {
+        problem.eKind = EPatternFileProblem::Empty;
+        pOutcome->strFailure = TEXT_EMPTY_FILE;
+    } else if (pData->size() < RECORD_SIZE) {
+        // Nothing whole to send: the same as an empty file, with the reason the bytes stay.
+        problem.eKind = EPatternFileProblem::NoWholeRecord;
+        pOutcome->nTrailingBytes = static_cast<uint32_t>(pData->size());
+        pOutcome->strFailure =
+            std::string(TEXT_EMPTY_FILE) + FormatText(TEXT_TRAILING, static_cast<int>(pData->size()));
+    }
+    if (pOutcome->strFailure.empty())
+        return true;
+    pStatus->ReportFileProblem(problem, pOutcome->strFailure);
+    return false;
+}
+
+enum class ERecordResult {
+    Answered,   // a good reply came
+    Unanswered, // given up after five sends without a reply
+    Cancelled,  // the operator asked to stop while it waited
+    LinkLost,
+};
+
+// Sends one record until the device answers it well, stops answering, the operator cancels or
+// the link is lost. A wrong reply is resent without limit; silence at most four more times.
+ERecordResult SendRecord(IStatusWindow* pStatus, const uint8_t* pRecord, int nIndex)
+{
+    int nAttempts = 0;
+    for (;;) {
+        const uint8_t nStatus = SendAndWait(pRecord, RECORD_SIZE, g_nReplyTimeLimitMs);
+        if (g_bLinkLost != 0)
+            return ERecordResult::LinkLost;
+        // A record that was not written was not sent: the link has shown its error, and
+        // it counts as lost when writes keep failing, which ends this loop.
+        if (nStatus == REPLY_NONE && DidWriteFail() && g_bCancelTransfer == 0)
+            continue;
+        if (nStatus == REPLY_OK) {
+            pStatus->SetWindowText(FormatText(TEXT_REPLY_OK, nIndex));
+            return ERecordResult::Answered;
+        }
+        if (nStatus == REPLY_ABNORMAL) {
+            // The device asked for the record again.
+            pStatus->SetWindowText(FormatText(TEXT_REPLY_ABNORMAL, nIndex));
+            continue;
+        }
+        pStatus->SetWindowText(FormatText(TEXT_NO_REPLY, nIndex));
+        if (g_bCancelTransfer != 0)
+            return ERecordResult::Cancelled;
+        if (nAttempts > EXTRA_ATTEMPTS_AFTER_SILENCE - 1)
+            return ERecordResult::Unanswered;
+        ++nAttempts;
+    }
+}
+
+// Sends the end-of-transfer byte (also after a cancel) and waits until it has left the port.
+void SendEndOfTransfer()
+{
+    const uint8_t abTerminator[1] = {END_OF_TRANSFER_BYTE};
+    SendAndWait(abTerminator, 1, g_nReplyTimeLimitMs);
+    // The write finishing posts no message, so look again after each slice.
+    const uint32_t nFlushStart = GetTickCount();
+    while (g_pSerialLink != nullptr && g_pSerialLink->IsWritePending() && g_bLinkLost == 0
+           && TicksSince(nFlushStart) < TERMINATOR_FLUSH_LIMIT_MS)
+        PumpMessages(WAIT_SLICE_MS);
+    // A device that resets or goes away once it has the end-of-transfer byte has finished.
+    g_bLinkLost = 0;
+}
+
+// The text that stays in the caption once the transfer has ended.
+std::string FinalText(const CTransferOutcome& outcome, int nPortSetting)
+{
+    // Nothing more can reach the device after a lost link: the operator must not take the
+    // update for finished.
+    if (outcome.bLinkLost)
+        return FormatText(TEXT_LINK_LOST, g_nLinkLostPort, static_cast<int>(outcome.nHandled),
+                          static_cast<int>(outcome.nRecords));
+    std::string strFinal = FormatText(TEXT_FINISHED, nPortSetting, static_cast<int>(outcome.nHandled));
+    if (outcome.nUnanswered > 0)
+        strFinal += FormatText(TEXT_UNANSWERED, static_cast<int>(outcome.nUnanswered));
+    if (outcome.nTrailingBytes > 0)
+        strFinal += FormatText(TEXT_TRAILING, static_cast<int>(outcome.nTrailingBytes));
+    // A cancelled run must not read like a finished one.
+    if (outcome.bCancelled)
+        strFinal += TEXT_CANCELLED;
+    return strFinal;
+}
+
+} // namespace
+
+bool OpenUpdateLink(CSerialLink& link, ILinkOwner* pOwner, int nPort)
+{
+    return link.OpenPort(pOwner, nPort, UPDATE_LINK_BAUD, UPDATE_LINK_PARITY, UPDATE_LINK_DATA_BITS,
+                         UPDATE_LINK_STOP_BITS, UPDATE_LINK_EVENT_MASK, UPDATE_LINK_WRITE_BUFFER);
 }
 
 CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
 {
     CTransferOutcome outcome;
-    const std::string strPath = app.GetTransferFile();
-
     std::vector<uint8_t> data;
-    std::string strError;
-    CFileReadFailure readFailure;
-    CPatternFileProblem& problem = outcome.fileProblem;
-    problem.strPath = strPath;
-    if (strPath.empty()) {
-        problem.eKind = EPatternFileProblem::NotChosen;
-        outcome.strFailure = "No pattern file is chosen: choose the file to send first.";
-    } else if (!ReadWholeFile(strPath, &data, &strError, MAX_TRANSFER_FILE_BYTES, &readFailure)) {
-        problem.eKind = PatternFileProblemOf(readFailure.eKind);
-        problem.nErrno = readFailure.nErrno;
-        problem.eFileType = readFailure.eFileType;
-        outcome.strFailure = strError;
-    } else if (data.empty()) {
-        problem.eKind = EPatternFileProblem::Empty;
-        outcome.strFailure = TEXT_EMPTY_FILE;
-    } else if (data.size() < RECORD_SIZE) {
-        // Nothing whole to send: the same as an empty file, with the reason the bytes stay.
-        problem.eKind = EPatternFileProblem::NoWholeRecord;
-        outcome.nTrailingBytes = static_cast<uint32_t>(data.size());
-        outcome.strFailure = std::string(TEXT_EMPTY_FILE) + FormatText(TEXT_TRAILING, static_cast<int>(data.size()));
-    }
-    if (!outcome.strFailure.empty()) {
-        pStatus->ReportFileProblem(problem, outcome.strFailure);
+    if (!LoadPatternFile(pStatus, app.GetTransferFile(), &data, &outcome))
         return outcome;
-    }
 
     outcome.bStarted = true;
     g_bTransferring = 1;
@@ -228,37 +317,13 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
             break;
         const int nIndex = static_cast<int>(nOffset / RECORD_SIZE);
         pStatus->SetWindowText(FormatText(TEXT_SENDING, nIndex, nRecords));
-        int nAttempts = 0;
-        for (;;) {
-            const uint8_t nStatus = SendAndWait(data.data() + nOffset, RECORD_SIZE, g_nReplyTimeLimitMs);
-            if (g_bLinkLost != 0)
-                break;
-            // A record that was not written was not sent: the link has shown its error, and
-            // it counts as lost when writes keep failing, which ends this loop.
-            if (nStatus == REPLY_NONE && DidWriteFail() && g_bCancelTransfer == 0)
-                continue;
-            if (nStatus == REPLY_OK) {
-                pStatus->SetWindowText(FormatText(TEXT_REPLY_OK, nIndex));
-                break;
-            }
-            if (nStatus == REPLY_ABNORMAL) {
-                // A wrong reply is resent without limit: the device asked for the record again.
-                pStatus->SetWindowText(FormatText(TEXT_REPLY_ABNORMAL, nIndex));
-                continue;
-            }
-            pStatus->SetWindowText(FormatText(TEXT_NO_REPLY, nIndex));
-            if (g_bCancelTransfer != 0)
-                break;
-            if (nAttempts > EXTRA_ATTEMPTS_AFTER_SILENCE - 1) {
-                ++outcome.nUnanswered;
-                break;
-            }
-            ++nAttempts;
-        }
-        if (g_bLinkLost != 0) {
+        const ERecordResult eResult = SendRecord(pStatus, data.data() + nOffset, nIndex);
+        if (eResult == ERecordResult::LinkLost) {
             outcome.bLinkLost = true;
             break;
         }
+        if (eResult == ERecordResult::Unanswered)
+            ++outcome.nUnanswered;
         outcome.nHandled = static_cast<uint32_t>(nIndex) + 1;
         if (g_pTransferProgress != nullptr)
             g_pTransferProgress->SetPos(nOffset);
@@ -266,31 +331,11 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
     }
     outcome.bCancelled = g_bCancelTransfer != 0 && !outcome.bLinkLost;
 
-    std::string strFinal;
-    if (outcome.bLinkLost) {
-        // Nothing more can reach the device: no end-of-transfer byte, and the operator must not
-        // take the update for finished.
-        strFinal = FormatText(TEXT_LINK_LOST, g_nLinkLostPort, static_cast<int>(outcome.nHandled), nRecords);
+    if (!outcome.bLinkLost)
+        SendEndOfTransfer();
+    const std::string strFinal = FinalText(outcome, app.m_nComPort);
+    if (outcome.bLinkLost)
         outcome.strFailure = strFinal;
-    } else {
-        const uint8_t abTerminator[1] = {END_OF_TRANSFER_BYTE};
-        SendAndWait(abTerminator, 1, g_nReplyTimeLimitMs);
-        // The write finishing posts no message, so look again after each slice.
-        const uint32_t nFlushStart = GetTickCount();
-        while (g_pSerialLink != nullptr && g_pSerialLink->IsWritePending() && g_bLinkLost == 0
-               && TicksSince(nFlushStart) < TERMINATOR_FLUSH_LIMIT_MS)
-            PumpMessages(WAIT_SLICE_MS);
-        // A device that resets or goes away once it has the end-of-transfer byte has finished.
-        g_bLinkLost = 0;
-        strFinal = FormatText(TEXT_FINISHED, app.m_nComPort, static_cast<int>(outcome.nHandled));
-        if (outcome.nUnanswered > 0)
-            strFinal += FormatText(TEXT_UNANSWERED, static_cast<int>(outcome.nUnanswered));
-        if (outcome.nTrailingBytes > 0)
-            strFinal += FormatText(TEXT_TRAILING, static_cast<int>(outcome.nTrailingBytes));
-        // A cancelled run must not read like a finished one.
-        if (outcome.bCancelled)
-            strFinal += TEXT_CANCELLED;
-    }
     pStatus->SetWindowText(strFinal);
     g_bTransferring = 0;
     return outcome;

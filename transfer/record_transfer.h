@@ -12,6 +12,7 @@
 #include "transfer/transfer_host.h"
 
 class CMatrixApp;
+class CSerialLink;
 
 constexpr uint32_t RECORD_SIZE = 12;
 constexpr uint32_t REPLY_TIME_LIMIT_MS = 16200;
@@ -90,7 +91,21 @@ void ResetReplyAssembler();
 // The owner's WM_LINK_LOST handler calls this.
 void NoteLinkLost(int nPort);
 
-// The message handling a transfer's owner needs, for hosts without a message map of their own:
-// WM_LINK_RXBYTE to the reply assembler, WM_LINK_LOST noted, WM_LINK_CTS and the others
-// ignored; a sent notification is completed after handling.
-void DispatchLinkMessage(CLinkMessage& msg);
+// The message handling a transfer's owner needs: WM_LINK_RXBYTE to the reply assembler,
+// WM_LINK_LOST noted, WM_LINK_CTS and the others ignored. The host hands a sent
+// notification's result back (CSendCompletion) after this.
+void DispatchLinkMessage(const CLinkMessage& msg);
+
+// How a device update opens its port: 9600 baud, no parity, 8 data bits, 1 stop bit, the
+// received-byte and clear-to-send events, a 1024-byte write buffer.
+constexpr int UPDATE_LINK_BAUD = 9600;
+constexpr char UPDATE_LINK_PARITY = 'N';
+constexpr int UPDATE_LINK_DATA_BITS = 8;
+constexpr int UPDATE_LINK_STOP_BITS = 1;
+constexpr uint32_t UPDATE_LINK_EVENT_MASK = EV_RXCHAR | EV_CTS;
+constexpr uint32_t UPDATE_LINK_WRITE_BUFFER = 1024;
+// Opens COMn on the link with those settings; the link's GetOpenFailure says why it could not.
+bool OpenUpdateLink(CSerialLink& link, ILinkOwner* pOwner, int nPort);
+
+// What the operator is told once an update has reached the device: how to finish it there.
+extern const char* const TEXT_CLOSING_INSTRUCTION;

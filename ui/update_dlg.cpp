@@ -32,7 +32,6 @@
 
 namespace {
 
-const char* const CLOSING_INSTRUCTION = "請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新";
 const char* const START_TEXT = "開始更新";
 const char* const CANCEL_TEXT = "取消更新";
 const char* const CONTROL_ID_PROPERTY = "controlId";
@@ -41,13 +40,6 @@ constexpr int DIALOG_WIDTH_DU = 215;
 constexpr int DIALOG_HEIGHT_DU = 240;
 constexpr int BANNER_TIMER_MS = 500;
 constexpr int BANNER_RESOURCE = 171;
-
-constexpr int LINK_BAUD = 9600;
-constexpr char LINK_PARITY = 'N';
-constexpr int LINK_DATA_BITS = 8;
-constexpr int LINK_STOP_BITS = 1;
-constexpr uint32_t LINK_EVENT_MASK = EV_RXCHAR | EV_CTS;
-constexpr uint32_t LINK_WRITE_BUFFER = 1024;
 
 // The boxes and file dialog a person answers.
 class CModalPrompts : public IUpdateDlgPrompts {
@@ -440,8 +432,7 @@ void CUpdateDlg::OnStartUpdate()
     g_pSerialLink = new (std::nothrow) CSerialLink;
     if (g_pSerialLink == nullptr)
         return;
-    if (!g_pSerialLink->OpenPort(m_pLinkOwner.get(), nPort, LINK_BAUD, LINK_PARITY, LINK_DATA_BITS, LINK_STOP_BITS,
-                                 LINK_EVENT_MASK, LINK_WRITE_BUFFER)) {
+    if (!OpenUpdateLink(*g_pSerialLink, m_pLinkOwner.get(), nPort)) {
         // Not silent: the operator learns which port and why (busy, absent, no permission).
         ShowBox(PortOpenFailureText(nPort, g_pSerialLink->GetOpenFailure()), QMessageBox::Warning);
         return;
@@ -480,7 +471,7 @@ void CUpdateDlg::OnStartUpdate()
     if (outcome.bLinkLost)
         ShowBox(QString::fromStdString(outcome.strFailure), QMessageBox::Warning);
     else if (outcome.NeedsClosingInstruction())
-        ShowBox(QString::fromUtf8(CLOSING_INSTRUCTION), QMessageBox::Information);
+        ShowBox(QString::fromUtf8(TEXT_CLOSING_INSTRUCTION), QMessageBox::Information);
     EndUpdate();
     // A close asked for while the last box was up is carried out now.
     if (m_bCloseAfterUpdate)
@@ -569,20 +560,8 @@ bool CUpdateDlg::event(QEvent* pEvent)
     const CLinkMessage& msg = pLinkEvent->Message();
     // Messages still queued from a link that has since been replaced belong to no transfer.
     const bool bCurrent = m_pLinkOwner && pLinkEvent->Generation() == m_pLinkOwner->Generation();
-    if (bCurrent) {
-        switch (msg.nMsg) {
-        case WM_LINK_RXBYTE:
-            AssembleReplyByte(static_cast<uint8_t>(msg.wParam & 0xFF));
-            break;
-        case WM_LINK_CTS:
-            break; // the line's clear-to-send changes need nothing
-        case WM_LINK_LOST:
-            NoteLinkLost(static_cast<int>(msg.lParam));
-            break;
-        default:
-            break;
-        }
-    }
+    if (bCurrent)
+        DispatchLinkMessage(msg);
     pLinkEvent->Complete(0);
     return true;
 }
