@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // A growable array of unsigned port numbers. Entries are appended in the order found; it is
@@ -36,3 +37,14 @@ void EnumerateComPorts(CUIntArray& ports);
 // closes it at once; a port that is busy or may not be opened still counts as present.
 // Empties the list first; ascending.
 void ProbeComPorts(CUIntArray& ports);
+
+// What stands behind COMn for a person: the device (a path on Linux, the system's device name
+// on Windows) and a short description ("" when nothing is known).
+struct CComPortInfo {
+    std::string strDevice;
+    std::string strDescription;
+};
+CComPortInfo DescribeComPort(int nPort);
+
+// A few lines for a help text: how this system names its COM ports.
+std::string GetComPortNamingHelp();

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "platform/message_queue.h"
-#include "platform/serial_device.h"
+#include "platform/posix/posix_serial.h"
 #include "serial/serial_link.h"
 #include "tests/support/fake_serial_device.h"
 #include "tests/support/pty_pair.h"

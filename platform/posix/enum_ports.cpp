@@ -45,3 +45,18 @@ void ProbeComPorts(CUIntArray& ports)
             ports.Add(static_cast<uint32_t>(nPort));
     }
 }
+
+CComPortInfo DescribeComPort(int nPort)
+{
+    CComPortInfo info;
+    info.strDevice = ResolveComPort(nPort).strDevice;
+    info.strDescription = DescribeComDevice(info.strDevice);
+    return info;
+}
+
+std::string GetComPortNamingHelp()
+{
+    return "A port is a link named COM<n> in the ports directory (" + GetPortsDirectory()
+           + "),\nelse COM1-32 = /dev/ttyS0-31 (real UARTs only), COM33-64 = /dev/ttyUSB0-31,\n"
+             "COM65-96 = /dev/ttyACM0-31.\n";
+}

@@ -1,8 +1,5 @@
 #include "tests/support/fake_serial_device.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -21,14 +18,10 @@ void SetLost(CDeviceError* pError)
 
 CFakeSerialDevice::CFakeSerialDevice()
 {
-    m_nEventFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    m_readable.Create();
 }
 
-CFakeSerialDevice::~CFakeSerialDevice()
-{
-    if (m_nEventFd >= 0)
-        ::close(m_nEventFd);
-}
+CFakeSerialDevice::~CFakeSerialDevice() = default;
 
 void CFakeSerialDevice::SetResponder(CResponder responder)
 {
@@ -114,7 +107,8 @@ EIoResult CFakeSerialDevice::ReadByte(uint8_t* pByte, CDeviceError* pError)
     return EIoResult::Ok;
 }
 
-EIoResult CFakeSerialDevice::WriteBlock(const uint8_t* pData, size_t nLength, uint32_t, int, CDeviceError* pError)
+EIoResult CFakeSerialDevice::WriteBlock(const uint8_t* pData, size_t nLength, uint32_t, const CLinkEvent*,
+                                        CDeviceError* pError)
 {
     std::vector<uint8_t> abWritten(pData, pData + nLength);
     CResponder responder;
@@ -137,23 +131,32 @@ EIoResult CFakeSerialDevice::WriteBlock(const uint8_t* pData, size_t nLength, ui
     return EIoResult::Ok;
 }
 
-bool CFakeSerialDevice::IsHungUp(short) const
+CLinkWaitResult CFakeSerialDevice::WaitForEvents(const CLinkEvent& stop, bool bWantInput, const CLinkEvent& writeRequest)
 {
-    return m_bDisconnected.load();
+    // Like the real device: without interest in input, only a stop or a write request wakes it.
+    const CLinkEvent* apEvents[3] = {&stop, bWantInput ? &m_readable : nullptr, &writeRequest};
+    CLinkWaitResult result;
+    switch (WaitForLinkEvent(apEvents, 3, &result.strSystemText)) {
+    case 0: result.eSlot = ELinkWaitSlot::Stop; break;
+    case 1:
+        result.eSlot = ELinkWaitSlot::Device;
+        result.bInput = true;
+        result.bHungUp = m_bDisconnected.load();
+        break;
+    case 2: result.eSlot = ELinkWaitSlot::WriteRequest; break;
+    default: break;
+    }
+    return result;
 }
 
 void CFakeSerialDevice::UpdateReadableLocked()
 {
     bool bWant = m_bDisconnected.load() || !m_abUnread.empty();
-    if (bWant == m_bSignalled || m_nEventFd < 0)
+    if (bWant == m_bSignalled)
         return;
-    uint64_t nValue = 1;
-    if (bWant) {
-        while (::write(m_nEventFd, &nValue, sizeof(nValue)) < 0 && errno == EINTR) {
-        }
-    } else {
-        while (::read(m_nEventFd, &nValue, sizeof(nValue)) < 0 && errno == EINTR) {
-        }
-    }
+    if (bWant)
+        m_readable.Signal();
+    else
+        m_readable.Reset();
     m_bSignalled = bWant;
 }
