@@ -1,15 +1,13 @@
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "app/matrix_app.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
+#include "platform/program_path.h"
 #include "serial/serial_link.h"
 #include "transfer/record_transfer.h"
 
@@ -82,8 +80,7 @@ int RunSendCommand(int argc, char** argv)
 
     // The settings are looked up beside the program, which makes that the current directory:
     // take the file's full path first.
-    std::error_code error;
-    const std::string strFile = std::filesystem::absolute(pszFile, error).string();
+    const std::string strFile = MakeAbsolutePath(pszFile);
     CMatrixApp app;
     app.InitCommandLineFromProcess(g_pszArgv0);
     if (nPort < 0) {
@@ -91,10 +88,10 @@ int RunSendCommand(int argc, char** argv)
     } else {
         app.m_nComPort = static_cast<int32_t>(nPort);
     }
-    app.SetTransferFile(error ? std::string(pszFile) : strFile);
+    app.SetTransferFile(strFile);
     g_nReplyTimeLimitMs = static_cast<uint32_t>(nReplyTimeout);
 
-    CCliHost host(bQuiet, isatty(STDERR_FILENO) != 0);
+    CCliHost host(bQuiet, IsErrorOutputTerminal());
     CSignalWatcher signals(host.GetQueue());
 
     auto pLink = std::make_unique<CSerialLink>();

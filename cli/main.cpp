@@ -3,7 +3,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <string>
+#include <vector>
+
 #include "cli/commands.h"
+#include "platform/program_path.h"
 
 const char* g_pszArgv0 = "matrixctl";
 
@@ -49,6 +53,14 @@ void PrintUsage(FILE* pOut)
 
 int main(int argc, char** argv)
 {
+    // Every command reads its arguments as UTF-8, whatever the system handed over.
+    std::vector<std::string> args = TakeProgramArguments(argc, argv);
+    std::vector<char*> apszArgs;
+    for (std::string& strArg : args)
+        apszArgs.push_back(strArg.data());
+    apszArgs.push_back(nullptr);
+    argc = static_cast<int>(args.size());
+    argv = apszArgs.data();
     if (argc > 0 && argv[0] != nullptr)
         g_pszArgv0 = argv[0];
     if (argc < 2) {

@@ -2,10 +2,6 @@
 
 #include "platform/file_util.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -249,20 +245,20 @@ public:
     ~CTempFile()
     {
         if (m_fd >= 0)
-            ::close(m_fd);
+            CloseFileDescriptor(m_fd);
         if (!m_strPath.empty())
-            ::unlink(m_strPath.c_str());
+            RemoveFilePath(m_strPath);
     }
 
-    bool Create(const std::string& strDir, mode_t nMode)
+    bool Create(const std::string& strDir, unsigned int nMode)
     {
         std::random_device rd;
         for (int nTry = 0; nTry < 64; ++nTry) {
             char szSuffix[32];
             std::snprintf(szSuffix, sizeof szSuffix, ".zip%08x.tmp", static_cast<unsigned>(rd()));
             std::string strPath = strDir + szSuffix;
-            // O_EXCL: never reuse or follow anything already at this name.
-            const int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, nMode);
+            // Never reuse or follow anything already at this name.
+            const int fd = CreateNewFile(strPath, nMode);
             if (fd >= 0) {
                 m_fd = fd;
                 m_strPath = std::move(strPath);
@@ -280,12 +276,12 @@ public:
     {
         const int fd = m_fd;
         m_fd = -1;
-        return ::close(fd) == 0;
+        return CloseFileDescriptor(fd);
     }
 
     bool CommitAs(const std::string& strTarget)
     {
-        if (::rename(m_strPath.c_str(), strTarget.c_str()) != 0)
+        if (!RenameFileOver(m_strPath, strTarget))
             return false;
         m_strPath.clear();
         return true;
@@ -622,7 +618,7 @@ void EnsureDirectories(const std::string& strRoot, const std::string& strPath)
     const size_t nLast = strPath.find_last_of("/\\");
     if (nLast != std::string::npos && nLast != 0)
         EnsureDirectories(strRoot, strPath.substr(0, nLast));
-    ::mkdir((strRoot + strPath).c_str(), 0777);
+    MakeDirectory(strRoot + strPath);
 }
 
 uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* pszFileName)
@@ -661,7 +657,7 @@ uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* psz
         EnsureDirectories(pArchive->m_strRootDir, strDir);
     }
 
-    const mode_t nMode = (info.m_nAttributes & ZIP_ATTR_READONLY) != 0 ? 0444 : 0666;
+    const unsigned int nMode = (info.m_nAttributes & ZIP_ATTR_READONLY) != 0 ? 0444 : 0666;
     CTempFile tempFile;
     if (!tempFile.Create(strDir, nMode))
         return ZIP_ERR_CREATE;
@@ -689,13 +685,8 @@ uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* psz
     if (bFailed)
         return ZIP_ERR_DATA;
 
-    // Linux keeps no creation time that a program may set: it stays in the entry's description.
-    struct timespec aTimes[2];
-    aTimes[0].tv_sec = static_cast<time_t>(info.m_nAccessTime);
-    aTimes[0].tv_nsec = 0;
-    aTimes[1].tv_sec = static_cast<time_t>(info.m_nModifyTime);
-    aTimes[1].tv_nsec = 0;
-    ::futimens(tempFile.Fd(), aTimes);
+    // The creation time stays in the entry's description: Linux keeps none a program may set.
+    SetFileTimesUtc(tempFile.Fd(), static_cast<int64_t>(info.m_nAccessTime), static_cast<int64_t>(info.m_nModifyTime));
     if (!tempFile.CloseFile())
         return ZIP_ERR_DATA;
     if (!tempFile.CommitAs(strTarget))
