@@ -13,6 +13,9 @@ extern const char g_cPathSeparator;
 // Windows). False when the system does not tell it.
 bool GetProgramPath(std::string* pstrPath);
 
+// The working directory; false when the system does not tell it.
+bool GetWorkingDirectory(std::string* pstrPath);
+
 // Makes strPath the working directory; false, with the system's reason in *pstrReason when
 // given, when it cannot be entered.
 bool ChangeDirectory(const std::string& strPath, std::string* pstrReason = nullptr);

@@ -1,6 +1,7 @@
 #include "skin/zip_reader.h"
 
 #include "platform/file_util.h"
+#include "platform/program_path.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -386,12 +387,8 @@ std::unique_ptr<ZipArchive> ZipOpenMemory(const void* pData, size_t nSize)
     pArchive->m_pSource = static_cast<const uint8_t*>(pData);
     pArchive->m_nSourceSize = nSize;
 
-    char szCwd[PATH_MAX];
-    if (::getcwd(szCwd, sizeof szCwd) != nullptr) {
-        pArchive->m_strRootDir = szCwd;
-        if (pArchive->m_strRootDir.back() != '/')
-            pArchive->m_strRootDir += '/';
-    }
+    if (GetWorkingDirectory(&pArchive->m_strRootDir) && pArchive->m_strRootDir.back() != g_cPathSeparator)
+        pArchive->m_strRootDir += g_cPathSeparator;
 
     const uint64_t nEndPos = FindEndRecord(pArchive->m_pSource, nSize);
     if (nEndPos == 0)

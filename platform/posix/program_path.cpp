@@ -1,6 +1,7 @@
 #include "platform/program_path.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -24,6 +25,15 @@ bool GetProgramPath(std::string* pstrPath)
             return false;
         buffer.resize(buffer.size() * 2);
     }
+}
+
+bool GetWorkingDirectory(std::string* pstrPath)
+{
+    char szCwd[PATH_MAX];
+    if (::getcwd(szCwd, sizeof szCwd) == nullptr)
+        return false;
+    *pstrPath = szCwd;
+    return true;
 }
 
 bool ChangeDirectory(const std::string& strPath, std::string* pstrReason)
