@@ -2,6 +2,8 @@
 #   make demo   build, then run a whole device update against the simulated device
 #   make test   build and run every test, then again under the sanitizers, then the fuzzers
 #   make gui    build, then start the dialog with a simulated device as a COM port
+#   make windows  cross-build the Windows programs into build-win/ and lay them out in
+#               dist/matrix-update-windows/ and dist/matrix-update-windows.zip
 # Each first runs scripts/install-deps.sh, which installs what is missing (and nothing else).
 
 JOBS ?= 2
@@ -10,7 +12,7 @@ GEN := -G Ninja
 SAN_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 TSAN_FILTER := Serial*:Link*:Ports*:Transfer*
 
-.PHONY: deps build demo test test-plain test-asan test-tsan test-fuzz gui install clean
+.PHONY: deps build demo test test-plain test-asan test-tsan test-fuzz test-windows windows windows-build gui install clean
 
 deps:
 	@scripts/install-deps.sh
@@ -23,7 +25,7 @@ demo: build
 	build/bin/matrixctl demo
 
 test: deps
-	$(MAKE) --no-print-directory test-plain test-asan test-tsan test-fuzz
+	$(MAKE) --no-print-directory test-plain test-asan test-tsan test-fuzz test-windows
 	@echo "All test runs passed."
 
 test-plain:
@@ -46,6 +48,21 @@ test-fuzz:
 	cmake --build build-fuzz -j $(JOBS)
 	scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
+# The cross build takes the resource tools (and the tests their device simulator) from the
+# Linux build, which runs on this machine.
+windows-build: deps
+	cmake -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS) --target matrixctl mkskinzip mkbanner
+	cmake -S . -B build-win $(GEN) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake -DMATRIX_HOST_TOOLS_DIR=$(CURDIR)/build/res/tools
+	cmake --build build-win -j $(JOBS)
+
+windows: windows-build
+	scripts/make-windows-dist.sh build-win dist
+
+test-windows: windows-build
+	scripts/run-windows-tests.sh build build-win
+
 gui: build
 	scripts/run-gui.sh build
 
@@ -53,4 +70,4 @@ install: build
 	cmake --install build --prefix $(or $(PREFIX),$(CURDIR)/dist/matrix-update)
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz build-win

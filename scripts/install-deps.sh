@@ -14,6 +14,7 @@ packages=(
   fonts-liberation fonts-arphic-uming
   libarchive-tools zip unzip python3
   procps
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev binutils-mingw-w64-x86-64 wine wine64
 )
 
 missing=()
