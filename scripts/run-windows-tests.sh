@@ -21,15 +21,19 @@ trap stop_wine EXIT
 # server already running for this prefix is as good.
 mkdir -p "$WINEPREFIX"
 wineserver -p < /dev/null > /dev/null 2>&1 || true
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "Preparing the Wine prefix $WINEPREFIX"
-  wineboot --init < /dev/null > /dev/null 2>&1
-fi
+[ -f "$WINEPREFIX/system.reg" ] || echo "Preparing the Wine prefix $WINEPREFIX"
+# Starts Wine's services here, with no output of ours to inherit (and makes a new prefix).
+wineboot --init < /dev/null > /dev/null 2>&1
 
 # Unit tests that cannot run under Wine, each with its reason.
 skips=(
   # It runs the build's archive tool, which is a Linux program next to a Windows test.
   "SkinBootstrap.ArchiveIsRebuiltByteForByte"
+  # They expect the Linux system texts ("No such file or directory"); Windows has its own.
+  "ProfileAtomicWrite.ReportsAndRefusesBadTargets"
+  "AppSettingsFile.FailedSaveNamesTheFileAndKeepsThePort"
+  # Wine cannot make a symbolic link.
+  "ProfileAtomicWrite.ReplacesTheFileBehindASymbolicLink"
 )
 filter="-$(IFS=:; echo "${skips[*]}")"
 echo "Unit tests under Wine (skipped: ${skips[*]})"

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -14,6 +12,7 @@
 
 #include "skin/zip_reader.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_system.h"
 #include "tests/test_zip_builder.h"
 
 namespace fs = std::filesystem;
@@ -146,8 +145,7 @@ TEST(ZipEntryTimes, DosTimeIsLocalAndUtTimesAreUtc)
 {
     const char* pszOldTz = std::getenv("TZ");
     const std::string strOldTz = pszOldTz != nullptr ? pszOldTz : "";
-    setenv("TZ", "CST-8", 1);   // eight hours east of UTC, no summer time
-    tzset();
+    SetTestEnvironment("TZ", "CST-8");   // eight hours east of UTC, no summer time
     const struct {
         std::string strExtra;
         int64_t nModify, nAccess, nCreation;
@@ -178,11 +176,7 @@ TEST(ZipEntryTimes, DosTimeIsLocalAndUtTimesAreUtc)
         EXPECT_EQ(info.m_nAccessTime, aCases[i].nAccess) << "case " << i;
         EXPECT_EQ(info.m_nCreationTime, aCases[i].nCreation) << "case " << i;
     }
-    if (pszOldTz != nullptr)
-        setenv("TZ", strOldTz.c_str(), 1);
-    else
-        unsetenv("TZ");
-    tzset();
+    SetTestEnvironment("TZ", pszOldTz != nullptr ? strOldTz.c_str() : nullptr);
 }
 
 TEST(ZipGetEntry, CountAnswerRangeAndCache)

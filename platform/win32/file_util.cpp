@@ -50,6 +50,15 @@ bool IsDirectory(const std::wstring& strPath)
     return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// Windows refuses to replace or delete a read-only file, where Linux only asks for the right
+// to change its directory: the attribute is dropped first, as the name goes anyway.
+void ClearReadOnly(const std::wstring& strPath)
+{
+    const DWORD dwAttributes = ::GetFileAttributesW(strPath.c_str());
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY) != 0)
+        ::SetFileAttributesW(strPath.c_str(), dwAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+}
+
 } // namespace
 
 bool WriteAll(int fd, const uint8_t* pData, size_t nSize, int* pnErrno)
@@ -210,13 +219,17 @@ bool SetFileTimesUtc(int fd, int64_t nAccessTime, int64_t nModifyTime)
 
 bool RenameFileOver(const std::string& strFrom, const std::string& strTo)
 {
-    return ::MoveFileExW(Utf8ToWide(strFrom).c_str(), Utf8ToWide(strTo).c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const std::wstring strTarget = Utf8ToWide(strTo);
+    ClearReadOnly(strTarget);
+    return ::MoveFileExW(Utf8ToWide(strFrom).c_str(), strTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+           != 0;
 }
 
 bool RemoveFilePath(const std::string& strPath)
 {
-    return ::DeleteFileW(Utf8ToWide(strPath).c_str()) != 0;
+    const std::wstring strWide = Utf8ToWide(strPath);
+    ClearReadOnly(strWide);
+    return ::DeleteFileW(strWide.c_str()) != 0;
 }
 
 bool MakeDirectory(const std::string& strPath)

@@ -43,6 +43,7 @@ start_device() {
   # its output open, or whoever reads it waits for ever.
   wineserver -k < /dev/null > /dev/null 2>&1 || true
   wineserver -p < /dev/null > /dev/null 2>&1
+  wineboot < /dev/null > /dev/null 2>&1
 }
 
 stop_device() {
