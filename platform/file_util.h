@@ -41,6 +41,8 @@ bool SetFileTimesUtc(int fd, int64_t nAccessTime, int64_t nModifyTime);
 // Renames strFrom to strTo, replacing a file that is there, in one step.
 bool RenameFileOver(const std::string& strFrom, const std::string& strTo);
 bool RemoveFilePath(const std::string& strPath);
+// True only when nothing at all is at strPath (not when it merely cannot be looked at).
+bool IsPathAbsent(const std::string& strPath);
 // Creates one directory; false when it cannot (also when it is there already).
 bool MakeDirectory(const std::string& strPath);
 

@@ -225,6 +225,12 @@ bool RemoveFilePath(const std::string& strPath)
     return ::unlink(strPath.c_str()) == 0;
 }
 
+bool IsPathAbsent(const std::string& strPath)
+{
+    struct stat st {};
+    return ::stat(strPath.c_str(), &st) != 0 && errno == ENOENT;
+}
+
 bool MakeDirectory(const std::string& strPath)
 {
     return ::mkdir(strPath.c_str(), 0777) == 0;

@@ -232,6 +232,14 @@ bool RemoveFilePath(const std::string& strPath)
     return ::DeleteFileW(strWide.c_str()) != 0;
 }
 
+bool IsPathAbsent(const std::string& strPath)
+{
+    if (::GetFileAttributesW(Utf8ToWide(strPath).c_str()) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    const DWORD dwError = ::GetLastError();
+    return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+}
+
 bool MakeDirectory(const std::string& strPath)
 {
     return ::CreateDirectoryW(Utf8ToWide(strPath).c_str(), nullptr) != 0;
