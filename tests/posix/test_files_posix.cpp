@@ -4,7 +4,6 @@
 
 #include <csignal>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include <sys/resource.h>
@@ -15,12 +14,6 @@
 #include "tests/support/temp_dir.h"
 
 namespace {
-
-std::string ReadText(const std::string& strPath)
-{
-    std::ifstream in(strPath, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 void WriteText(const std::string& strPath, const std::string& strText)
 {
@@ -63,7 +56,7 @@ TEST(ProfileAtomicWrite, FailedWriteLeavesTheOldFileIntact)
     EXPECT_FALSE(bWritten);
     EXPECT_NE(strError.find(strPath), std::string::npos) << strError;
     EXPECT_NE(strError.find("too large"), std::string::npos) << strError;
-    EXPECT_EQ(ReadText(strPath), "[Connection]\nComPort=5\n");
+    EXPECT_EQ(ReadFileText(strPath), "[Connection]\nComPort=5\n");
     EXPECT_EQ(dir.ListTree().size(), 1u);
 }
 
