@@ -3,6 +3,8 @@
 #   make test   build and run every test, then again under the sanitizers, then the fuzzers
 #   make gui    build, then start the dialog with a simulated device as a COM port
 #   make package  build, then the Debian package build/matrix-update_<version>_amd64.deb
+#   make windows  cross-build the Windows programs into build-win/ and lay them out in
+#               dist/matrix-update-windows/ and dist/matrix-update-windows.zip
 # Each first runs scripts/install-deps.sh, which installs what is missing (and nothing else).
 
 JOBS ?= 2
@@ -11,7 +13,7 @@ GEN := -G Ninja
 SAN_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 TSAN_FILTER := Serial*:Link*:Ports*:Transfer*
 
-.PHONY: deps build demo test test-plain test-package test-asan test-tsan test-fuzz gui install package clean
+.PHONY: deps build demo test test-plain test-package test-asan test-tsan test-fuzz test-windows windows windows-build gui install package clean
 
 deps:
 	@scripts/install-deps.sh
@@ -24,7 +26,7 @@ demo: build
 	build/bin/matrixctl demo
 
 test: deps
-	$(MAKE) --no-print-directory test-plain test-package test-asan test-tsan test-fuzz
+	$(MAKE) --no-print-directory test-plain test-package test-asan test-tsan test-fuzz test-windows
 	@echo "All test runs passed."
 
 test-plain:
@@ -51,6 +53,21 @@ test-fuzz:
 	cmake --build build-fuzz -j $(JOBS)
 	scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
+# The cross build takes the resource tools (and the tests their device simulator) from the
+# Linux build, which runs on this machine.
+windows-build: deps
+	cmake -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS) --target matrixctl mkskinzip mkbanner
+	cmake -S . -B build-win $(GEN) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake -DMATRIX_HOST_TOOLS_DIR=$(CURDIR)/build/res/tools
+	cmake --build build-win -j $(JOBS)
+
+windows: windows-build
+	scripts/make-windows-dist.sh build-win dist
+
+test-windows: windows-build
+	scripts/run-windows-tests.sh build build-win
+
 gui: build
 	scripts/run-gui.sh build
 
@@ -61,4 +78,4 @@ install: build
 	cmake --install build --prefix $(or $(PREFIX),$(CURDIR)/dist/matrix-update)
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz build-win

@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include <unistd.h>
-
 #include "platform/com_ports.h"
+#include "platform/file_util.h"
 #include "platform/profile.h"
+#include "platform/program_path.h"
 
 namespace {
 
@@ -27,29 +27,12 @@ std::string ToUpper(std::string str)
 
 std::string BaseNameWithoutExtension(const std::string& strPath)
 {
-    size_t nSlash = strPath.rfind('/');
+    size_t nSlash = strPath.rfind(g_cPathSeparator);
     std::string strName = nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
     size_t nPoint = strName.rfind('.');
     if (nPoint != std::string::npos && nPoint > 0)
         strName.resize(nPoint);
     return strName;
-}
-
-bool ReadOwnExecutablePath(std::string* pstrPath)
-{
-    std::vector<char> buffer(256);
-    for (;;) {
-        ssize_t nLength = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (nLength < 0)
-            return false;
-        if (static_cast<size_t>(nLength) < buffer.size()) {
-            pstrPath->assign(buffer.data(), static_cast<size_t>(nLength));
-            return !pstrPath->empty();
-        }
-        if (buffer.size() >= 65536)
-            return false;
-        buffer.resize(buffer.size() * 2);
-    }
 }
 
 // The setting's leading decimal number, as the profile's integer rule reads it, but without its
@@ -86,7 +69,7 @@ void CMatrixApp::SetCommandLine(std::string strCommandLine, std::string strExecu
 bool CMatrixApp::InitCommandLineFromProcess(const char* pszArgv0)
 {
     std::string strPath;
-    if (!ReadOwnExecutablePath(&strPath)) {
+    if (!GetProgramPath(&strPath)) {
         if (pszArgv0 == nullptr || *pszArgv0 == '\0')
             return false;
         strPath = pszArgv0;
@@ -111,7 +94,7 @@ std::string CMatrixApp::GetProgramDirectory()
     std::memcpy(szBuffer, svLine.data(), nLength);
     szBuffer[nLength] = '\0';
 
-    char* pszSlash = std::strrchr(szBuffer, '/');
+    char* pszSlash = std::strrchr(szBuffer, g_cPathSeparator);
     if (pszSlash == nullptr)
         return std::string();
     *pszSlash = '\0';
@@ -120,15 +103,14 @@ std::string CMatrixApp::GetProgramDirectory()
     if (strDirectory.empty())
         return strDirectory;
 
-    // Programs here carry no ".exe": a name without a point is compared whole.
+    // Linux programs carry no ".exe": a name without a point is compared whole.
     size_t nPoint = strFileName.find('.');
     if (nPoint != std::string::npos)
         strFileName.resize(nPoint);
     if (ToUpper(strFileName) == ToUpper(m_strExecutableName)) {
         // A directory that cannot be entered leaves the current one as it is; the settings
         // path is still formed from the directory, so the failure shows there.
-        int nIgnored = ::chdir(strDirectory.c_str());
-        (void)nIgnored;
+        (void)ChangeDirectory(strDirectory);
     }
     return strDirectory;
 }
@@ -148,16 +130,16 @@ std::string CMatrixApp::GetSettingsPath()
     const std::string& strDirectory = GetDataFolders().m_strSettingsDir;
     if (strDirectory.empty())
         return SETTINGS_FILE_NAME;
-    return strDirectory + "/" + SETTINGS_FILE_NAME;
+    return strDirectory + g_cPathSeparator + SETTINGS_FILE_NAME;
 }
 
 void CMatrixApp::LoadSettings()
 {
     std::string strPath = GetSettingsPath();
     const CDataFolders& folders = GetDataFolders();
-    if (!folders.m_bBesideProgram && ::access(strPath.c_str(), F_OK) != 0) {
-        const std::string strBeside = GetProgramDirectory() + "/" + SETTINGS_FILE_NAME;
-        if (::access(strBeside.c_str(), R_OK) == 0)
+    if (!folders.m_bBesideProgram && IsPathAbsent(strPath)) {
+        const std::string strBeside = GetProgramDirectory() + g_cPathSeparator + SETTINGS_FILE_NAME;
+        if (!IsPathAbsent(strBeside))
             strPath = strBeside;
     }
     // A number no port can have (0, 300, or one so long that it would wrap into the range)

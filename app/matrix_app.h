@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "app/data_folders.h"
+#include "platform/data_folders.h"
 
 class CMatrixApp {
 public:

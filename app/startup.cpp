@@ -1,15 +1,12 @@
 #include "app/startup.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
-#include <dlfcn.h>
-#include <unistd.h>
-
-#include "app/data_folders.h"
+#include "platform/data_folders.h"
 #include "app/matrix_app.h"
 #include "platform/file_util.h"
+#include "platform/program_path.h"
+#include "platform/shared_library.h"
 #include "serial/serial_link.h"
 #include "skin/skin_bootstrap.h"
 
@@ -27,7 +24,7 @@ bool MakeSkinFilePath(const std::string& strDirectory, const std::string& strNam
     if (nLength >= SKIN_FILE_PATH_SIZE)
         return false;
     std::memcpy(szPath, strDirectory.data(), strDirectory.size());
-    szPath[strDirectory.size()] = '/';
+    szPath[strDirectory.size()] = g_cPathSeparator;
     std::memcpy(szPath + strDirectory.size() + 1, strName.data(), strName.size());
     szPath[nLength] = '\0';
     return true;
@@ -35,15 +32,16 @@ bool MakeSkinFilePath(const std::string& strDirectory, const std::string& strNam
 
 std::string GetSkinLibraryPath(const std::string& strProgramDirectory)
 {
-    const std::string strBeside =
-        (strProgramDirectory.empty() ? std::string(".") : strProgramDirectory) + "/" + MATRIX_SKIN_LIBRARY_FILE;
-    if (strProgramDirectory.empty() || ::access(strBeside.c_str(), F_OK) == 0)
+    const std::string strBeside = (strProgramDirectory.empty() ? std::string(".") : strProgramDirectory)
+                                  + g_cPathSeparator + MATRIX_SKIN_LIBRARY_FILE;
+    if (strProgramDirectory.empty() || !IsPathAbsent(strBeside))
         return strBeside;
     // Installed as a package, the library lives in the package's own folder, which the
     // system's loader never searches; only when that has none either is the missing file the
     // one beside the program.
-    const std::string strPrivate = GetPrivateLibraryDirectory(strProgramDirectory) + "/" + MATRIX_SKIN_LIBRARY_FILE;
-    return ::access(strPrivate.c_str(), F_OK) == 0 ? strPrivate : strBeside;
+    const std::string strPrivate =
+        GetPrivateLibraryDirectory(strProgramDirectory) + g_cPathSeparator + MATRIX_SKIN_LIBRARY_FILE;
+    return !IsPathAbsent(strPrivate) ? strPrivate : strBeside;
 }
 
 CSkinLibrary::~CSkinLibrary()
@@ -56,15 +54,11 @@ bool CSkinLibrary::BringIn(const std::string& strLibraryPath)
     if (m_bTried)
         return m_hLibrary != nullptr;
     m_bTried = true;
-    // A path with a "/" makes dlopen take this very file and never search the library path.
-    m_hLibrary = ::dlopen(strLibraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (m_hLibrary == nullptr) {
-        const char* pszError = ::dlerror();
-        m_strLoadError = pszError != nullptr ? pszError : strLibraryPath + ": cannot be loaded";
+    m_hLibrary = LoadSharedLibrary(strLibraryPath, &m_strLoadError);
+    if (m_hLibrary == nullptr)
         return false;
-    }
-    m_pfnLoadSkin = reinterpret_cast<LoadSkinProc>(::dlsym(m_hLibrary, "LoadSkin"));
-    m_pfnExitSkin = reinterpret_cast<ExitSkinProc>(::dlsym(m_hLibrary, "ExitSkin"));
+    m_pfnLoadSkin = reinterpret_cast<LoadSkinProc>(FindLibraryFunction(m_hLibrary, "LoadSkin"));
+    m_pfnExitSkin = reinterpret_cast<ExitSkinProc>(FindLibraryFunction(m_hLibrary, "ExitSkin"));
     return true;
 }
 
@@ -85,7 +79,7 @@ int CSkinLibrary::CallExitSkin()
 void CSkinLibrary::Release()
 {
     if (m_hLibrary != nullptr)
-        ::dlclose(m_hLibrary);
+        FreeSharedLibrary(m_hLibrary);
     m_hLibrary = nullptr;
     m_pfnLoadSkin = nullptr;
     m_pfnExitSkin = nullptr;
@@ -108,31 +102,7 @@ void CSkinLibrary::ExitSkin()
 
 bool CanWriteSettingsFile(const std::string& strSettingsPath, std::string* pstrReason, int* pnErrno)
 {
-    int nUnused = 0;
-    int& nErrno = pnErrno != nullptr ? *pnErrno : nUnused;
-    nErrno = 0;
-    // The file is replaced through a new file beside its target, so what counts is whether
-    // a file can be created there; for a link that is the directory of the file it names.
-    std::string strTarget = strSettingsPath;
-    if (char* pszReal = ::realpath(strSettingsPath.c_str(), nullptr)) {
-        strTarget = pszReal;
-        std::free(pszReal);
-    }
-    if (::access(strTarget.c_str(), F_OK) == 0 && ::access(strTarget.c_str(), R_OK) != 0) {
-        nErrno = errno;
-        *pstrReason = std::strerror(nErrno);
-        return false;
-    }
-    std::string strScratch = DirectoryOf(strTarget) + "/.setting.ini.XXXXXX";
-    const int nFd = ::mkstemp(strScratch.data());
-    if (nFd < 0) {
-        nErrno = errno;
-        *pstrReason = std::strerror(nErrno);
-        return false;
-    }
-    ::close(nFd);
-    ::unlink(strScratch.c_str());
-    return true;
+    return CanReplaceFile(strSettingsPath, pstrReason, pnErrno);
 }
 
 bool CSettingsNotice::CheckAtStartup(const std::string& strSettingsPath)
@@ -185,7 +155,7 @@ bool RunInstanceStartup(CMatrixApp& app, ISkinLibrary& skin, const CStartupHost&
     // any file of the current directory.
     std::string strRefusedPath;
     if (!MakeSkinFilePath(strSkinDir, strName, g_szSkinFile) && !strName.empty())
-        strRefusedPath = strSkinDir + "/" + strName;
+        strRefusedPath = strSkinDir + g_cPathSeparator + strName;
 
     if (g_szSkinFile[0] != '\0')
         skin.LoadSkin(strDirectory, g_szSkinFile, 0);
@@ -199,9 +169,9 @@ bool RunInstanceStartup(CMatrixApp& app, ISkinLibrary& skin, const CStartupHost&
 
     skin.ExitSkin();
     if (g_szSkinFile[0] != '\0')
-        ::unlink(g_szSkinFile);
+        RemoveFilePath(g_szSkinFile);
     else if (!strRefusedPath.empty())
-        ::unlink(strRefusedPath.c_str());
+        RemoveFilePath(strRefusedPath);
 
     if (!app.SaveSettings())
         notice.ReportSaveFailure(app.GetSettingsPath(), app.GetSettingsError());

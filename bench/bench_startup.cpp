@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/pseudo_terminal.h"
+#include "platform/posix/pseudo_terminal.h"
 
 extern char** environ;
 

@@ -1,6 +1,6 @@
 #include "bitmap/dib_image.h"
 
-#include <sys/mman.h>
+#include "platform/pages.h"
 
 #include <algorithm>
 #include <cstring>
@@ -27,8 +27,7 @@ bool IsAcceptedHeader(const BITMAPINFOHEADER& header)
 // so a fresh image needs no clearing of its own.
 uint8_t* CommitBlock(size_t nSize)
 {
-    void* p = mmap(nullptr, nSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
+    return static_cast<uint8_t*>(CommitPages(nSize));
 }
 
 } // namespace
@@ -173,7 +172,7 @@ void CDibImage::Clear()
 {
     m_ppRows.reset();
     if (m_pBits != nullptr)
-        munmap(m_pBits, m_nImageSize);
+        ReleasePages(m_pBits, m_nImageSize);
     m_pBits = nullptr;
     m_nImageSize = 0;
     m_nStride = 0;

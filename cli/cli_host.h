@@ -52,9 +52,10 @@ private:
     std::string m_strLastCaption;
 };
 
-// Watches SIGINT, SIGTERM and SIGHUP on a thread of its own for as long as it lives and turns each
-// into a WM_CLI_CANCEL message. Construct it before any other thread starts, so that every
-// thread inherits the blocked signals.
+// Watches the console's cancel requests (SIGINT, SIGTERM and SIGHUP; Ctrl-C, Ctrl-Break and
+// closing the console on Windows) for as long as it lives and turns each into a WM_CLI_CANCEL
+// message. Construct it before any other thread starts, so that every thread inherits the
+// blocked signals.
 class CSignalWatcher {
 public:
     explicit CSignalWatcher(CMessageQueue& queue);

@@ -6,8 +6,6 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "platform/com_ports.h"
-#include "platform/printable.h"
 #include "serial/enum_ports.h"
 
 namespace {
@@ -18,12 +16,10 @@ void PrintPortsUsage(FILE* pOut)
                  "usage: matrixctl ports [--probe]\n"
                  "\n"
                  "Lists the COM ports present, one line each: COM<n> TAB device TAB description.\n"
-                 "A port is a link named COM<n> in the ports directory (%s),\n"
-                 "else COM1-32 = /dev/ttyS0-31 (real UARTs only), COM33-64 = /dev/ttyUSB0-31,\n"
-                 "COM65-96 = /dev/ttyACM0-31.\n"
+                 "%s"
                  "\n"
                  "  --probe   open each port briefly instead (busy ports still count as present)\n",
-                 GetPortsDirectory().c_str());
+                 GetComPortNamingHelp().c_str());
 }
 
 } // namespace
@@ -45,12 +41,9 @@ int RunPortsCommand(int argc, char** argv)
         return EXIT_USAGE;
     }
 
-    // A link for a number no port can have is ignored, but not silently.
-    std::vector<std::string> astrOutOfRange;
-    ListLinkedComPorts(GetPortsDirectory(), &astrOutOfRange);
-    for (const std::string& strName : astrOutOfRange)
-        std::fprintf(stderr, "matrixctl ports: the link %s/%s is ignored: COM ports are numbered %d to %d.\n",
-                     EscapeForTerminal(GetPortsDirectory()).c_str(), strName.c_str(), MIN_COM_PORT, MAX_COM_PORT);
+    // A name for a number no port can have is ignored, but not silently.
+    for (const std::string& strSentence : DescribeIgnoredPortNames())
+        std::fprintf(stderr, "matrixctl ports: %s\n", strSentence.c_str());
 
     CUIntArray ports;
     if (bProbe)
@@ -59,9 +52,8 @@ int RunPortsCommand(int argc, char** argv)
         EnumerateComPorts(ports);
     for (size_t i = 0; i < ports.GetSize(); ++i) {
         int nPort = static_cast<int>(ports.GetAt(i));
-        CComPortResolution resolution = ResolveComPort(nPort);
-        std::printf("COM%d\t%s\t%s\n", nPort, resolution.strDevice.c_str(),
-                    DescribeComDevice(resolution.strDevice).c_str());
+        CComPortInfo info = DescribeComPort(nPort);
+        std::printf("COM%d\t%s\t%s\n", nPort, info.strDevice.c_str(), info.strDescription.c_str());
     }
     if (ports.GetSize() == 0)
         std::fprintf(stderr, "matrixctl ports: no COM ports found.\n");

@@ -1,9 +1,6 @@
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -11,6 +8,7 @@
 #include "cli/cli_host.h"
 #include "cli/commands.h"
 #include "platform/com_ports.h"
+#include "platform/program_path.h"
 #include "serial/serial_link.h"
 #include "transfer/record_transfer.h"
 
@@ -119,14 +117,13 @@ void PrepareApp(const CSendOptions& options, CMatrixApp* pApp)
 {
     // The settings are looked up beside the program, which makes that the current directory:
     // take the file's full path first.
-    std::error_code error;
-    const std::string strFile = std::filesystem::absolute(options.pszFile, error).string();
+    const std::string strFile = MakeAbsolutePath(options.pszFile);
     pApp->InitCommandLineFromProcess(g_pszArgv0);
     if (options.nPort < 0)
         pApp->LoadSettings();
     else
         pApp->m_nComPort = static_cast<int32_t>(options.nPort);
-    pApp->SetTransferFile(error ? std::string(options.pszFile) : strFile);
+    pApp->SetTransferFile(strFile);
 }
 
 // Opens the port and runs the transfer with the host as its window; the link is gone again
@@ -166,7 +163,7 @@ int RunSendCommand(int argc, char** argv)
 
     // Signals are watched before anything can wait (the settings file, the port, the pattern
     // file), and become a cancel request that the transfer sees at its first wait.
-    CCliHost host(options.bQuiet, isatty(STDERR_FILENO) != 0);
+    CCliHost host(options.bQuiet, IsErrorOutputTerminal());
     CSignalWatcher signals(host.GetQueue());
 
     CMatrixApp app;

@@ -18,7 +18,7 @@
 #include "cli/commands.h"
 #include "cli/simulator.h"
 #include "platform/com_ports.h"
-#include "platform/pseudo_terminal.h"
+#include "platform/posix/pseudo_terminal.h"
 
 namespace {
 

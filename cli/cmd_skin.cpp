@@ -1,11 +1,6 @@
 // matrixctl skin: lists the entries of the skin archive, or unpacks one the way start-up does,
 // over the archive built into the program or a ZIP file given on the command line.
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -18,7 +13,9 @@
 #include <utility>
 
 #include "cli/commands.h"
+#include "platform/file_util.h"
 #include "platform/printable.h"
+#include "platform/program_path.h"
 #include "platform/resources.h"
 #include "skin/zip_reader.h"
 
@@ -37,54 +34,8 @@ void PrintSkinUsage(FILE* pOut)
                  "         entry's own name, replacing a file of that name, as start-up does\n");
 }
 
-// A ZIP file mapped read-only for the time the archive is open.
-class CMappedFile {
-public:
-    ~CMappedFile()
-    {
-        if (m_pData != nullptr)
-            ::munmap(m_pData, m_nSize);
-    }
-
-    bool Open(const char* pszPath, std::string* pstrError)
-    {
-        const int fd = ::open(pszPath, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            *pstrError = std::strerror(errno);
-            return false;
-        }
-        struct stat st {};
-        bool bOk = ::fstat(fd, &st) == 0;
-        if (!bOk) {
-            *pstrError = std::strerror(errno);
-        } else if (!S_ISREG(st.st_mode)) {
-            *pstrError = "it is not a regular file";
-            bOk = false;
-        } else if (st.st_size > 0) {
-            void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-            if (p == MAP_FAILED) {
-                *pstrError = std::strerror(errno);
-                bOk = false;
-            } else {
-                m_pData = p;
-                m_nSize = static_cast<size_t>(st.st_size);
-            }
-        }
-        ::close(fd);
-        return bOk;
-    }
-
-    // An empty file maps to nothing; give the reader a valid empty block instead.
-    const void* Data() const { return m_pData != nullptr ? m_pData : ""; }
-    size_t Size() const { return m_nSize; }
-
-private:
-    void* m_pData = nullptr;
-    size_t m_nSize = 0;
-};
-
 struct CArchiveSource {
-    CMappedFile m_file;
+    CReadOnlyFileMap m_file; // the ZIP file, mapped for the time the archive is open
     const void* m_pData = nullptr;
     size_t m_nSize = 0;
     std::string m_strLabel;
@@ -203,8 +154,9 @@ int ExtractEntry(const char* pszNumber, const char* pszPath, const char* pszDir)
         return EXIT_CANNOT_START;
     // Start-up unpacks into the current directory and the reader takes its root directory
     // from there, so the target directory becomes the current one first.
-    if (pszDir != nullptr && ::chdir(pszDir) != 0) {
-        std::fprintf(stderr, "matrixctl skin: cannot enter the directory %s: %s.\n", pszDir, std::strerror(errno));
+    std::string strReason;
+    if (pszDir != nullptr && !ChangeDirectory(pszDir, &strReason)) {
+        std::fprintf(stderr, "matrixctl skin: cannot enter the directory %s: %s.\n", pszDir, strReason.c_str());
         return EXIT_CANNOT_START;
     }
     int nCount = 0;

@@ -1,11 +1,15 @@
-#include <csignal>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include <string>
+#include <vector>
+
 #include "app/version.h"
 #include "cli/commands.h"
+#include "platform/console_cancel.h"
+#include "platform/program_path.h"
 
 const char* g_pszArgv0 = "matrixctl";
 
@@ -51,11 +55,19 @@ void PrintUsage(FILE* pOut)
 
 int main(int argc, char** argv)
 {
+    // Every command reads its arguments as UTF-8, whatever the system handed over.
+    std::vector<std::string> args = TakeProgramArguments(argc, argv);
+    std::vector<char*> apszArgs;
+    for (std::string& strArg : args)
+        apszArgs.push_back(strArg.data());
+    apszArgs.push_back(nullptr);
+    argc = static_cast<int>(args.size());
+    argv = apszArgs.data();
     if (argc > 0 && argv[0] != nullptr)
         g_pszArgv0 = argv[0];
     // A closed output pipe is an error of the write, not a reason to die: a transfer must
     // still end with its end-of-transfer byte.
-    std::signal(SIGPIPE, SIG_IGN);
+    IgnoreClosedOutput();
     if (argc < 2) {
         PrintUsage(stderr);
         return EXIT_USAGE;

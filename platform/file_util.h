@@ -1,7 +1,8 @@
 #pragma once
-// Whole-file reading and atomic replacement, shared by the settings file, the pattern
-// converter, the transfer and the archive extractor. Failures come back as one sentence
-// naming the file and the system's reason.
+// Files: whole-file reading and atomic replacement, shared by the settings file, the pattern
+// converter, the transfer and the archive extractor, and the few file calls the extractor
+// makes. Paths are UTF-8 on every system. Failures come back as one sentence naming the file
+// and the system's reason.
 
 #include <cstddef>
 #include <cstdint>
@@ -60,3 +61,71 @@ std::string DirectoryOf(const std::string& strPath);
 // Writes all nSize bytes to fd, going on after short writes and interruptions. False, with the
 // error in *pnErrno when given, at the first failure.
 bool WriteAll(int fd, const uint8_t* pData, size_t nSize, int* pnErrno = nullptr);
+
+// Creates strPath as a new file for writing with the permission bits nMode (on Windows only
+// the owner's write bit counts: without it the file is read-only). Never opens a file that is
+// already there, nor follows a link there. Returns a descriptor for WriteAll, or -1 with errno
+// set (EEXIST when the name is taken).
+int CreateNewFile(const std::string& strPath, unsigned int nMode);
+// Closes a descriptor of CreateNewFile; false when the last writes failed.
+bool CloseFileDescriptor(int fd);
+// Sets the access and modification times (seconds since 1970, UTC) of an open file.
+bool SetFileTimesUtc(int fd, int64_t nAccessTime, int64_t nModifyTime);
+// Renames strFrom to strTo, replacing a file that is there, in one step.
+bool RenameFileOver(const std::string& strFrom, const std::string& strTo);
+bool RemoveFilePath(const std::string& strPath);
+// True only when nothing at all is at strPath (not when it merely cannot be looked at).
+bool IsPathAbsent(const std::string& strPath);
+// Creates one directory; false when it cannot (also when it is there already).
+bool MakeDirectory(const std::string& strPath);
+
+// Whether strPath can be replaced by WriteFileAtomically: the file, when there, can be read,
+// and a new file can be created beside it (for a link: beside the file it names). False with
+// the system's reason in *pstrReason (and its errno-style code in *pnErrno) otherwise.
+bool CanReplaceFile(const std::string& strPath, std::string* pstrReason, int* pnErrno = nullptr);
+
+// A directory opened below a root to unpack into. Every component is entered without following
+// a symbolic link, so a link that already stands inside the target cannot carry a file outside
+// it; files are then created, renamed and removed in it by their names.
+class CExtractDirectory {
+public:
+    CExtractDirectory() = default;
+    ~CExtractDirectory();
+    CExtractDirectory(const CExtractDirectory&) = delete;
+    CExtractDirectory& operator=(const CExtractDirectory&) = delete;
+
+    // Opens strRoot ("" for the current directory), then each component of strRelDir ('/'
+    // separated) below it, creating the missing ones when bCreate. False when a component is a
+    // link, no directory, or cannot be made.
+    bool Open(const std::string& strRoot, const std::string& strRelDir, bool bCreate);
+    // Creates strName in the directory as CreateNewFile does; a descriptor or -1 (errno set).
+    int CreateNewFileIn(const std::string& strName, unsigned int nMode);
+    // Renames strFrom to strTo inside the directory, replacing what is at strTo (a link there
+    // is replaced, not followed).
+    bool RenameIn(const std::string& strFrom, const std::string& strTo);
+    bool RemoveIn(const std::string& strName);
+
+private:
+    intptr_t m_nNative = -1; // the directory's descriptor where the system has one
+    std::string m_strPath;   // its path where it has none
+};
+
+// A file mapped read-only for as long as this object lives.
+class CReadOnlyFileMap {
+public:
+    CReadOnlyFileMap() = default;
+    ~CReadOnlyFileMap();
+    CReadOnlyFileMap(const CReadOnlyFileMap&) = delete;
+    CReadOnlyFileMap& operator=(const CReadOnlyFileMap&) = delete;
+
+    // False with the system's reason in *pstrError when the file cannot be mapped (also when
+    // it is no regular file).
+    bool Open(const std::string& strPath, std::string* pstrError);
+    // An empty file maps to nothing; the reader still gets a valid empty block.
+    const void* Data() const { return m_pData != nullptr ? m_pData : ""; }
+    size_t Size() const { return m_nSize; }
+
+private:
+    void* m_pData = nullptr;
+    size_t m_nSize = 0;
+};

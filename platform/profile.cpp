@@ -1,8 +1,6 @@
 #include "platform/profile.h"
 
-#include <cerrno>
 #include <cstdint>
-#include <sys/stat.h>
 #include <vector>
 
 #include "platform/file_util.h"
@@ -278,8 +276,7 @@ bool WritePrivateProfileString(const char* pszSection, const char* pszKey, const
     std::vector<uint8_t> data;
     std::string strError;
     if (!ReadWholeFile(strPath, &data, &strError, MAX_PROFILE_BYTES)) {
-        struct stat st {};
-        if (::stat(strPath.c_str(), &st) == 0 || errno != ENOENT)
+        if (!IsPathAbsent(strPath))
             return fail(strError);
         data.clear();  // no file yet: it is created
     }

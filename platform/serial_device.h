@@ -1,7 +1,8 @@
 #pragma once
 // ISerialDevice: the serial device as the engine (serial/serial_link.cpp) sees it. The engine
-// is portable; every termios, ioctl, poll and flock call lives behind this interface in
-// platform/posix_serial_device.cpp. Tests put a pseudo-terminal or a scripted fake behind it.
+// is portable; every system call of the serial I/O lives behind this interface, in
+// platform/posix/serial_device.cpp (termios) and platform/win32/serial_device.cpp (overlapped
+// Win32 I/O). Tests put a pseudo-terminal or a scripted fake behind it.
 
 #include <cstddef>
 #include <cstdint>
@@ -38,22 +39,60 @@ enum class EDeviceErrorKind {
 
 struct CDeviceError {
     EDeviceErrorKind eKind = EDeviceErrorKind::None;
-    int nErrno = 0;
-    std::string strSystemText; // strerror of nErrno
+    int nErrno = 0;            // errno on Linux, the system error code on Windows
+    std::string strSystemText; // the system's own text for nErrno
     std::string strGroup;      // for NoPermission: the group owning the device, when known
 };
-
-// Maps an errno to its meaning for the device at strPath. bOpening: the error came from the
-// open itself (ENXIO/ENODEV then mean "no such device"; later they mean the device went away).
-CDeviceError MapDeviceErrno(int nErrno, const std::string& strPath, bool bOpening);
 
 enum class EIoResult {
     Ok,
     WouldBlock,    // nothing to read right now
-    Cancelled,     // the cancel descriptor became readable while waiting
+    Cancelled,     // the cancel event was signalled while waiting
     Lost,          // the device went away
     Failed,        // the call itself failed
     FailedWaiting, // the write was issued but failed (or ran out of time) while completing
+};
+
+// A manual-reset event the link waits on: once signalled it stays signalled until reset. It is
+// an eventfd on Linux and an event object on Windows; nobody outside platform/ sees which.
+class CLinkEvent {
+public:
+    CLinkEvent() = default;
+    ~CLinkEvent() { Close(); }
+    CLinkEvent(const CLinkEvent&) = delete;
+    CLinkEvent& operator=(const CLinkEvent&) = delete;
+
+    // Replaces the event by a fresh one, not signalled. False, with the system's text in
+    // *pstrSystemText when given, when none could be made.
+    bool Create(std::string* pstrSystemText = nullptr);
+    void Close();
+    void Signal() const;
+    void Reset() const;
+
+private:
+    friend struct CLinkEventNative; // the per-system code reaches the descriptor or handle
+    intptr_t m_nNative = -1;
+};
+
+// Blocks until one of the events is signalled and returns the lowest index among those that
+// are; -1 when the wait itself failed (*pstrSystemText says why). Events that were never
+// created are skipped.
+int WaitForLinkEvent(const CLinkEvent* const* apEvents, size_t nCount, std::string* pstrSystemText);
+
+// What the monitor's wait found: the lowest ready slot wins (stop, then the device, then a
+// write request).
+enum class ELinkWaitSlot {
+    Stop,
+    Device,
+    WriteRequest,
+    Failed, // the wait itself failed; strSystemText says why
+};
+
+struct CLinkWaitResult {
+    ELinkWaitSlot eSlot = ELinkWaitSlot::Failed;
+    bool bInput = false;  // for Device: input is queued
+    bool bHungUp = false; // for Device: the device is gone
+    std::string strSystemText;
 };
 
 class ISerialDevice {
@@ -62,9 +101,6 @@ public:
 
     // The path the device was opened from (for messages).
     virtual const std::string& GetPath() const = 0;
-    // A descriptor that polls readable (POLLIN) while input is queued, and reports POLLHUP,
-    // POLLERR or POLLNVAL when the device is gone (see IsHungUp).
-    virtual int GetPollFd() const = 0;
     // Raw mode and the line settings. On failure *peFailedStep names the step and *pError why.
     virtual bool Configure(const CLineSettings& line, EConfigStep* peFailedStep, CDeviceError* pError) = 0;
     // Discards the input and output queues.
@@ -76,54 +112,43 @@ public:
     // Reads exactly one byte; Ok only when *pByte was filled.
     virtual EIoResult ReadByte(uint8_t* pByte, CDeviceError* pError) = 0;
     // Writes the whole block and waits until it has left the driver, at most nTimeoutMs in
-    // all. Gives up with Cancelled as soon as nCancelFd (if >= 0) polls readable.
-    virtual EIoResult WriteBlock(const uint8_t* pData, size_t nLength, uint32_t nTimeoutMs, int nCancelFd,
+    // all. Gives up with Cancelled as soon as pCancel (when given) is signalled.
+    virtual EIoResult WriteBlock(const uint8_t* pData, size_t nLength, uint32_t nTimeoutMs, const CLinkEvent* pCancel,
                                  CDeviceError* pError) = 0;
-    // Given the poll result flags for GetPollFd(): true when the device is gone for good.
-    virtual bool IsHungUp(short nRevents) const = 0;
+    // Blocks without a time limit until stop is signalled, the device has input (when
+    // bWantInput) or is gone, or writeRequest is signalled. The lowest ready slot wins.
+    virtual CLinkWaitResult WaitForEvents(const CLinkEvent& stop, bool bWantInput, const CLinkEvent& writeRequest) = 0;
 };
 
-// A manual-reset event a poll can wait on (an eventfd): once signalled it stays readable
-// until reset.
-class CPollEvent {
-public:
-    CPollEvent() = default;
-    ~CPollEvent() { Close(); }
-    CPollEvent(const CPollEvent&) = delete;
-    CPollEvent& operator=(const CPollEvent&) = delete;
-
-    // Replaces the event by a fresh one, not signalled; false (errno set) when none could be made.
-    bool Create();
-    void Close();
-    void Signal() const;
-    void Reset() const;
-    int GetFd() const { return m_nFd; }
-
-private:
-    int m_nFd = -1;
+// Why a COM port could not be opened; kept for the front ends to show.
+enum class EPortOpenError {
+    None,
+    NotFound,     // COMn resolves to no device, or the device does not exist
+    Busy,         // another program (or another link) holds the port
+    NoPermission, // the user may not open the device (not in its group)
+    NotSerialPort, // the device is no serial port (COMn links to /dev/null, a plain file)
+    Other,        // any other system error; strSystemText says which
 };
 
-// What the monitor's wait found: the lowest ready slot wins (stop, then the device, then a
-// write request).
-enum class ELinkWaitSlot {
-    Stop,
-    Device,
-    WriteRequest,
-    Failed, // the wait itself failed; nErrno says why
+struct CPortOpenFailure {
+    EPortOpenError eKind = EPortOpenError::None;
+    std::string strDevice;     // the device path COMn resolved to, if any
+    std::string strGroup;      // for NoPermission: the group owning the device (e.g. dialout)
+    std::string strSystemText; // the system's own text for the error
+    // For NotFound on Linux: where the name was looked up.
+    std::string strPortsDir;     // the ports directory searched for a COMn link
+    bool bLinked = false;        // a link named the port (its device is absent)
+    std::string strKernelDevice; // the kernel rule's device for the number ("" when none)
+    bool bKernelNodeExists = false; // that device node exists but is no real UART
+    // For Busy, when the system lets us see it: the process that has the device open.
+    int nHolderPid = 0;
+    std::string strHolderCommand;
+    bool bHolderIsModemManager = false;
+    // One sentence for a person: which port, which device and why, e.g.
+    // "COM5 (/dev/ttyUSB0) is busy: another program is using it."
+    std::string Describe(int nPort) const;
 };
 
-struct CLinkWaitResult {
-    ELinkWaitSlot eSlot = ELinkWaitSlot::Failed;
-    bool bInput = false;  // for Device: input is queued
-    bool bHungUp = false; // for Device: the device is gone
-    int nErrno = 0;
-};
-
-// Blocks without a time limit until the stop event, the device (input when bWantInput, and
-// always a hang-up) or the write-request event is ready.
-CLinkWaitResult WaitForLinkEvents(const CPollEvent& stop, const ISerialDevice& device, bool bWantInput,
-                                  const CPollEvent& writeRequest);
-
-// Opens a serial device exclusively: O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, flock and TIOCEXCL.
-// Returns nullptr with *pError filled when it cannot be opened.
-std::unique_ptr<ISerialDevice> OpenPosixSerialDevice(const std::string& strPath, CDeviceError* pError);
+// Opens COMn exclusively, by the system's own name for it. Returns nullptr with *pFailure
+// filled when it cannot be opened.
+std::unique_ptr<ISerialDevice> OpenComPort(int nPort, CPortOpenFailure* pFailure);

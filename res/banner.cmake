@@ -1,9 +1,10 @@
 # The update dialog's banner, bitmap 171: drawn at build time by tools/mkbanner (a picture of
 # our own making) as a packed 603 x 168, 24-bit device-independent bitmap.
-add_executable(mkbanner ${CMAKE_SOURCE_DIR}/tools/mkbanner.cpp ${CMAKE_SOURCE_DIR}/bitmap/dib_image.cpp)
-target_include_directories(mkbanner PRIVATE ${CMAKE_SOURCE_DIR})
-# A build tool, not part of what is installed: keep it out of bin/.
-set_target_properties(mkbanner PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/tools)
+matrix_add_build_tool(mkbanner ${CMAKE_SOURCE_DIR}/tools/mkbanner.cpp ${CMAKE_SOURCE_DIR}/bitmap/dib_image.cpp
+  ${CMAKE_SOURCE_DIR}/platform/posix/pages.cpp)
+if(NOT CMAKE_CROSSCOMPILING)
+  target_include_directories(mkbanner PRIVATE ${CMAKE_SOURCE_DIR})
+endif()
 
 set(MATRIX_BANNER_FILE ${MATRIX_RES_GEN}/banner171.dib)
 add_custom_command(OUTPUT ${MATRIX_BANNER_FILE}

@@ -1,9 +1,9 @@
 # The skin archive: mkskinzip packs one style sheet per line of skins/palettes.txt, made from
 # skins/skin.qss.in, into skin.zip, which the program carries as ZIPDB / IDR_SKIN.
-add_executable(mkskinzip ${CMAKE_SOURCE_DIR}/tools/mkskinzip.cpp)
-target_link_libraries(mkskinzip PRIVATE ZLIB::ZLIB)
-# A build tool, not part of what is installed: keep it out of bin/.
-set_target_properties(mkskinzip PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/tools)
+matrix_add_build_tool(mkskinzip ${CMAKE_SOURCE_DIR}/tools/mkskinzip.cpp)
+if(NOT CMAKE_CROSSCOMPILING)
+  target_link_libraries(mkskinzip PRIVATE ZLIB::ZLIB)
+endif()
 
 set(MATRIX_SKIN_ZIP ${CMAKE_CURRENT_BINARY_DIR}/skin.zip)
 add_custom_command(OUTPUT ${MATRIX_SKIN_ZIP}

@@ -15,6 +15,7 @@ packages=(
   libarchive-tools zip unzip python3
   procps
   dpkg-dev file lintian bash-completion
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev binutils-mingw-w64-x86-64 wine wine64
 )
 
 missing=()

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // A growable array of unsigned port numbers. Entries are appended in the order found; it is
@@ -37,3 +38,18 @@ void EnumerateComPorts(CUIntArray& ports);
 // that is busy or may not be opened still counts as present.
 // Empties the list first; ascending.
 void ProbeComPorts(CUIntArray& ports);
+
+// What stands behind COMn for a person: the device (a path on Linux, the system's device name
+// on Windows) and a short description ("" when nothing is known).
+struct CComPortInfo {
+    std::string strDevice;
+    std::string strDescription;
+};
+CComPortInfo DescribeComPort(int nPort);
+
+// One sentence each for the names of COM ports that are ignored because no port can have their
+// number (a link numbered outside 1 to 255 on Linux). Windows gives its own names: none there.
+std::vector<std::string> DescribeIgnoredPortNames();
+
+// A few lines for a help text: how this system names its COM ports.
+std::string GetComPortNamingHelp();

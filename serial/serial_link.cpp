@@ -8,8 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/com_ports.h"
-#include "platform/port_holder.h"
 #include "platform/serial_device.h"
 
 CSerialLink* g_pSerialLink = nullptr;
@@ -54,8 +52,8 @@ struct CSerialLink::CImpl {
     CLineSettings line;
     uint32_t dwEventMask = 0;
 
-    CPollEvent stopEvent;
-    CPollEvent writeRequestEvent;
+    CLinkEvent stopEvent;
+    CLinkEvent writeRequestEvent;
     std::thread monitor;
 
     // The block handed from QueueWrite to the monitor thread.
@@ -77,20 +75,6 @@ struct CSerialLink::CImpl {
     uint64_t nServedBlock = 0;
 };
 
-namespace {
-
-void NoteHolder(const std::string& strDevicePath, CPortOpenFailure* pFailure)
-{
-    CPortHolder holder;
-    if (!FindPortHolder(strDevicePath, &holder))
-        return;
-    pFailure->nHolderPid = holder.nPid;
-    pFailure->strHolderCommand = holder.strCommand;
-    pFailure->bHolderIsModemManager = IsModemManager(holder);
-}
-
-} // namespace
-
 std::string CPortOpenFailure::Describe(int nPort) const
 {
     const std::string strPort = "COM" + std::to_string(nPort);
@@ -99,6 +83,9 @@ std::string CPortOpenFailure::Describe(int nPort) const
     case EPortOpenError::None:
         return std::string();
     case EPortOpenError::NotFound:
+        if (strPortsDir.empty())
+            // The system's own port names (Windows): there is no link or kernel rule to tell of.
+            return strPort + " does not exist" + (strSystemText.empty() ? "." : ": " + strSystemText + ".");
         if (bLinked)
             return strNamed + " does not exist: the link " + strPort + " in " + strPortsDir
                    + " points to a device that is absent.";
@@ -181,10 +168,10 @@ bool CSerialLink::PrepareOpen(ILinkOwner* pOwner, int nPort, uint32_t dwEventMas
     m_pImpl->nFailedWritesInRow = 0;
     m_pImpl->nEmptyWakeupsInRow = 0;
     m_bLastWriteFailed.store(false);
-    if (!m_pImpl->stopEvent.Create() || !m_pImpl->writeRequestEvent.Create()) {
-        int nErrno = errno;
+    std::string strSystemText;
+    if (!m_pImpl->stopEvent.Create(&strSystemText) || !m_pImpl->writeRequestEvent.Create(&strSystemText)) {
         m_openFailure.eKind = EPortOpenError::Other;
-        m_openFailure.strSystemText = std::strerror(nErrno);
+        m_openFailure.strSystemText = strSystemText;
         return false;
     }
     return true;
@@ -200,38 +187,9 @@ bool CSerialLink::OpenPort(ILinkOwner* pOwner, int nPort, int nBaud, char cParit
         std::lock_guard<std::mutex> lock(m_pImpl->portLock);
         m_pImpl->pDevice.reset();
     }
-    CComPortResolution resolution = ResolveComPort(nPort);
-    if (!resolution.bResolved) {
-        m_openFailure.eKind = EPortOpenError::NotFound;
-        m_openFailure.strPortsDir = resolution.strPortsDir;
-        m_openFailure.strKernelDevice = resolution.strKernelDevice;
-        m_openFailure.bKernelNodeExists =
-            !resolution.strKernelDevice.empty() && IsCharacterDevice(resolution.strKernelDevice);
+    pDevice = OpenComPort(nPort, &m_openFailure);
+    if (!pDevice)
         return false;
-    }
-    CDeviceError error;
-    pDevice = OpenPosixSerialDevice(resolution.strOpenPath, &error);
-    if (!pDevice) {
-        m_openFailure.strDevice = resolution.strDevice;
-        m_openFailure.strSystemText = error.strSystemText;
-        m_openFailure.strGroup = error.strGroup;
-        m_openFailure.strPortsDir = resolution.strPortsDir;
-        m_openFailure.strKernelDevice = resolution.strKernelDevice;
-        switch (error.eKind) {
-        case EDeviceErrorKind::NotFound:
-            m_openFailure.eKind = EPortOpenError::NotFound;
-            m_openFailure.bLinked = resolution.bLinked;
-            break;
-        case EDeviceErrorKind::Busy:
-            m_openFailure.eKind = EPortOpenError::Busy;
-            NoteHolder(resolution.strOpenPath, &m_openFailure);
-            break;
-        case EDeviceErrorKind::NoPermission: m_openFailure.eKind = EPortOpenError::NoPermission; break;
-        case EDeviceErrorKind::NotSerialPort: m_openFailure.eKind = EPortOpenError::NotSerialPort; break;
-        default: m_openFailure.eKind = EPortOpenError::Other; break;
-        }
-        return false;
-    }
     return FinishOpen(std::move(pDevice), nBaud, cParity, nDataBits, nStopBits);
 }
 
@@ -385,11 +343,11 @@ bool CSerialLink::RunMonitor()
     const bool bWantInput = (dwMask & EV_RXCHAR) != 0;
     while (!m_bClosing.load()) {
         pDevice->RaiseDtrRts();
-        CLinkWaitResult wait = WaitForLinkEvents(m_pImpl->stopEvent, *pDevice, bWantInput, m_pImpl->writeRequestEvent);
+        CLinkWaitResult wait = pDevice->WaitForEvents(m_pImpl->stopEvent, bWantInput, m_pImpl->writeRequestEvent);
         if (wait.eSlot == ELinkWaitSlot::Failed) {
             // Nothing can be waited for any more: without the loss reported, every later
             // record would wait out its whole limit five times.
-            ShowPortError("WaitCommEvent()", std::strerror(wait.nErrno));
+            ShowPortError("WaitCommEvent()", wait.strSystemText);
             return true;
         }
         if (wait.eSlot == ELinkWaitSlot::Stop)
@@ -509,7 +467,7 @@ bool CSerialLink::SendPending()
         // Whatever the device said before this block is stale: its answer comes after it.
         m_pImpl->pDevice->Purge(nullptr);
         result = m_pImpl->pDevice->WriteBlock(abBlock.data(), abBlock.size(), nTimeoutMs,
-                                              m_pImpl->stopEvent.GetFd(), &error);
+                                              &m_pImpl->stopEvent, &error);
     }
     const bool bFailed = result == EIoResult::Failed || result == EIoResult::FailedWaiting;
     {

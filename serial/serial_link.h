@@ -8,38 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/serial_device.h"
 #include "serial/link_messages.h"
-
-class ISerialDevice; // platform/serial_device.h
-
-// Why OpenPort could not open the device; kept for the front ends to show.
-enum class EPortOpenError {
-    None,
-    NotFound,     // COMn resolves to no device, or the device does not exist
-    Busy,         // another program (or another link) holds the port
-    NoPermission, // the user may not open the device (not in its group)
-    NotSerialPort, // the device is no serial port (COMn links to /dev/null, a plain file)
-    Other,        // any other system error; strSystemText says which
-};
-
-struct CPortOpenFailure {
-    EPortOpenError eKind = EPortOpenError::None;
-    std::string strDevice;     // the device path COMn resolved to, if any
-    std::string strGroup;      // for NoPermission: the group owning the device (e.g. dialout)
-    std::string strSystemText; // the system's own text for the error
-    // For NotFound: where the name was looked up.
-    std::string strPortsDir;     // the ports directory searched for a COMn link
-    bool bLinked = false;        // a link named the port (its device is absent)
-    std::string strKernelDevice; // the kernel rule's device for the number ("" when none)
-    bool bKernelNodeExists = false; // that device node exists but is no real UART
-    // For Busy, when the system lets us see it: the process that has the device open.
-    int nHolderPid = 0;
-    std::string strHolderCommand;
-    bool bHolderIsModemManager = false;
-    // One sentence for a person: which port, which device and why, e.g.
-    // "COM5 (/dev/ttyUSB0) is busy: another program is using it."
-    std::string Describe(int nPort) const;
-};
 
 class CSerialLink {
 public:
@@ -48,7 +18,7 @@ public:
     CSerialLink(const CSerialLink&) = delete;
     CSerialLink& operator=(const CSerialLink&) = delete;
 
-    // Opens COMn (resolved through the COM port namespace) and configures it. Returns false
+    // Opens COMn (by the system's name for it: see OpenComPort) and configures it. Returns false
     // only when the device cannot be opened; GetOpenFailure() then says why. A failed
     // configuration step is shown through the owner's ShowPortError and still returns true.
     bool OpenPort(ILinkOwner* pOwner, int nPort, int nBaud, char cParity, int nDataBits, int nStopBits,

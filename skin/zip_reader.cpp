@@ -1,10 +1,7 @@
 #include "skin/zip_reader.h"
 
 #include "platform/file_util.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/program_path.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -240,71 +237,31 @@ uint32_t DescribeEntry(ZipArchive* pArchive, int32_t nEntry, ZipEntryInfo* pInfo
     return ZIP_OK;
 }
 
-// A directory descriptor, closed by its destructor.
-class CDirFd {
-public:
-    explicit CDirFd(int fd) : m_fd(fd) {}
-    ~CDirFd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    CDirFd(const CDirFd&) = delete;
-    CDirFd& operator=(const CDirFd&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-// Opens strRoot, then each component of strRelDir below it (creating the missing ones when
-// bCreate), never following a symbolic link at a component: a link that already stands inside
-// the target directory must not carry a file outside it. -1 when a component is a link, not a
-// directory, or cannot be made.
-int OpenDirectoryBelow(const std::string& strRoot, const std::string& strRelDir, bool bCreate)
-{
-    int fd = ::open(strRoot.empty() ? "." : strRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    size_t nStart = 0;
-    while (fd >= 0 && nStart < strRelDir.size()) {
-        size_t nEnd = strRelDir.find('/', nStart);
-        if (nEnd == std::string::npos)
-            nEnd = strRelDir.size();
-        const std::string strPart = strRelDir.substr(nStart, nEnd - nStart);
-        nStart = nEnd + 1;
-        if (strPart.empty() || strPart == ".")
-            continue;
-        if (bCreate)
-            ::mkdirat(fd, strPart.c_str(), 0777);
-        const int fdNext = ::openat(fd, strPart.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        ::close(fd);
-        fd = fdNext;
-    }
-    return fd;
-}
-
 // A temporary file beside the target, in an opened directory that outlives it. It is removed
 // again unless committed, so every early return leaves nothing behind.
 class CTempFile {
 public:
+    explicit CTempFile(CExtractDirectory& dir) : m_dir(dir) {}
     ~CTempFile()
     {
         if (m_fd >= 0)
-            ::close(m_fd);
+            CloseFileDescriptor(m_fd);
         if (!m_strName.empty())
-            ::unlinkat(m_nDirFd, m_strName.c_str(), 0);
+            m_dir.RemoveIn(m_strName);
     }
+    CTempFile(const CTempFile&) = delete;
+    CTempFile& operator=(const CTempFile&) = delete;
 
-    bool Create(int nDirFd, mode_t nMode)
+    bool Create(unsigned int nMode)
     {
         std::random_device rd;
         for (int nTry = 0; nTry < 64; ++nTry) {
             char szName[32];
             std::snprintf(szName, sizeof szName, ".zip%08x.tmp", static_cast<unsigned>(rd()));
-            // O_EXCL: never reuse or follow anything already at this name.
-            const int fd = ::openat(nDirFd, szName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, nMode);
+            // Never reuse or follow anything already at this name.
+            const int fd = m_dir.CreateNewFileIn(szName, nMode);
             if (fd >= 0) {
                 m_fd = fd;
-                m_nDirFd = nDirFd;
                 m_strName = szName;
                 return true;
             }
@@ -320,22 +277,22 @@ public:
     {
         const int fd = m_fd;
         m_fd = -1;
-        return ::close(fd) == 0;
+        return CloseFileDescriptor(fd);
     }
 
     // Renames the file to strLeaf in the same directory (a link at that name is replaced, not
     // followed).
     bool CommitAs(const std::string& strLeaf)
     {
-        if (::renameat(m_nDirFd, m_strName.c_str(), m_nDirFd, strLeaf.c_str()) != 0)
+        if (!m_dir.RenameIn(m_strName, strLeaf))
             return false;
         m_strName.clear();
         return true;
     }
 
 private:
+    CExtractDirectory& m_dir;
     int m_fd = -1;
-    int m_nDirFd = -1;
     std::string m_strName;
 };
 
@@ -433,12 +390,8 @@ std::unique_ptr<ZipArchive> ZipOpenMemory(const void* pData, size_t nSize)
     pArchive->m_pSource = static_cast<const uint8_t*>(pData);
     pArchive->m_nSourceSize = nSize;
 
-    char szCwd[PATH_MAX];
-    if (::getcwd(szCwd, sizeof szCwd) != nullptr) {
-        pArchive->m_strRootDir = szCwd;
-        if (pArchive->m_strRootDir.back() != '/')
-            pArchive->m_strRootDir += '/';
-    }
+    if (GetWorkingDirectory(&pArchive->m_strRootDir) && pArchive->m_strRootDir.back() != g_cPathSeparator)
+        pArchive->m_strRootDir += g_cPathSeparator;
 
     const uint64_t nEndPos = FindEndRecord(pArchive->m_pSource, nSize);
     if (nEndPos == 0)
@@ -658,7 +611,8 @@ bool IsSafeEntryPath(const char* pszName)
 
 void EnsureDirectories(const std::string& strRoot, const std::string& strPath)
 {
-    CDirFd dir(OpenDirectoryBelow(strRoot, NormaliseSeparators(strPath.c_str()), true));
+    CExtractDirectory dir;
+    dir.Open(strRoot, NormaliseSeparators(strPath.c_str()), true);
 }
 
 uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* pszFileName)
@@ -680,8 +634,8 @@ uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* psz
         const std::string strDir = NormaliseSeparators(info.m_szName);
         if (pArchive->m_strRootDir.size() + strDir.size() >= ZIP_MAX_PATH)
             return ZIP_ERR_CREATE;
-        CDirFd dir(OpenDirectoryBelow(pArchive->m_strRootDir, strDir, true));
-        return dir.Get() >= 0 ? ZIP_OK : ZIP_ERR_CREATE;
+        CExtractDirectory dir;
+        return dir.Open(pArchive->m_strRootDir, strDir, true) ? ZIP_OK : ZIP_ERR_CREATE;
     }
 
     if (!IsSafeEntryPath(pszFileName))
@@ -694,13 +648,13 @@ uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* psz
     const std::string strLeaf = nLast == std::string::npos ? strTarget : strTarget.substr(nLast + 1);
     if (pArchive->m_strRootDir.size() + strDir.size() >= ZIP_MAX_PATH)
         return ZIP_ERR_CREATE;
-    CDirFd dir(OpenDirectoryBelow(pArchive->m_strRootDir, strDir, true));
-    if (dir.Get() < 0)
+    CExtractDirectory dir;
+    if (!dir.Open(pArchive->m_strRootDir, strDir, true))
         return ZIP_ERR_CREATE;
 
-    const mode_t nMode = (info.m_nAttributes & ZIP_ATTR_READONLY) != 0 ? 0444 : 0666;
-    CTempFile tempFile;
-    if (!tempFile.Create(dir.Get(), nMode))
+    const unsigned int nMode = (info.m_nAttributes & ZIP_ATTR_READONLY) != 0 ? 0444 : 0666;
+    CTempFile tempFile(dir);
+    if (!tempFile.Create(nMode))
         return ZIP_ERR_CREATE;
 
     nResult = OpenEntryData(pArchive);
@@ -726,13 +680,8 @@ uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* psz
     if (bFailed)
         return ZIP_ERR_DATA;
 
-    // Linux keeps no creation time that a program may set: it stays in the entry's description.
-    struct timespec aTimes[2];
-    aTimes[0].tv_sec = static_cast<time_t>(info.m_nAccessTime);
-    aTimes[0].tv_nsec = 0;
-    aTimes[1].tv_sec = static_cast<time_t>(info.m_nModifyTime);
-    aTimes[1].tv_nsec = 0;
-    ::futimens(tempFile.Fd(), aTimes);
+    // The creation time stays in the entry's description: Linux keeps none a program may set.
+    SetFileTimesUtc(tempFile.Fd(), static_cast<int64_t>(info.m_nAccessTime), static_cast<int64_t>(info.m_nModifyTime));
     if (!tempFile.CloseFile())
         return ZIP_ERR_DATA;
     if (!tempFile.CommitAs(strLeaf))

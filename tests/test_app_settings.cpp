@@ -7,13 +7,15 @@
 #include <iterator>
 #include <string>
 
-#include <unistd.h>
-
 #include "app/matrix_app.h"
+#include "platform/program_path.h"
 #include "tests/support/env_guard.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
+
+// The separator of the system the tests run on: the same cases hold with either.
+const std::string SEP(1, g_cPathSeparator);
 
 std::string ReadText(const std::string& strPath)
 {
@@ -36,13 +38,13 @@ TEST(AppSettingsDirectory, FollowsTheCommandLine)
         std::string strExpected;
         bool bMakesCurrent;
     } const aCases[] = {
-        {"quoted full path", "\"" + strDir + "/matrix-update\"", "matrix-update", strDir, true},
-        {"name differs only in case", strDir + "/MATRIX-UPDATE", "matrix-update", strDir, true},
-        {"name compared up to its first point", strDir + "/prog.bin", "prog", strDir, true},
-        {"extension of the executable is not compared", strDir + "/prog.v2", "prog.v2", strDir, false},
-        {"another program's name", strDir + "/other", "matrix-update", strDir, false},
+        {"quoted full path", "\"" + strDir + SEP + "matrix-update\"", "matrix-update", strDir, true},
+        {"name differs only in case", strDir + SEP + "MATRIX-UPDATE", "matrix-update", strDir, true},
+        {"name compared up to its first point", strDir + SEP + "prog.bin", "prog", strDir, true},
+        {"extension of the executable is not compared", strDir + SEP + "prog.v2", "prog.v2", strDir, false},
+        {"another program's name", strDir + SEP + "other", "matrix-update", strDir, false},
         {"no separator at all", "matrix-update", "matrix-update", "", false},
-        {"only a root separator", "/matrix-update", "matrix-update", "", false},
+        {"only a root separator", SEP + "matrix-update", "matrix-update", "", false},
         {"quotes only", "\"\"", "matrix-update", "", false},
     };
     for (const auto& c : aCases) {
@@ -64,11 +66,11 @@ TEST(AppSettingsDirectory, LongCommandLineIsCutToTheWorkingBuffer)
         std::string strCommandLine;
         std::string strExpected;
     } const aCases[] = {
-        {"259 bytes fit whole", "/" + strA244 + "/matrix-update", "/" + strA244},
-        {"260 bytes lose the last one", "/" + strA244 + "a/matrix-update", "/" + strA244 + "a"},
-        {"separators past the buffer are not seen", "/" + strA250 + "/" + std::string(40, 'b') + "/matrix-update",
-         "/" + strA250},
-        {"5000 bytes without a visible separator", "/" + std::string(4999, 'c'), ""},
+        {"259 bytes fit whole", SEP + strA244 + SEP + "matrix-update", SEP + strA244},
+        {"260 bytes lose the last one", SEP + strA244 + "a" + SEP + "matrix-update", SEP + strA244 + "a"},
+        {"separators past the buffer are not seen", SEP + strA250 + SEP + std::string(40, 'b') + SEP + "matrix-update",
+         SEP + strA250},
+        {"5000 bytes without a visible separator", SEP + std::string(4999, 'c'), ""},
     };
     for (const auto& c : aCases) {
         CMatrixApp app;
@@ -90,7 +92,7 @@ TEST(AppSettingsFile, LoadsSavesAndKeepsTheRest)
     app.LoadSettings();
     EXPECT_EQ(app.m_nComPort, 1) << "no setting.ini yet";
 
-    std::ofstream(strIni) << "; written by hand\n[connection]\ncomport=7\n[Other]\nKeep=yes\n";
+    std::ofstream(strIni, std::ios::binary) << "; written by hand\n[connection]\ncomport=7\n[Other]\nKeep=yes\n";
     app.LoadSettings();
     EXPECT_EQ(app.m_nComPort, 7);
 
@@ -146,10 +148,10 @@ TEST(AppSettingsFile, FailedSaveNamesTheFileAndKeepsThePort)
     CEnvGuard env;
     env.Set("XDG_CONFIG_HOME", dir.File("file"));
     CMatrixApp app;
-    app.SetCommandLine(dir.File("gone/matrix-update"), "matrix-update");
+    app.SetCommandLine(dir.File("gone") + SEP + "matrix-update", "matrix-update");
     app.m_nComPort = 3;
     EXPECT_FALSE(app.SaveSettings());
-    EXPECT_NE(app.GetSettingsError().find(dir.File("gone/setting.ini")), std::string::npos)
+    EXPECT_NE(app.GetSettingsError().find(dir.File("gone") + SEP + "setting.ini"), std::string::npos)
         << app.GetSettingsError();
     EXPECT_NE(app.GetSettingsError().find("No such file or directory"), std::string::npos);
     EXPECT_EQ(app.m_nComPort, 3);
@@ -164,10 +166,9 @@ TEST(AppSettingsProcess, FindsTheRealExecutable)
     CCurrentDirGuard guard;
     CMatrixApp app;
     ASSERT_TRUE(app.InitCommandLineFromProcess("ignored"));
-    char* pszBin = ::realpath(MATRIX_BIN_DIR, nullptr);
-    ASSERT_NE(pszBin, nullptr);
-    std::string strBin = pszBin;
-    std::free(pszBin);
+    std::error_code error;
+    const std::string strBin = std::filesystem::canonical(MATRIX_BIN_DIR, error).string();
+    ASSERT_FALSE(error) << error.message();
     EXPECT_EQ(app.GetProgramDirectory(), strBin);
     EXPECT_EQ(std::filesystem::current_path().string(), strBin);
 }

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/data_folders.h"
+#include "platform/data_folders.h"
 #include "app/matrix_app.h"
 #include "tests/support/env_guard.h"
 #include "tests/support/temp_dir.h"

@@ -24,6 +24,7 @@
 
 #include "platform/message_queue.h"
 #include "platform/port_holder.h"
+#include "platform/posix/posix_serial.h"
 #include "platform/serial_device.h"
 #include "serial/serial_link.h"
 #include "tests/support/fake_serial_device.h"
@@ -538,7 +539,7 @@ TEST(SerialFakeDevice, AnswersEachWriteAndReportsADisconnect)
 // block is being written. The gate opens by itself after a while, so a failing test never hangs.
 class CGatedWriteDevice : public CFakeSerialDevice {
 public:
-    EIoResult WriteBlock(const uint8_t* pData, size_t nLength, uint32_t nTimeoutMs, int nCancelFd,
+    EIoResult WriteBlock(const uint8_t* pData, size_t nLength, uint32_t nTimeoutMs, const CLinkEvent* pCancel,
                          CDeviceError* pError) override
     {
         {
@@ -547,7 +548,7 @@ public:
             m_gate.notify_all();
             m_gate.wait_for(lock, std::chrono::milliseconds(EVENT_WAIT_MS), [this] { return m_bOpen; });
         }
-        return CFakeSerialDevice::WriteBlock(pData, nLength, nTimeoutMs, nCancelFd, pError);
+        return CFakeSerialDevice::WriteBlock(pData, nLength, nTimeoutMs, pCancel, pError);
     }
     bool WaitUntilWriting()
     {

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +17,7 @@
 #include "platform/tick_clock.h"
 #include "serial/serial_link.h"
 #include "tests/support/fake_serial_device.h"
+#include "tests/support/test_system.h"
 #include "transfer/record_transfer.h"
 
 namespace {
@@ -276,7 +276,10 @@ TEST_F(TransferTest, FilesThatCannotStartSendNothing)
             WriteTransferFile(c.data);
         m_app.SetTransferFile(m_strFile);
         if (c.eMake == FIFO) {
-            ASSERT_EQ(::mkfifo(m_strFile.c_str(), 0600), 0);
+            if (!MakeTestFifo(m_strFile)) {
+                std::printf("no FIFO case here: the system has no named pipe a path can name\n");
+                continue;
+            }
         } else if (c.eMake == DIRECTORY) {
             std::filesystem::create_directory(m_strFile);
         }

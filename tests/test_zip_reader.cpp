@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include <cstdio>
+
 
 #include <cstdlib>
 #include <ctime>
@@ -14,6 +14,7 @@
 
 #include "skin/zip_reader.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_system.h"
 #include "tests/test_zip_builder.h"
 
 namespace fs = std::filesystem;
@@ -146,8 +147,7 @@ TEST(ZipEntryTimes, DosTimeIsLocalAndUtTimesAreUtc)
 {
     const char* pszOldTz = std::getenv("TZ");
     const std::string strOldTz = pszOldTz != nullptr ? pszOldTz : "";
-    setenv("TZ", "CST-8", 1);   // eight hours east of UTC, no summer time
-    tzset();
+    SetTestEnvironment("TZ", "CST-8");   // eight hours east of UTC, no summer time
     const struct {
         std::string strExtra;
         int64_t nModify, nAccess, nCreation;
@@ -182,11 +182,7 @@ TEST(ZipEntryTimes, DosTimeIsLocalAndUtTimesAreUtc)
         EXPECT_EQ(info.m_nAccessTime, aCases[i].nAccess) << "case " << i;
         EXPECT_EQ(info.m_nCreationTime, aCases[i].nCreation) << "case " << i;
     }
-    if (pszOldTz != nullptr)
-        setenv("TZ", strOldTz.c_str(), 1);
-    else
-        unsetenv("TZ");
-    tzset();
+    SetTestEnvironment("TZ", pszOldTz != nullptr ? strOldTz.c_str() : nullptr);
 }
 
 TEST(ZipGetEntry, CountAnswerRangeAndCache)
@@ -540,7 +536,12 @@ TEST_F(ZipFiles, ExtractionStaysInsideTheTarget)
     // A directory link that already stands inside the target is not followed, by a file or by
     // a directory entry; a link at the file's own name is replaced, not written through.
     fs::create_directory(m_dir.Path() / "elsewhere");
-    fs::create_directory_symlink(m_dir.Path() / "elsewhere", "link");
+    std::error_code error;
+    fs::create_directory_symlink(m_dir.Path() / "elsewhere", "link", error);
+    if (error) {
+        std::printf("no symbolic link cases here: %s\n", error.message().c_str());
+        return;
+    }
     fs::create_symlink(m_dir.Path() / "elsewhere" / "victim.txt", "leaf.txt");
     EXPECT_EQ(ZipExtractEntryToFile(pArchive.get(), 5, "link/fine.txt"), ZIP_ERR_CREATE);
     EXPECT_EQ(ZipExtractEntryToFile(pArchive.get(), 5, "link/deeper/fine.txt"), ZIP_ERR_CREATE);

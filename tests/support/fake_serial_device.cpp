@@ -1,8 +1,5 @@
 #include "tests/support/fake_serial_device.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -17,18 +14,24 @@ void SetLost(CDeviceError* pError)
     }
 }
 
+// A failure of the kind "anything else", with the system's text for nErrno.
+void SetOther(CDeviceError* pError, int nErrno)
+{
+    if (pError != nullptr) {
+        pError->eKind = EDeviceErrorKind::Other;
+        pError->nErrno = nErrno;
+        pError->strSystemText = std::strerror(nErrno);
+    }
+}
+
 } // namespace
 
 CFakeSerialDevice::CFakeSerialDevice()
 {
-    m_nEventFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    m_readable.Create();
 }
 
-CFakeSerialDevice::~CFakeSerialDevice()
-{
-    if (m_nEventFd >= 0)
-        ::close(m_nEventFd);
-}
+CFakeSerialDevice::~CFakeSerialDevice() = default;
 
 void CFakeSerialDevice::SetResponder(CResponder responder)
 {
@@ -108,8 +111,7 @@ bool CFakeSerialDevice::GetQueuedInput(uint32_t* pnCount, CDeviceError* pError)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_eInput == EInput::QueryFails) {
-        if (pError != nullptr)
-            *pError = MapDeviceErrno(ENOTTY, m_strPath, false);
+        SetOther(pError, ENOTTY);
         return false;
     }
     *pnCount = m_eInput == EInput::Endless ? 4096u : static_cast<uint32_t>(m_abUnread.size());
@@ -137,7 +139,8 @@ EIoResult CFakeSerialDevice::ReadByte(uint8_t* pByte, CDeviceError* pError)
     return EIoResult::Ok;
 }
 
-EIoResult CFakeSerialDevice::WriteBlock(const uint8_t* pData, size_t nLength, uint32_t, int, CDeviceError* pError)
+EIoResult CFakeSerialDevice::WriteBlock(const uint8_t* pData, size_t nLength, uint32_t, const CLinkEvent*,
+                                        CDeviceError* pError)
 {
     std::vector<uint8_t> abWritten(pData, pData + nLength);
     CResponder responder;
@@ -149,8 +152,7 @@ EIoResult CFakeSerialDevice::WriteBlock(const uint8_t* pData, size_t nLength, ui
         }
         if (m_nWritesToFail > 0) {
             --m_nWritesToFail;
-            if (pError != nullptr)
-                *pError = MapDeviceErrno(ETIMEDOUT, m_strPath, false);
+            SetOther(pError, ETIMEDOUT);
             return EIoResult::FailedWaiting;
         }
         m_aWrites.push_back(abWritten);
@@ -166,23 +168,32 @@ EIoResult CFakeSerialDevice::WriteBlock(const uint8_t* pData, size_t nLength, ui
     return EIoResult::Ok;
 }
 
-bool CFakeSerialDevice::IsHungUp(short) const
+CLinkWaitResult CFakeSerialDevice::WaitForEvents(const CLinkEvent& stop, bool bWantInput, const CLinkEvent& writeRequest)
 {
-    return m_bDisconnected.load();
+    // Like the real device: without interest in input, only a stop or a write request wakes it.
+    const CLinkEvent* apEvents[3] = {&stop, bWantInput ? &m_readable : nullptr, &writeRequest};
+    CLinkWaitResult result;
+    switch (WaitForLinkEvent(apEvents, 3, &result.strSystemText)) {
+    case 0: result.eSlot = ELinkWaitSlot::Stop; break;
+    case 1:
+        result.eSlot = ELinkWaitSlot::Device;
+        result.bInput = true;
+        result.bHungUp = m_bDisconnected.load();
+        break;
+    case 2: result.eSlot = ELinkWaitSlot::WriteRequest; break;
+    default: break;
+    }
+    return result;
 }
 
 void CFakeSerialDevice::UpdateReadableLocked()
 {
     bool bWant = m_bDisconnected.load() || !m_abUnread.empty() || m_eInput != EInput::Fed;
-    if (bWant == m_bSignalled || m_nEventFd < 0)
+    if (bWant == m_bSignalled)
         return;
-    uint64_t nValue = 1;
-    if (bWant) {
-        while (::write(m_nEventFd, &nValue, sizeof(nValue)) < 0 && errno == EINTR) {
-        }
-    } else {
-        while (::read(m_nEventFd, &nValue, sizeof(nValue)) < 0 && errno == EINTR) {
-        }
-    }
+    if (bWant)
+        m_readable.Signal();
+    else
+        m_readable.Reset();
     m_bSignalled = bWant;
 }

@@ -1,8 +1,8 @@
 #pragma once
 // CFakeSerialDevice: a scripted serial device that lives in the test process. Every block
 // written is recorded and handed to the responder; its answer becomes readable at once,
-// inside the write call. Poll-able like the real device: its poll descriptor (an eventfd)
-// is readable while bytes are unread, and after Disconnect.
+// inside the write call. It can be waited on like the real device: an event of its own is
+// signalled while bytes are unread, and after Disconnect.
 
 #include <atomic>
 #include <cstdint>
@@ -45,22 +45,21 @@ public:
     CLineSettings GetLineSettings() const;
 
     const std::string& GetPath() const override { return m_strPath; }
-    int GetPollFd() const override { return m_nEventFd; }
     bool Configure(const CLineSettings& line, EConfigStep* peFailedStep, CDeviceError* pError) override;
     bool Purge(CDeviceError* pError) override;
     void RaiseDtrRts() override {}
     bool GetQueuedInput(uint32_t* pnCount, CDeviceError* pError) override;
     EIoResult ReadByte(uint8_t* pByte, CDeviceError* pError) override;
-    EIoResult WriteBlock(const uint8_t* pData, size_t nLength, uint32_t nTimeoutMs, int nCancelFd,
+    EIoResult WriteBlock(const uint8_t* pData, size_t nLength, uint32_t nTimeoutMs, const CLinkEvent* pCancel,
                          CDeviceError* pError) override;
-    bool IsHungUp(short nRevents) const override;
+    CLinkWaitResult WaitForEvents(const CLinkEvent& stop, bool bWantInput, const CLinkEvent& writeRequest) override;
 
 private:
-    // Keeps the eventfd readable exactly while there is something to report. Holds m_mutex.
+    // Keeps the event signalled exactly while there is something to report. Holds m_mutex.
     void UpdateReadableLocked();
 
     const std::string m_strPath = "fake-serial-device";
-    int m_nEventFd = -1;
+    CLinkEvent m_readable;
     mutable std::mutex m_mutex;
     CResponder m_responder;
     std::vector<std::vector<uint8_t>> m_aWrites;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/pseudo_terminal.h"
+#include "platform/posix/pseudo_terminal.h"
 
 class CPtyPair {
 public:

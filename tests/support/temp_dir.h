@@ -3,12 +3,11 @@
 // Scratch directories and the current directory for tests. Header-only, so the Qt tests,
 // which do not build tests/support/*.cpp, can use it too.
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -21,12 +20,26 @@ class CTempDir {
 public:
     explicit CTempDir(const std::string& strPrefix = "matrix-test")
     {
-        std::string strTemplate = (std::filesystem::temp_directory_path() / (strPrefix + "-XXXXXX")).string();
-        if (::mkdtemp(strTemplate.data()) == nullptr)
+        std::error_code ec;
+        const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+        if (ec)
             return;
-        char* pszReal = ::realpath(strTemplate.c_str(), nullptr);
-        m_path = pszReal != nullptr ? pszReal : strTemplate;
-        ::free(pszReal);
+        std::random_device rd;
+        for (int nTry = 0; nTry < 64; ++nTry) {
+            const std::filesystem::path path = base / (strPrefix + "-" + std::to_string(rd()));
+            // create_directory is false when something is there already: never reuse it.
+            if (!std::filesystem::create_directory(path, ec)) {
+                if (ec)
+                    return;
+                continue;
+            }
+            std::filesystem::permissions(path, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace,
+                                         ec);
+            m_path = std::filesystem::canonical(path, ec);
+            if (ec)
+                m_path = path;
+            return;
+        }
     }
     ~CTempDir()
     {
@@ -52,7 +65,7 @@ public:
     {
         std::vector<std::string> astr;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(m_path))
-            astr.push_back(std::filesystem::relative(entry.path(), m_path).string());
+            astr.push_back(std::filesystem::relative(entry.path(), m_path).generic_string());
         std::sort(astr.begin(), astr.end());
         return astr;
     }

@@ -37,7 +37,7 @@
 
 #include "app/matrix_app.h"
 #include "platform/com_ports.h"
-#include "platform/pseudo_terminal.h"
+#include "platform/posix/pseudo_terminal.h"
 #include "serial/serial_link.h"
 #include "tests/support/env_guard.h"
 #include "tests/support/temp_dir.h"

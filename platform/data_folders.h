@@ -2,7 +2,8 @@
 // Where the program keeps what it writes while it runs: setting.ini and the unpacked skin
 // file. A portable folder keeps both beside the program, as it always has. A program installed
 // where the user cannot write (or installed system-wide) keeps setting.ini in the user's
-// configuration folder and unpacks the skin file into the user's runtime folder instead.
+// configuration folder and unpacks the skin file into the user's runtime folder instead. That
+// is the Linux way; on Windows the program's folder is a portable folder and both stay there.
 
 #include <string>
 

@@ -8,6 +8,7 @@
 #include <new>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -247,4 +248,158 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
         return fail(facts, strFailure);
     }
     return true;
+}
+
+int CreateNewFile(const std::string& strPath, unsigned int nMode)
+{
+    // O_EXCL: never reuse or follow anything already at this name.
+    return ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, static_cast<mode_t>(nMode));
+}
+
+bool CloseFileDescriptor(int fd)
+{
+    return ::close(fd) == 0;
+}
+
+bool SetFileTimesUtc(int fd, int64_t nAccessTime, int64_t nModifyTime)
+{
+    // Linux keeps no creation time that a program may set.
+    struct timespec aTimes[2];
+    aTimes[0].tv_sec = static_cast<time_t>(nAccessTime);
+    aTimes[0].tv_nsec = 0;
+    aTimes[1].tv_sec = static_cast<time_t>(nModifyTime);
+    aTimes[1].tv_nsec = 0;
+    return ::futimens(fd, aTimes) == 0;
+}
+
+bool RenameFileOver(const std::string& strFrom, const std::string& strTo)
+{
+    return ::rename(strFrom.c_str(), strTo.c_str()) == 0;
+}
+
+bool RemoveFilePath(const std::string& strPath)
+{
+    return ::unlink(strPath.c_str()) == 0;
+}
+
+bool IsPathAbsent(const std::string& strPath)
+{
+    struct stat st {};
+    return ::stat(strPath.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+bool MakeDirectory(const std::string& strPath)
+{
+    return ::mkdir(strPath.c_str(), 0777) == 0;
+}
+
+bool CanReplaceFile(const std::string& strPath, std::string* pstrReason, int* pnErrno)
+{
+    int nUnused = 0;
+    int& nErrno = pnErrno != nullptr ? *pnErrno : nUnused;
+    nErrno = 0;
+    // The file is replaced through a new file beside its target, so what counts is whether
+    // a file can be created there; for a link that is the directory of the file it names.
+    std::string strTarget = strPath;
+    if (char* pszReal = ::realpath(strPath.c_str(), nullptr)) {
+        strTarget = pszReal;
+        std::free(pszReal);
+    }
+    if (::access(strTarget.c_str(), F_OK) == 0 && ::access(strTarget.c_str(), R_OK) != 0) {
+        nErrno = errno;
+        *pstrReason = std::strerror(nErrno);
+        return false;
+    }
+    std::string strScratch = DirectoryOf(strTarget) + "/.setting.ini.XXXXXX";
+    const int nFd = ::mkstemp(strScratch.data());
+    if (nFd < 0) {
+        nErrno = errno;
+        *pstrReason = std::strerror(nErrno);
+        return false;
+    }
+    ::close(nFd);
+    ::unlink(strScratch.c_str());
+    return true;
+}
+
+CReadOnlyFileMap::~CReadOnlyFileMap()
+{
+    if (m_pData != nullptr)
+        ::munmap(m_pData, m_nSize);
+}
+
+bool CReadOnlyFileMap::Open(const std::string& strPath, std::string* pstrError)
+{
+    const int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *pstrError = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    bool bOk = ::fstat(fd, &st) == 0;
+    if (!bOk) {
+        *pstrError = std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        *pstrError = "it is not a regular file";
+        bOk = false;
+    } else if (st.st_size > 0) {
+        void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (p == MAP_FAILED) {
+            *pstrError = std::strerror(errno);
+            bOk = false;
+        } else {
+            m_pData = p;
+            m_nSize = static_cast<size_t>(st.st_size);
+        }
+    }
+    ::close(fd);
+    return bOk;
+}
+
+CExtractDirectory::~CExtractDirectory()
+{
+    if (m_nNative >= 0)
+        ::close(static_cast<int>(m_nNative));
+}
+
+bool CExtractDirectory::Open(const std::string& strRoot, const std::string& strRelDir, bool bCreate)
+{
+    int fd = ::open(strRoot.empty() ? "." : strRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    size_t nStart = 0;
+    while (fd >= 0 && nStart < strRelDir.size()) {
+        size_t nEnd = strRelDir.find('/', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = strRelDir.size();
+        const std::string strPart = strRelDir.substr(nStart, nEnd - nStart);
+        nStart = nEnd + 1;
+        if (strPart.empty() || strPart == ".")
+            continue;
+        if (bCreate)
+            ::mkdirat(fd, strPart.c_str(), 0777);
+        const int fdNext = ::openat(fd, strPart.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(fd);
+        fd = fdNext;
+    }
+    if (m_nNative >= 0)
+        ::close(static_cast<int>(m_nNative));
+    m_nNative = fd;
+    return fd >= 0;
+}
+
+int CExtractDirectory::CreateNewFileIn(const std::string& strName, unsigned int nMode)
+{
+    // O_EXCL and O_NOFOLLOW: never reuse or follow anything already at this name.
+    return ::openat(static_cast<int>(m_nNative), strName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                    static_cast<mode_t>(nMode));
+}
+
+bool CExtractDirectory::RenameIn(const std::string& strFrom, const std::string& strTo)
+{
+    const int fd = static_cast<int>(m_nNative);
+    return ::renameat(fd, strFrom.c_str(), fd, strTo.c_str()) == 0;
+}
+
+bool CExtractDirectory::RemoveIn(const std::string& strName)
+{
+    return ::unlinkat(static_cast<int>(m_nNative), strName.c_str(), 0) == 0;
 }

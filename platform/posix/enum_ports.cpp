@@ -3,6 +3,7 @@
 #include <set>
 
 #include "platform/com_ports.h"
+#include "platform/printable.h"
 
 namespace {
 
@@ -44,4 +45,32 @@ void ProbeComPorts(CUIntArray& ports)
         if (ProbeComDevice(resolution.strOpenPath))
             ports.Add(static_cast<uint32_t>(nPort));
     }
+}
+
+CComPortInfo DescribeComPort(int nPort)
+{
+    CComPortInfo info;
+    info.strDevice = ResolveComPort(nPort).strDevice;
+    info.strDescription = DescribeComDevice(info.strDevice);
+    return info;
+}
+
+std::string GetComPortNamingHelp()
+{
+    return "A port is a link named COM<n> in the ports directory (" + GetPortsDirectory()
+           + "),\nelse COM1-32 = /dev/ttyS0-31 (real UARTs only), COM33-64 = /dev/ttyUSB0-31,\n"
+             "COM65-96 = /dev/ttyACM0-31.\n";
+}
+
+std::vector<std::string> DescribeIgnoredPortNames()
+{
+    std::vector<std::string> astrOutOfRange;
+    const std::string strDir = GetPortsDirectory();
+    ListLinkedComPorts(strDir, &astrOutOfRange);
+    std::vector<std::string> astrSentences;
+    for (const std::string& strName : astrOutOfRange)
+        astrSentences.push_back("the link " + EscapeForTerminal(strDir) + "/" + strName +
+                                " is ignored: COM ports are numbered " + std::to_string(MIN_COM_PORT) + " to " +
+                                std::to_string(MAX_COM_PORT) + ".");
+    return astrSentences;
 }

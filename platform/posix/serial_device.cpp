@@ -1,7 +1,9 @@
 // The serial device over termios. Every termios, ioctl, poll and flock call of the program's
 // serial I/O is in this file.
 
-#include "platform/serial_device.h"
+#include "platform/posix/posix_serial.h"
+#include "platform/port_holder.h"
+#include "platform/com_ports.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -19,6 +21,11 @@
 #include <chrono>
 #include <cstring>
 #include <vector>
+
+// The descriptor inside a link event, for the polls of this file.
+struct CLinkEventNative {
+    static int GetFd(const CLinkEvent* pEvent) { return pEvent != nullptr ? static_cast<int>(pEvent->m_nNative) : -1; }
+};
 
 namespace {
 
@@ -112,7 +119,6 @@ public:
     }
 
     const std::string& GetPath() const override { return m_strPath; }
-    int GetPollFd() const override { return m_nFd; }
 
     bool Configure(const CLineSettings& line, EConfigStep* peFailedStep, CDeviceError* pError) override
     {
@@ -212,9 +218,10 @@ public:
         }
     }
 
-    EIoResult WriteBlock(const uint8_t* pData, size_t nLength, uint32_t nTimeoutMs, int nCancelFd,
+    EIoResult WriteBlock(const uint8_t* pData, size_t nLength, uint32_t nTimeoutMs, const CLinkEvent* pCancel,
                          CDeviceError* pError) override
     {
+        const int nCancelFd = CLinkEventNative::GetFd(pCancel);
         const auto deadline = CSteadyClock::now() + std::chrono::milliseconds(nTimeoutMs);
         size_t nDone = 0;
         bool bIssued = false;
@@ -241,9 +248,42 @@ public:
         return DrainOutput(deadline, nCancelFd, pError);
     }
 
-    bool IsHungUp(short nRevents) const override { return (nRevents & (POLLHUP | POLLERR | POLLNVAL)) != 0; }
+    CLinkWaitResult WaitForEvents(const CLinkEvent& stop, bool bWantInput, const CLinkEvent& writeRequest) override
+    {
+        CLinkWaitResult result;
+        for (;;) {
+            // Without interest in input, input that stays queued must not wake the wait for
+            // ever; a hang-up is reported regardless of the events asked for.
+            struct pollfd aWait[3] = {
+                {CLinkEventNative::GetFd(&stop), POLLIN, 0},
+                {m_nFd, static_cast<short>(bWantInput ? POLLIN : 0), 0},
+                {CLinkEventNative::GetFd(&writeRequest), POLLIN, 0},
+            };
+            int nReady = ::poll(aWait, 3, -1);
+            if (nReady < 0 && errno == EINTR)
+                continue;
+            if (nReady < 0) {
+                result.strSystemText = SystemText(errno);
+                return result;
+            }
+            if (aWait[0].revents != 0) {
+                result.eSlot = ELinkWaitSlot::Stop;
+            } else if (aWait[1].revents != 0) {
+                result.eSlot = ELinkWaitSlot::Device;
+                result.bInput = (aWait[1].revents & POLLIN) != 0;
+                result.bHungUp = IsHungUp(aWait[1].revents);
+            } else if (aWait[2].revents != 0) {
+                result.eSlot = ELinkWaitSlot::WriteRequest;
+            } else {
+                continue;
+            }
+            return result;
+        }
+    }
 
 private:
+    static bool IsHungUp(short nRevents) { return (nRevents & (POLLHUP | POLLERR | POLLNVAL)) != 0; }
+
     EIoResult WaitWritable(CSteadyClock::time_point deadline, int nCancelFd, CDeviceError* pError)
     {
         for (;;) {
@@ -403,68 +443,112 @@ std::unique_ptr<ISerialDevice> OpenPosixSerialDevice(const std::string& strPath,
     return std::make_unique<CPosixSerialDevice>(fd.Release(), strPath);
 }
 
-bool CPollEvent::Create()
+namespace {
+
+// Who has the busy device open, when the system lets us see it.
+void NoteHolder(const std::string& strDevicePath, CPortOpenFailure* pFailure)
+{
+    CPortHolder holder;
+    if (!FindPortHolder(strDevicePath, &holder))
+        return;
+    pFailure->nHolderPid = holder.nPid;
+    pFailure->strHolderCommand = holder.strCommand;
+    pFailure->bHolderIsModemManager = IsModemManager(holder);
+}
+
+} // namespace
+
+std::unique_ptr<ISerialDevice> OpenComPort(int nPort, CPortOpenFailure* pFailure)
+{
+    CPortOpenFailure failure;
+    CComPortResolution resolution = ResolveComPort(nPort);
+    if (!resolution.bResolved) {
+        failure.eKind = EPortOpenError::NotFound;
+        failure.strPortsDir = resolution.strPortsDir;
+        failure.strKernelDevice = resolution.strKernelDevice;
+        failure.bKernelNodeExists = !resolution.strKernelDevice.empty() && IsCharacterDevice(resolution.strKernelDevice);
+        *pFailure = failure;
+        return nullptr;
+    }
+    CDeviceError error;
+    std::unique_ptr<ISerialDevice> pDevice = OpenPosixSerialDevice(resolution.strOpenPath, &error);
+    if (!pDevice) {
+        failure.strDevice = resolution.strDevice;
+        failure.strSystemText = error.strSystemText;
+        failure.strGroup = error.strGroup;
+        failure.strPortsDir = resolution.strPortsDir;
+        failure.strKernelDevice = resolution.strKernelDevice;
+        switch (error.eKind) {
+        case EDeviceErrorKind::NotFound:
+            failure.eKind = EPortOpenError::NotFound;
+            failure.bLinked = resolution.bLinked;
+            break;
+        case EDeviceErrorKind::Busy:
+            failure.eKind = EPortOpenError::Busy;
+            NoteHolder(resolution.strOpenPath, &failure);
+            break;
+        case EDeviceErrorKind::NoPermission: failure.eKind = EPortOpenError::NoPermission; break;
+        case EDeviceErrorKind::NotSerialPort: failure.eKind = EPortOpenError::NotSerialPort; break;
+        default: failure.eKind = EPortOpenError::Other; break;
+        }
+    }
+    *pFailure = failure;
+    return pDevice;
+}
+
+bool CLinkEvent::Create(std::string* pstrSystemText)
 {
     Close();
-    m_nFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    return m_nFd >= 0;
+    m_nNative = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_nNative >= 0)
+        return true;
+    if (pstrSystemText != nullptr)
+        *pstrSystemText = SystemText(errno);
+    return false;
 }
 
-void CPollEvent::Close()
+void CLinkEvent::Close()
 {
-    if (m_nFd >= 0)
-        ::close(m_nFd);
-    m_nFd = -1;
+    if (m_nNative >= 0)
+        ::close(static_cast<int>(m_nNative));
+    m_nNative = -1;
 }
 
-void CPollEvent::Signal() const
+void CLinkEvent::Signal() const
 {
-    if (m_nFd < 0)
+    if (m_nNative < 0)
         return;
     uint64_t nOne = 1;
-    while (::write(m_nFd, &nOne, sizeof(nOne)) < 0 && errno == EINTR) {
+    while (::write(static_cast<int>(m_nNative), &nOne, sizeof(nOne)) < 0 && errno == EINTR) {
     }
 }
 
-void CPollEvent::Reset() const
+void CLinkEvent::Reset() const
 {
-    if (m_nFd < 0)
+    if (m_nNative < 0)
         return;
     uint64_t nValue = 0;
-    while (::read(m_nFd, &nValue, sizeof(nValue)) < 0 && errno == EINTR) {
+    while (::read(static_cast<int>(m_nNative), &nValue, sizeof(nValue)) < 0 && errno == EINTR) {
     }
 }
 
-CLinkWaitResult WaitForLinkEvents(const CPollEvent& stop, const ISerialDevice& device, bool bWantInput,
-                                  const CPollEvent& writeRequest)
+int WaitForLinkEvent(const CLinkEvent* const* apEvents, size_t nCount, std::string* pstrSystemText)
 {
-    CLinkWaitResult result;
+    std::vector<struct pollfd> aWait(nCount);
+    for (size_t i = 0; i < nCount; ++i)
+        aWait[i] = {CLinkEventNative::GetFd(apEvents[i]), POLLIN, 0};
     for (;;) {
-        // Without interest in input, input that stays queued must not wake the wait for ever;
-        // a hang-up is reported regardless of the events asked for.
-        struct pollfd aWait[3] = {
-            {stop.GetFd(), POLLIN, 0},
-            {device.GetPollFd(), static_cast<short>(bWantInput ? POLLIN : 0), 0},
-            {writeRequest.GetFd(), POLLIN, 0},
-        };
-        int nReady = ::poll(aWait, 3, -1);
+        int nReady = ::poll(aWait.data(), aWait.size(), -1);
         if (nReady < 0 && errno == EINTR)
             continue;
         if (nReady < 0) {
-            result.nErrno = errno;
-            return result;
+            if (pstrSystemText != nullptr)
+                *pstrSystemText = SystemText(errno);
+            return -1;
         }
-        if (aWait[0].revents != 0) {
-            result.eSlot = ELinkWaitSlot::Stop;
-        } else if (aWait[1].revents != 0) {
-            result.eSlot = ELinkWaitSlot::Device;
-            result.bInput = (aWait[1].revents & POLLIN) != 0;
-            result.bHungUp = device.IsHungUp(aWait[1].revents);
-        } else if (aWait[2].revents != 0) {
-            result.eSlot = ELinkWaitSlot::WriteRequest;
-        } else {
-            continue;
+        for (size_t i = 0; i < nCount; ++i) {
+            if (aWait[i].revents != 0)
+                return static_cast<int>(i);
         }
-        return result;
     }
 }

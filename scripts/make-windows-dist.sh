@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Lays out the Windows programs for people to copy: dist/matrix-update-windows/ and a zip of it.
+# Usage: scripts/make-windows-dist.sh WINDOWS_BUILD_DIR DIST_DIR
+set -euo pipefail
+cd "$(dirname "$0")/.."
+win_build=${1:?Windows build folder}
+dist=${2:?dist folder}
+name=matrix-update-windows
+rm -rf "${dist:?}/$name" "$dist/$name.zip"
+mkdir -p "$dist/$name"
+x86_64-w64-mingw32-strip -o "$dist/$name/matrixctl.exe" "$win_build/bin/matrixctl.exe"
+cp res/sample.bin "$dist/$name/sample.bin"
+# Windows readers expect CRLF line ends in a text file.
+sed 's/$/\r/' res/windows-readme.txt > "$dist/$name/README.txt"
+(cd "$dist" && zip -q -r -X "$name.zip" "$name")
+echo "Windows programs in $dist/$name and $dist/$name.zip"

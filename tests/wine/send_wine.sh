@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# The Windows matrixctl.exe under Wine against the Linux device simulator: the simulator's
+# pseudo-terminal is mapped as COM7 in the Wine registry, so the Windows program goes through
+# CreateFile("\\.\COM7") and overlapped I/O like on a real port.
+# Needs: WINEPREFIX prepared, MATRIX_BIN_DIR (Linux programs), MATRIX_WIN_BIN_DIR (Windows ones).
+set -euo pipefail
+bin=${MATRIX_BIN_DIR:?}
+winbin=${MATRIX_WIN_BIN_DIR:?}
+src=${MATRIX_SOURCE_DIR:?}
+: "${WINEPREFIX:?}"
+export WINEDEBUG=-all
+unset DISPLAY WAYLAND_DISPLAY
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export MATRIX_PORTS_DIR="$work/ports"
+mkdir -p "$MATRIX_PORTS_DIR"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# A Unix path as the Windows program sees it: Wine's drive Z: is the Unix root.
+winpath() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
+
+# start_device ARGS...: the simulator as COM7, mapped into Wine; the wineserver is restarted
+# so that Wine reads the new mapping, then kept warm for the next program.
+start_device() {
+  mkfifo "$work/sim.out"
+  "$bin/matrixctl" simulate --port 7 "$@" > "$work/sim.out" 2> "$work/sim.log" &
+  sim_pid=$!
+  exec 7< "$work/sim.out"
+  local first pty
+  read -r -t 10 first <&7 || fail "simulator did not start"
+  pty=${first#COM7 }
+  [[ "$pty" == /dev/* ]] || fail "unexpected first line: $first"
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$pty" /f < /dev/null > /dev/null 2>&1 ||
+    fail "cannot map COM7 to $pty"
+  # The server and the services it starts outlive this script's commands: they must not hold
+  # its output open, or whoever reads it waits for ever.
+  wineserver -k < /dev/null > /dev/null 2>&1 || true
+  wineserver -p < /dev/null > /dev/null 2>&1
+  wineboot < /dev/null > /dev/null 2>&1
+}
+
+stop_device() {
+  kill "$sim_pid" 2>/dev/null || true
+  exec 7<&-
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=""
+  rm -f "$work/sim.out"
+}
+
+# run_send EXPECTED_STATUS ARGS...: matrixctl.exe send; stdout and stderr kept without the CR
+# of Windows line ends.
+run_send() {
+  local expected=$1; shift
+  set +e
+  wine "$winbin/matrixctl.exe" send "$@" > "$work/out.crlf" 2> "$work/err.crlf"
+  local status=$?
+  set -e
+  tr -d '\r' < "$work/out.crlf" > "$work/out"
+  tr -d '\r' < "$work/err.crlf" > "$work/err"
+  [ "$status" = "$expected" ] || { cat "$work/out" "$work/err" >&2; fail "send $* exited $status, expected $expected"; }
+}
+
+expect_line() { grep -qxF -- "$1" "$work/out" || { cat "$work/out" >&2; fail "missing line: $1"; }; }
+count_lines() { grep -cxF -- "$1" "$work/out" || true; }
+
+# The sample, in a folder with a Chinese name: the name must reach the file calls whole.
+folder="$work/圖案檔 樣本"
+mkdir -p "$folder"
+cp "$src/res/sample.bin" "$folder/點陣圖案.bin"
+records=$(( $(stat -c %s "$src/res/sample.bin") / 12 ))
+
+# ok: the status lines are exactly the Linux program's, every record and the end byte arrive.
+start_device --reply ok --once
+"$bin/matrixctl" send --port 7 "$src/res/sample.bin" > "$work/linux.out" 2> /dev/null || fail "Linux send failed"
+stop_device
+start_device --reply ok --once
+run_send 0 --port 7 "$(winpath "$folder/點陣圖案.bin")"
+stop_device
+diff -u "$work/linux.out" "$work/out" || fail "status lines differ from the Linux program's"
+[ "$(grep -c '(send 1)' "$work/sim.log")" = "$records" ] || fail "the device did not get all $records records once"
+grep -q "end of transfer" "$work/sim.log" || fail "device log shows no end-of-transfer byte"
+
+# silent:2 on a short file: resends, and with a limit of one send per answer... every record
+# still comes through on the third send.
+head -c 36 "$src/res/sample.bin" > "$work/three.bin"
+start_device --reply silent:2 --once
+run_send 0 --port 7 --reply-timeout 200 "$(winpath "$work/three.bin")"
+stop_device
+[ "$(count_lines "傳送第0筆資料無回應")" = 2 ] || fail "expected two silent sends for record 0"
+expect_line "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 3 行資料..."
+
+# silent:K with K past the five sends: every record is given up, status 3.
+start_device --reply silent:9
+run_send 3 --port 7 --reply-timeout 100 "$(winpath "$work/three.bin")"
+stop_device
+[ "$(count_lines "傳送第0筆資料無回應")" = 5 ] || fail "expected five sends of record 0"
+expect_line "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 3 行資料... 其中 3 筆無回應"
+
+# A device killed mid-transfer: one sentence naming the port, status 2, promptly.
+start_device --reply ok --pace 9600
+( sleep 1; kill "$sim_pid" ) &
+start=$(date +%s)
+run_send 2 --port 7 "$(winpath "$src/res/sample.bin")"
+stop_device
+[ $(( $(date +%s) - start )) -lt 10 ] || fail "a lost link took too long to end the transfer"
+[ "$(grep -c "COM7" "$work/err")" = 1 ] || { cat "$work/err" >&2; fail "the loss is not told once, naming the port"; }
+grep -q "連線中斷" "$work/out" || fail "no lost-link status text"
+
+# Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) cancels like the dialog's button:
+# the end-of-transfer byte is still sent, status 4.
+start_device --reply silent --once
+wine "$winbin/matrixctl.exe" send --port 7 "$(winpath "$work/three.bin")" > "$work/out.crlf" 2> "$work/err.crlf" &
+send_pid=$!
+for _ in $(seq 1 200); do grep -q "傳送第0/3筆" "$work/out.crlf" 2>/dev/null && break; sleep 0.05; done
+kill -INT "$send_pid"
+set +e; wait "$send_pid"; status=$?; set -e
+tr -d '\r' < "$work/out.crlf" > "$work/out"
+stop_device
+[ "$status" = 4 ] || { cat "$work/out" "$work/err.crlf" >&2; fail "cancelled send exited $status, expected 4"; }
+grep -q "end of transfer" "$work/sim.log" || fail "no end-of-transfer byte after a cancel"
+[ "$(tail -n 1 "$work/out")" = "請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新" ] ||
+  fail "closing instruction is not last after a cancel"
+
+# A port that does not exist: status 2, one sentence naming it.
+run_send 2 --port 200 "$(winpath "$work/three.bin")"
+grep -q "COM200" "$work/err" || fail "open failure does not name the port"
+
+echo "send_wine: all cases passed"
