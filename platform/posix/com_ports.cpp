@@ -1,4 +1,5 @@
 #include "platform/com_ports.h"
+#include "platform/posix/posix_serial.h"
 
 #include "platform/file_util.h"
 
@@ -209,7 +210,7 @@ bool ProbeComDevice(const std::string& strPath)
         ::close(nFd);
         return bTerminal;
     }
-    return errno == EBUSY || errno == EACCES || errno == EPERM || errno == EWOULDBLOCK;
+    return IsPresentButUnavailable(errno);
 }
 
 std::string KernelDeviceForComPort(int nPort, const CDeviceRoots& roots)
@@ -237,7 +238,7 @@ bool IsRealUart(int nIndex, const CDeviceRoots& roots)
     std::string strDevice = roots.strDev + "/ttyS" + std::to_string(nIndex);
     int nFd = ::open(strDevice.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (nFd < 0)
-        return errno == EBUSY || errno == EACCES || errno == EPERM;
+        return IsPresentButUnavailable(errno);
     struct serial_struct serial {};
     bool bReal = ::ioctl(nFd, TIOCGSERIAL, &serial) == 0 && serial.type != PORT_UNKNOWN;
     ::close(nFd);

@@ -7,8 +7,21 @@
 
 #include "platform/serial_device.h"
 
-// Maps an errno to its meaning for the device at strPath. bOpening: the error came from the
-// open itself (ENXIO/ENODEV then mean "no such device"; later they mean the device went away).
+// What an errno means for a serial device: the one place errno values are classified.
+// bOpening: the error came from the open itself (ENXIO/ENODEV then mean "no such device";
+// later they mean the device went away).
+EDeviceErrorKind DeviceErrorKindOf(int nErrno, bool bOpening);
+
+// True when an open failed only because the device is held or may not be opened by this
+// user: the device is there all the same.
+inline bool IsPresentButUnavailable(int nErrno)
+{
+    const EDeviceErrorKind eKind = DeviceErrorKindOf(nErrno, true);
+    return eKind == EDeviceErrorKind::Busy || eKind == EDeviceErrorKind::NoPermission;
+}
+
+// DeviceErrorKindOf with the system's text and, for a permission problem, the group owning the
+// device at strPath.
 CDeviceError MapDeviceErrno(int nErrno, const std::string& strPath, bool bOpening);
 
 // Opens a serial device exclusively: O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, flock and TIOCEXCL.

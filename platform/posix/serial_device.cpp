@@ -367,45 +367,43 @@ private:
 
 } // namespace
 
+EDeviceErrorKind DeviceErrorKindOf(int nErrno, bool bOpening)
+{
+    switch (nErrno) {
+    case 0:
+        return EDeviceErrorKind::None;
+    case ENOENT:
+    case ENOTDIR:
+        return EDeviceErrorKind::NotFound;
+    case ENXIO:
+    case ENODEV:
+        // At the open these say that no device answers to the name; later, that it went away.
+        return bOpening ? EDeviceErrorKind::NotFound : EDeviceErrorKind::Lost;
+    case EBUSY:
+    case EWOULDBLOCK: // flock's answer when another open holds the lock
+        return EDeviceErrorKind::Busy;
+    case EACCES:
+    case EPERM:
+        return EDeviceErrorKind::NoPermission;
+    case ENOTTY:
+        return bOpening ? EDeviceErrorKind::NotSerialPort : EDeviceErrorKind::Other;
+    case EIO:
+    case EPIPE:
+    case EBADF:
+        return bOpening ? EDeviceErrorKind::Other : EDeviceErrorKind::Lost;
+    default:
+        return EDeviceErrorKind::Other;
+    }
+}
+
 CDeviceError MapDeviceErrno(int nErrno, const std::string& strPath, bool bOpening)
 {
     CDeviceError error;
     error.nErrno = nErrno;
     error.strSystemText = SystemText(nErrno);
-    switch (nErrno) {
-    case 0:
-        error.eKind = EDeviceErrorKind::None;
-        break;
-    case ENOENT:
-    case ENOTDIR:
-        error.eKind = EDeviceErrorKind::NotFound;
-        break;
-    case ENXIO:
-    case ENODEV:
-        // At the open these say that no device answers to the name; later, that it went away.
-        error.eKind = bOpening ? EDeviceErrorKind::NotFound : EDeviceErrorKind::Lost;
-        break;
-    case EBUSY:
-    case EWOULDBLOCK:
-        error.eKind = EDeviceErrorKind::Busy;
-        break;
-    case EACCES:
-    case EPERM:
-        error.eKind = EDeviceErrorKind::NoPermission;
+    error.eKind = DeviceErrorKindOf(nErrno, bOpening);
+    if (error.eKind == EDeviceErrorKind::NoPermission)
         error.strGroup = DeviceGroupName(strPath);
-        break;
-    case ENOTTY:
-        error.eKind = bOpening ? EDeviceErrorKind::NotSerialPort : EDeviceErrorKind::Other;
-        break;
-    case EIO:
-    case EPIPE:
-    case EBADF:
-        error.eKind = bOpening ? EDeviceErrorKind::Other : EDeviceErrorKind::Lost;
-        break;
-    default:
-        error.eKind = EDeviceErrorKind::Other;
-        break;
-    }
     return error;
 }
 
