@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/com_ports.h"
+#include "serial/com_names.h"
 #include "platform/file_util.h"
 #include "platform/profile.h"
 #include "platform/program_path.h"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "platform/port_names.h"
 #include "serial/enum_ports.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "app/matrix_app.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
-#include "platform/com_ports.h"
+#include "serial/com_names.h"
 #include "platform/program_path.h"
 #include "serial/serial_link.h"
 #include "transfer/record_transfer.h"

@@ -9,11 +9,7 @@
 #include <string>
 #include <vector>
 
-// The one range of COM numbers, as the system's probing covers: for links, the kernel rule,
-// a port given on the command line and the ComPort setting.
-constexpr int MIN_COM_PORT = 1;
-constexpr int MAX_COM_PORT = 255;
-inline bool IsComPortInRange(long long nPort) { return nPort >= MIN_COM_PORT && nPort <= MAX_COM_PORT; }
+#include "serial/com_names.h"
 
 // Where devices, their sysfs entries and the shared temporary folder live; tests point these
 // at a directory of their own.
@@ -56,10 +52,6 @@ bool IsRealUart(int nIndex, const CDeviceRoots& roots = CDeviceRoots());
 // The COM numbers that have a link (any letter case) in strDir, ascending, without duplicates.
 // Links named for a number outside the range are left out; their names go to *pastrOutOfRange.
 std::vector<int> ListLinkedComPorts(const std::string& strDir, std::vector<std::string>* pastrOutOfRange = nullptr);
-
-// Parses "COMn" in any letter case (n in the range, no sign, no leading zero); 0 when it is no
-// such name.
-int ParseComPortName(const std::string& strName);
 
 bool IsCharacterDevice(const std::string& strPath);
 

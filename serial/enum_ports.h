@@ -29,27 +29,12 @@ private:
     std::vector<uint32_t> m_aValues;
 };
 
-// Empties the list and appends every COM number that resolves to an existing character
-// device (a link in the ports directory, or the kernel rule), ascending.
+// Empties the list and appends the number of every COM port the system names (ascending, each
+// once); when the system cannot list its names, the probing method's list instead.
 void EnumerateComPorts(CUIntArray& ports);
 
-// The probing method: opens each COM number the namespace gives (the kernel rule's 1 to 96
-// and every linked number up to 255) that resolves to a device, and closes it at once; a port
-// that is busy or may not be opened still counts as present.
+// The probing method: opens each port number the system gives as a candidate (on Linux the
+// kernel rule's 1 to 96 and every linked number, on Windows 1 to 255), within 1 to 255, and
+// closes it at once; a port that is busy or may not be opened still counts as present.
 // Empties the list first; ascending.
 void ProbeComPorts(CUIntArray& ports);
-
-// What stands behind COMn for a person: the device (a path on Linux, the system's device name
-// on Windows) and a short description ("" when nothing is known).
-struct CComPortInfo {
-    std::string strDevice;
-    std::string strDescription;
-};
-CComPortInfo DescribeComPort(int nPort);
-
-// One sentence each for the names of COM ports that are ignored because no port can have their
-// number (a link numbered outside 1 to 255 on Linux). Windows gives its own names: none there.
-std::vector<std::string> DescribeIgnoredPortNames();
-
-// A few lines for a help text: how this system names its COM ports.
-std::string GetComPortNamingHelp();

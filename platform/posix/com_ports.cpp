@@ -138,32 +138,6 @@ bool IsPortsDirectoryTrusted(const CDeviceRoots& roots)
     return IsDirectoryOwnedByUser(strDir) && IsDirectoryOwnedByUser(DirectoryOf(strDir));
 }
 
-namespace {
-
-// The number of a "COMn" name in any letter case, whatever its size (capped past the range);
-// 0 when it is no such name.
-long ParseComDigits(const std::string& strName)
-{
-    if (strName.size() < 4 || strncasecmp(strName.c_str(), "COM", 3) != 0 || strName[3] == '0')
-        return 0;
-    long nValue = 0;
-    for (size_t i = 3; i < strName.size(); ++i) {
-        if (strName[i] < '0' || strName[i] > '9')
-            return 0;
-        if (nValue <= MAX_COM_PORT)
-            nValue = nValue * 10 + (strName[i] - '0');
-    }
-    return nValue;
-}
-
-} // namespace
-
-int ParseComPortName(const std::string& strName)
-{
-    const long nPort = ParseComDigits(strName);
-    return IsComPortInRange(nPort) ? static_cast<int>(nPort) : 0;
-}
-
 bool IsCharacterDevice(const std::string& strPath)
 {
     struct stat st {};
@@ -254,7 +228,7 @@ std::vector<int> ListLinkedComPorts(const std::string& strDir, std::vector<std::
             int nPort = ParseComPortName(pEntry->d_name);
             if (nPort > 0)
                 ports.insert(nPort);
-            else if (ParseComDigits(pEntry->d_name) > 0)
+            else if (ParseComNameNumber(pEntry->d_name) > 0)
                 outOfRange.insert(pEntry->d_name);
         }
         ::closedir(pDir);

@@ -1,4 +1,7 @@
-#include "serial/enum_ports.h"
+// COM ports as Linux names them: the COM port namespace of platform/com_ports.h (links in the
+// ports directory, then the kernel rule) stands in for the system's device names.
+
+#include "platform/port_names.h"
 
 #include <set>
 
@@ -8,7 +11,6 @@
 namespace {
 
 constexpr int HIGHEST_KERNEL_PORT = 96;
-constexpr int HIGHEST_PROBED_PORT = MAX_COM_PORT;
 
 // Every number that could resolve: the linked ones and the kernel rule's range.
 std::set<int> CandidatePorts(int nHighest)
@@ -23,28 +25,29 @@ std::set<int> CandidatePorts(int nHighest)
 
 } // namespace
 
-void EnumerateComPorts(CUIntArray& ports)
+bool ListComDeviceNames(std::vector<std::string>* pastrNames)
 {
-    ports.SetSize(0);
+    // The namespace is the Linux stand-in for the system's device names: every number that
+    // resolves to a terminal device (never /dev/null or another character device).
+    pastrNames->clear();
     for (int nPort : CandidatePorts(HIGHEST_KERNEL_PORT)) {
         CComPortResolution resolution = ResolveComPort(nPort);
         if (resolution.bResolved && IsTerminalDevice(resolution.strOpenPath))
-            ports.Add(static_cast<uint32_t>(nPort));
+            pastrNames->push_back("COM" + std::to_string(nPort));
     }
+    return true;
 }
 
-void ProbeComPorts(CUIntArray& ports)
+std::vector<int> ListProbeCandidates()
 {
-    ports.SetSize(0);
-    for (int nPort : CandidatePorts(HIGHEST_KERNEL_PORT)) {
-        if (nPort > HIGHEST_PROBED_PORT)
-            break;
-        CComPortResolution resolution = ResolveComPort(nPort);
-        if (!resolution.bResolved)
-            continue;
-        if (ProbeComDevice(resolution.strOpenPath))
-            ports.Add(static_cast<uint32_t>(nPort));
-    }
+    const std::set<int> ports = CandidatePorts(HIGHEST_KERNEL_PORT);
+    return std::vector<int>(ports.begin(), ports.end());
+}
+
+bool ProbeComPort(int nPort)
+{
+    CComPortResolution resolution = ResolveComPort(nPort);
+    return resolution.bResolved && ProbeComDevice(resolution.strOpenPath);
 }
 
 CComPortInfo DescribeComPort(int nPort)

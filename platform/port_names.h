@@ -1,0 +1,33 @@
+#pragma once
+// The COM ports as this system names them. Discovery (serial/enum_ports.cpp) decides from these
+// which ports to offer; each system answers its own way: Windows from its own device names,
+// Linux from the COM port namespace (platform/com_ports.h).
+
+#include <string>
+#include <vector>
+
+// The names of the system's COM devices ("COM3", ...), in the system's order. False when the
+// system cannot list them: discovery then probes.
+bool ListComDeviceNames(std::vector<std::string>* pastrNames);
+
+// The port numbers worth opening one by one to find the ports, ascending.
+std::vector<int> ListProbeCandidates();
+
+// Opens COMn without waiting and closes it at once: true when it is there (a port that is busy
+// or may not be opened by this user is there all the same).
+bool ProbeComPort(int nPort);
+
+// What stands behind COMn for a person: the device (a path on Linux, the system's device name
+// on Windows) and a short description ("" when nothing is known).
+struct CComPortInfo {
+    std::string strDevice;
+    std::string strDescription;
+};
+CComPortInfo DescribeComPort(int nPort);
+
+// One sentence each for the names of COM ports that are ignored because no port can have their
+// number (a link numbered outside 1 to 255 on Linux). Windows gives its own names: none there.
+std::vector<std::string> DescribeIgnoredPortNames();
+
+// A few lines for a help text: how this system names its COM ports.
+std::string GetComPortNamingHelp();
