@@ -56,9 +56,10 @@ std::vector<std::string_view> SplitFields(std::string_view svLine)
 std::string QuoteField(std::string_view svField)
 {
     constexpr size_t MAX_SHOWN = 40;
-    if (svField.size() > MAX_SHOWN)
-        return "\"" + EscapeForTerminal(svField.substr(0, MAX_SHOWN)) + "...\"";
-    return "\"" + EscapeForTerminal(svField) + "\"";
+    std::string strQuoted = "\"";
+    strQuoted += EscapeForTerminal(svField.substr(0, MAX_SHOWN));
+    strQuoted += svField.size() > MAX_SHOWN ? "...\"" : "\"";
+    return strQuoted;
 }
 
 bool ParseDecimalField(std::string_view svField, size_t nIndex, double* pdValue, std::string* pstrReason)
@@ -147,7 +148,8 @@ std::string FormatScaled(int64_t nScaled, bool bNudge)
     else
         while (!strFraction.empty() && strFraction.back() == '0')
             strFraction.pop_back();
-    std::string strText = (nScaled < 0 ? "-" : "") + std::to_string(nMagnitude / 100000);
+    std::string strText = nScaled < 0 ? "-" : "";
+    strText += std::to_string(nMagnitude / 100000);
     if (!strFraction.empty())
         strText += "." + strFraction;
     return strText;
