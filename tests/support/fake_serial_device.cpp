@@ -173,6 +173,13 @@ CLinkWaitResult CFakeSerialDevice::WaitForEvents(const CLinkEvent& stop, bool bW
     // Like the real device: without interest in input, only a stop or a write request wakes it.
     const CLinkEvent* apEvents[3] = {&stop, bWantInput ? &m_readable : nullptr, &writeRequest};
     CLinkWaitResult result;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_eInput == EInput::WaitFails) {
+            result.strSystemText = std::strerror(EINVAL);
+            return result;
+        }
+    }
     switch (WaitForLinkEvent(apEvents, 3, &result.strSystemText)) {
     case 0: result.eSlot = ELinkWaitSlot::Stop; break;
     case 1:
@@ -188,7 +195,8 @@ CLinkWaitResult CFakeSerialDevice::WaitForEvents(const CLinkEvent& stop, bool bW
 
 void CFakeSerialDevice::UpdateReadableLocked()
 {
-    bool bWant = m_bDisconnected.load() || !m_abUnread.empty() || m_eInput != EInput::Fed;
+    bool bWant = m_bDisconnected.load() || !m_abUnread.empty() ||
+                 (m_eInput != EInput::Fed && m_eInput != EInput::WaitFails);
     if (bWant == m_bSignalled)
         return;
     if (bWant)

@@ -37,6 +37,7 @@ public:
         Endless,      // a device that never stops sending (0x55 for ever, purges or not)
         ReadableEmpty, // polls readable, but there is never a byte to read
         QueryFails,   // polls readable, and asking for the queued count fails
+        WaitFails,    // the next wait fails itself (as poll with EINVAL); Feed wakes a waiting one
     };
     void SetInput(EInput eInput);
     // The next nCount writes do not leave the port within their limit (nothing is written).
