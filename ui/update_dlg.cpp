@@ -468,10 +468,10 @@ void CUpdateDlg::OnStartUpdate()
         done(QDialog::Accepted);
         return;
     }
-    if (outcome.bLinkLost)
-        ShowBox(QString::fromStdString(outcome.strFailure), QMessageBox::Warning);
-    else if (outcome.NeedsClosingInstruction())
-        ShowBox(QString::fromUtf8(TEXT_CLOSING_INSTRUCTION), QMessageBox::Information);
+    bool bWarning = false;
+    const std::string strEnding = outcome.GetEndingBoxText(&bWarning);
+    if (!strEnding.empty())
+        ShowBox(QString::fromStdString(strEnding), bWarning ? QMessageBox::Warning : QMessageBox::Information);
     EndUpdate();
     // A close asked for while the last box was up is carried out now.
     if (m_bCloseAfterUpdate)

@@ -452,10 +452,10 @@ void CUpdateDlg::OnStartUpdate()
         EndDialog(IDOK);
         return;
     }
-    if (outcome.bLinkLost)
-        ShowBox(outcome.strFailure, MB_ICONWARNING);
-    else if (outcome.NeedsClosingInstruction())
-        ShowBox(TEXT_CLOSING_INSTRUCTION, MB_ICONINFORMATION);
+    bool bWarning = false;
+    const std::string strEnding = outcome.GetEndingBoxText(&bWarning);
+    if (!strEnding.empty())
+        ShowBox(strEnding, bWarning ? MB_ICONWARNING : MB_ICONINFORMATION);
     EndUpdate();
     // A close asked for while the last box was up is carried out now.
     if (m_bCloseAfterUpdate)
