@@ -160,6 +160,14 @@ sleep 1
 no_box || fail "a second box followed the closing instruction"
 [ "$(caption)" = "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 $records 行資料..." ] || fail "unexpected caption: $(caption)"
 [ -n "${MATRIX_WINE_SCREENSHOT:-}" ] && import -window root "$MATRIX_WINE_SCREENSHOT"
+# Enter and Escape neither close the dialog nor press 開始更新 (the device is gone: a start
+# would change the caption or bring a box).
+click 106 156
+xdotool key Return Escape
+sleep 1
+kill -0 "$app_pid" 2>/dev/null && xdotool getwindowname "$win" >/dev/null 2>&1 || fail "Enter or Escape closed the dialog"
+[ "$(caption)" = "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 $records 行資料..." ] && no_box ||
+  fail "Enter or Escape started an update: $(caption)"
 finish_program
 [ "$(records_received whole)" -ge "$records" ] || fail "the device did not log every record"
 grep -q "end of transfer" "$work/whole.log" || fail "the device log shows no end-of-transfer byte"
