@@ -30,17 +30,22 @@ bool MakeSkinFilePath(const std::string& strDirectory, const std::string& strNam
     return true;
 }
 
+std::string GetSkinLibraryFileName()
+{
+    return SharedLibraryFileName(MATRIX_SKIN_LIBRARY_STEM);
+}
+
 std::string GetSkinLibraryPath(const std::string& strProgramDirectory)
 {
     const std::string strBeside = (strProgramDirectory.empty() ? std::string(".") : strProgramDirectory)
-                                  + g_cPathSeparator + MATRIX_SKIN_LIBRARY_FILE;
+                                  + g_cPathSeparator + GetSkinLibraryFileName();
     if (strProgramDirectory.empty() || !IsPathAbsent(strBeside))
         return strBeside;
     // Installed as a package, the library lives in the package's own folder, which the
     // system's loader never searches; only when that has none either is the missing file the
     // one beside the program.
     const std::string strPrivate =
-        GetPrivateLibraryDirectory(strProgramDirectory) + g_cPathSeparator + MATRIX_SKIN_LIBRARY_FILE;
+        GetPrivateLibraryDirectory(strProgramDirectory) + g_cPathSeparator + GetSkinLibraryFileName();
     return !IsPathAbsent(strPrivate) ? strPrivate : strBeside;
 }
 

@@ -77,6 +77,8 @@ private:
 // one in the program's directory that is missing ("./" when the directory is empty). Always a
 // path with a "/", so that the loader never searches the system's library paths for it.
 std::string GetSkinLibraryPath(const std::string& strProgramDirectory);
+// The skin library's file name on this system (libmatrixskin.so, matrixskin.dll).
+std::string GetSkinLibraryFileName();
 
 // Checks whether setting.ini at strSettingsPath could be written, without changing it: a
 // scratch file is created and removed in the directory that would receive it. False, with

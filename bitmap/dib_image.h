@@ -3,8 +3,9 @@
 // pixel rows (bottom-up, as in the bitmap file format), its colour masks or palette, and a
 // table of row addresses with the top row first.
 //
-// Everything here is plain C++ with no toolkit; only Draw (ui/dib_draw.cpp) paints with Qt,
-// and it is declared against a forward-declared QPainter so this header stays Qt-free.
+// Everything here is plain C++ with no toolkit; only Draw paints: with Qt on Linux
+// (ui/dib_draw.cpp), with GDI on Windows (ui/win32/dib_draw.cpp). Both are declared against
+// forward-declared types, so this header needs neither Qt nor <windows.h>.
 
 #include <bit>
 #include <cstddef>
@@ -50,6 +51,7 @@ constexpr size_t DIB_MASKS_SIZE = 3 * sizeof(uint32_t);
 constexpr uint64_t MAX_DIB_IMAGE_SIZE = uint64_t{256} << 20;
 
 class QPainter;
+struct HDC__; // a Windows device context (HDC)
 
 // A rectangle as (left, top, right, bottom), right and bottom exclusive.
 struct CDibRect {
@@ -98,6 +100,8 @@ public:
     // Draws the source part of the image (image coordinates, origin top left) stretched into
     // the destination rectangle, without smoothing. Draws nothing for an empty image.
     void Draw(QPainter& painter, const CDibRect& dst, const CDibRect& src) const;
+    // The same on a Windows device context, through StretchDIBits (SRCCOPY, COLORONCOLOR).
+    void Draw(HDC__* hDC, const CDibRect& dst, const CDibRect& src) const;
 
     bool IsEmpty() const { return m_pBits == nullptr; }
     const BITMAPINFOHEADER& GetHeader() const { return m_bmih; }

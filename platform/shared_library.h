@@ -9,3 +9,6 @@ void* LoadSharedLibrary(const std::string& strPath, std::string* pstrError);
 // The address of an exported function, or nullptr.
 void* FindLibraryFunction(void* hLibrary, const char* pszName);
 void FreeSharedLibrary(void* hLibrary);
+// The system's file name for a shared library of ours named strStem: "lib<stem>.so" on Linux,
+// "<stem>.dll" on Windows.
+std::string SharedLibraryFileName(const std::string& strStem);

@@ -8,7 +8,9 @@ dist=${2:?dist folder}
 name=matrix-update-windows
 rm -rf "${dist:?}/$name" "$dist/$name.zip"
 mkdir -p "$dist/$name"
-x86_64-w64-mingw32-strip -o "$dist/$name/matrixctl.exe" "$win_build/bin/matrixctl.exe"
+for program in matrix-update matrixctl; do
+  x86_64-w64-mingw32-strip -o "$dist/$name/$program.exe" "$win_build/bin/$program.exe"
+done
 cp res/sample.bin "$dist/$name/sample.bin"
 # Windows readers expect CRLF line ends in a text file.
 sed 's/$/\r/' res/windows-readme.txt > "$dist/$name/README.txt"

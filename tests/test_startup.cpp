@@ -286,8 +286,8 @@ TEST(StartupSkinLibrary, LibraryIsLookedForBesideTheProgramThenInThePackageFolde
     // here only where it looks: never a bare name that dlopen would search the system for.
     CTempDir dir;
     const std::string strBin = dir.File("usr/bin");
-    const std::string strBeside = strBin + "/" + MATRIX_SKIN_LIBRARY_FILE;
-    const std::string strPrivate = dir.File("usr/lib/matrix-update/") + MATRIX_SKIN_LIBRARY_FILE;
+    const std::string strBeside = strBin + "/" + GetSkinLibraryFileName();
+    const std::string strPrivate = dir.File("usr/lib/matrix-update/") + GetSkinLibraryFileName();
     struct {
         const char* pszName;
         bool bBeside;
@@ -309,7 +309,7 @@ TEST(StartupSkinLibrary, LibraryIsLookedForBesideTheProgramThenInThePackageFolde
             std::ofstream(strPrivate) << "x";
         EXPECT_EQ(GetSkinLibraryPath(strBin), c.strExpected) << c.pszName;
     }
-    EXPECT_EQ(GetSkinLibraryPath(""), std::string("./") + MATRIX_SKIN_LIBRARY_FILE);
+    EXPECT_EQ(GetSkinLibraryPath(""), std::string("./") + GetSkinLibraryFileName());
 }
 
 TEST_F(StartupSequence, UnwritableProgramDirectoryIsToldOnceAndStillRuns)

@@ -20,6 +20,14 @@ int32_t g_bLinkLost = 0;
 uint32_t g_nReplyTimeLimitMs = REPLY_TIME_LIMIT_MS;
 const char* const TEXT_CLOSING_INSTRUCTION = "請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新";
 
+std::string CTransferOutcome::GetEndingBoxText(bool* pbWarning) const
+{
+    *pbWarning = bLinkLost;
+    if (bLinkLost)
+        return strFailure;
+    return NeedsClosingInstruction() ? TEXT_CLOSING_INSTRUCTION : std::string();
+}
+
 namespace {
 
 // Where the next received byte goes, and how many bytes the current reply has stored so far

@@ -63,6 +63,9 @@ struct CTransferOutcome {
                         : fileProblem.eKind == EPatternFileProblem::Empty ||
                               fileProblem.eKind == EPatternFileProblem::NoWholeRecord;
     }
+    // The box a dialog shows once the update has ended: the lost link's sentence (a
+    // warning), else the closing instruction when it is needed, else none (empty text).
+    std::string GetEndingBoxText(bool* pbWarning) const;
 };
 
 // Sends app.GetTransferFile() and reports progress through pStatus and g_pTransferProgress.

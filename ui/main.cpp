@@ -87,7 +87,7 @@ int main(int argc, char** argv)
             return;
         }
         // Over the dialog when it is up, so the box cannot end up behind it.
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("matrix-update"), SettingsProblemText(problem),
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("matrix-update"), SettingsProblemQText(problem),
                         QMessageBox::Ok, QApplication::activeModalWidget());
         box.exec();
     };

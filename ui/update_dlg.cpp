@@ -347,7 +347,7 @@ void CUpdateDlg::MessageBox(const std::string& strText)
 
 void CUpdateDlg::ReportFileProblem(const CPatternFileProblem& problem, const std::string& strText)
 {
-    ShowBox(PatternFileProblemText(problem, strText), QMessageBox::Warning);
+    ShowBox(PatternFileProblemQText(problem, strText), QMessageBox::Warning);
 }
 
 void CUpdateDlg::ShowBox(const QString& strText, QMessageBox::Icon eIcon)
@@ -419,7 +419,7 @@ void CUpdateDlg::OnStartUpdate()
         if (m_fnSaveFailure) {
             m_fnSaveFailure(strPath, m_app.GetSettingsError());
         } else {
-            ShowBox(SettingsProblemText(DescribeSaveFailure(strPath, m_app.GetSettingsError())), QMessageBox::Warning);
+            ShowBox(SettingsProblemQText(DescribeSaveFailure(strPath, m_app.GetSettingsError())), QMessageBox::Warning);
         }
     }
 
@@ -434,7 +434,7 @@ void CUpdateDlg::OnStartUpdate()
         return;
     if (!OpenUpdateLink(*g_pSerialLink, m_pLinkOwner.get(), nPort)) {
         // Not silent: the operator learns which port and why (busy, absent, no permission).
-        ShowBox(PortOpenFailureText(nPort, g_pSerialLink->GetOpenFailure()), QMessageBox::Warning);
+        ShowBox(PortOpenFailureQText(nPort, g_pSerialLink->GetOpenFailure()), QMessageBox::Warning);
         return;
     }
 
@@ -468,10 +468,10 @@ void CUpdateDlg::OnStartUpdate()
         done(QDialog::Accepted);
         return;
     }
-    if (outcome.bLinkLost)
-        ShowBox(QString::fromStdString(outcome.strFailure), QMessageBox::Warning);
-    else if (outcome.NeedsClosingInstruction())
-        ShowBox(QString::fromUtf8(TEXT_CLOSING_INSTRUCTION), QMessageBox::Information);
+    bool bWarning = false;
+    const std::string strEnding = outcome.GetEndingBoxText(&bWarning);
+    if (!strEnding.empty())
+        ShowBox(QString::fromStdString(strEnding), bWarning ? QMessageBox::Warning : QMessageBox::Information);
     EndUpdate();
     // A close asked for while the last box was up is carried out now.
     if (m_bCloseAfterUpdate)

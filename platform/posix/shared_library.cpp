@@ -22,3 +22,8 @@ void FreeSharedLibrary(void* hLibrary)
 {
     ::dlclose(hLibrary);
 }
+
+std::string SharedLibraryFileName(const std::string& strStem)
+{
+    return "lib" + strStem + ".so";
+}

@@ -21,3 +21,8 @@ void FreeSharedLibrary(void* hLibrary)
 {
     ::FreeLibrary(static_cast<HMODULE>(hLibrary));
 }
+
+std::string SharedLibraryFileName(const std::string& strStem)
+{
+    return strStem + ".dll";
+}

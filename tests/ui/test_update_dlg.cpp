@@ -560,7 +560,7 @@ TEST(UpdateDlgTexts, ABusyPortNamesItsHolderAndWhatToDo)
         failure.nHolderPid = c.nPid;
         failure.strHolderCommand = c.pszCommand;
         failure.bHolderIsModemManager = c.bModemManager;
-        EXPECT_EQ(PortOpenFailureText(5, failure).toStdString(), c.pszSentence);
+        EXPECT_EQ(PortOpenFailureText(5, failure), c.pszSentence);
     }
 }
 

@@ -1,0 +1,142 @@
+#include "app/operator_texts.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/startup.h"
+
+namespace {
+
+// "COM5 (/dev/ttyUSB0)", or "COM5" when no device is known.
+std::string NamedPort(int nPort, const CPortOpenFailure& failure)
+{
+    const std::string strPort = "COM" + std::to_string(nPort);
+    return failure.strDevice.empty() ? strPort : strPort + " (" + failure.strDevice + ")";
+}
+
+// What a path names that is not a regular file.
+std::string FileTypeText(EFileType eType)
+{
+    switch (eType) {
+    case EFileType::Directory: return "資料夾";
+    case EFileType::Fifo: return "具名管道 (FIFO)";
+    case EFileType::CharacterDevice:
+    case EFileType::BlockDevice: return "裝置";
+    case EFileType::Socket: return "通訊端 (socket)";
+    case EFileType::Regular:
+    case EFileType::Other: break;
+    }
+    return "特殊檔案";
+}
+
+const char* const CHECK_ADAPTER = "請確認轉接器已接上,或選擇裝置所接的通訊埠。";
+
+} // namespace
+
+std::string SystemReasonText(int nErrno)
+{
+    switch (nErrno) {
+    case ENOENT: return "檔案或資料夾不存在";
+    case EACCES:
+    case EPERM: return "沒有權限";
+    case EROFS: return "位於唯讀的檔案系統";
+    case ENOSPC: return "磁碟空間不足";
+#ifdef EDQUOT // not known to the Windows C runtime
+    case EDQUOT: return "超過磁碟配額";
+#endif
+    case EISDIR: return "這是資料夾";
+    case ENOTDIR: return "路徑中有一部分不是資料夾";
+    case ENAMETOOLONG: return "名稱太長";
+    case ELOOP: return "符號連結太多層";
+    case EIO: return "輸入/輸出錯誤";
+    case ENXIO:
+    case ENODEV: return "裝置不存在";
+    case EBUSY: return "裝置忙碌中";
+    case ENOMEM: return "記憶體不足";
+    case 0: return "原因不明";
+    default: break;
+    }
+    // Rare reasons keep the system's own words rather than none at all.
+    return std::strerror(nErrno);
+}
+
+std::string PortNotChosenText(const std::string& strTyped)
+{
+    if (strTyped.empty())
+        return "未選擇通訊埠:請在「COM Port」選擇裝置所接的通訊埠。";
+    return "未選擇通訊埠:「" + strTyped + "」不是這台電腦上的通訊埠,請在「COM Port」選擇裝置所接的通訊埠。";
+}
+
+std::string PortOpenFailureText(int nPort, const CPortOpenFailure& failure)
+{
+    const std::string strPort = "COM" + std::to_string(nPort);
+    const std::string strNamed = NamedPort(nPort, failure);
+    const std::string& strDir = failure.strPortsDir;
+    switch (failure.eKind) {
+    case EPortOpenError::None:
+        return std::string();
+    case EPortOpenError::NotFound:
+        if (failure.bLinked)
+            return strNamed + " 不存在:" + strDir + " 中的連結 " + strPort + " 所指的裝置已不在。" + CHECK_ADAPTER;
+        if (!failure.strDevice.empty())
+            return strNamed + " 不存在(" + failure.strSystemText + ")。" + CHECK_ADAPTER;
+        if (failure.strKernelDevice.empty())
+            return strPort + " 不存在:" + strDir + " 中沒有名為 " + strPort + " 的連結,也沒有對應這個編號的系統裝置。"
+                   + CHECK_ADAPTER;
+        if (failure.bKernelNodeExists)
+            return strPort + " 不存在:" + strDir + " 中沒有名為 " + strPort + " 的連結,而 " + failure.strKernelDevice
+                   + " 後面沒有序列埠。" + CHECK_ADAPTER;
+        return strPort + " 不存在:" + strDir + " 中沒有名為 " + strPort + " 的連結,而 " + failure.strKernelDevice
+               + " 不存在。" + CHECK_ADAPTER;
+    case EPortOpenError::Busy:
+        if (failure.nHolderPid == 0)
+            return strNamed + " 忙碌中:另一個程式正在使用它。請關閉該程式後再按「開始更新」。";
+        if (failure.bHolderIsModemManager)
+            return strNamed + " 忙碌中:ModemManager (pid " + std::to_string(failure.nHolderPid)
+                   + ") 正在偵測它。請以 udev 規則為這個轉接器設定 "
+                     "ENV{ID_MM_DEVICE_IGNORE}=\"1\",或停止 ModemManager 服務,再按「開始更新」。";
+        return strNamed + " 忙碌中:" + failure.strHolderCommand + " (pid " + std::to_string(failure.nHolderPid)
+               + ") 正在使用它。請關閉該程式後再按「開始更新」。";
+    case EPortOpenError::NoPermission:
+        if (failure.strGroup.empty())
+            return "沒有開啟 " + strNamed + " 的權限(" + failure.strSystemText + ")。請洽系統管理員。";
+        return "沒有開啟 " + strNamed + " 的權限:請將您的使用者加入群組「" + failure.strGroup + "」,然後重新登入。";
+    case EPortOpenError::NotSerialPort:
+        return strNamed + " 不是序列埠:它所指的裝置無法當作通訊埠使用。請選擇裝置所接的通訊埠。";
+    case EPortOpenError::Other:
+        break;
+    }
+    return "無法開啟 " + strNamed + ":" + failure.strSystemText + "。";
+}
+
+std::string PatternFileProblemText(const CPatternFileProblem& problem, const std::string& strCoreText)
+{
+    const std::string& strPath = problem.strPath;
+    switch (problem.eKind) {
+    case EPatternFileProblem::NotChosen:
+        return "未選擇圖樣檔案:請先按「選擇檔案」選擇要傳送的檔案。";
+    case EPatternFileProblem::CannotOpen:
+        return "無法開啟檔案 " + strPath + ":" + SystemReasonText(problem.nErrno) + "。請確認檔案存在且可以讀取。";
+    case EPatternFileProblem::NotRegularFile:
+        return "無法讀取 " + strPath + ":這是" + FileTypeText(problem.eFileType) + ",不是檔案。請選擇要傳送的圖樣檔案。";
+    case EPatternFileProblem::TooLong:
+        return "無法讀取 " + strPath + ":檔案太大,不是圖樣檔案。請選擇要傳送的圖樣檔案。";
+    case EPatternFileProblem::CannotRead:
+        return "無法讀取檔案 " + strPath + ":" + SystemReasonText(problem.nErrno) + "。";
+    case EPatternFileProblem::NoMemory:
+        return "無法讀取 " + strPath + ":記憶體不足以載入這個檔案。";
+    case EPatternFileProblem::None:
+    case EPatternFileProblem::Empty:
+    case EPatternFileProblem::NoWholeRecord:
+        break;
+    }
+    return strCoreText;
+}
+
+std::string SettingsProblemText(const CSettingsProblem& problem)
+{
+    const std::string strHead = "無法儲存設定檔 " + problem.strPath + "(" + SystemReasonText(problem.nErrno) + "):";
+    if (problem.bAtStartup)
+        return strHead + "您選擇的通訊埠這次可以使用,但下次啟動時不會記住。";
+    return strHead + "您選擇的通訊埠下次啟動時不會記住。";
+}

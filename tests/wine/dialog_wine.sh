@@ -1,0 +1,210 @@
+#!/usr/bin/env bash
+# The Windows person test: matrix-update.exe from the Windows folder people copy, under Wine
+# on a virtual display, driven with xdotool as a person would, against the Linux device
+# simulator mapped as COM7. A whole update; a cancel by a second press; a device lost
+# mid-transfer. Wine keeps the display its server started with, so the server is restarted
+# inside this script's display and stopped at the end.
+# Needs: WINEPREFIX prepared, MATRIX_BIN_DIR (Linux programs), MATRIX_WIN_BIN_DIR (Windows ones).
+set -euo pipefail
+bin=${MATRIX_BIN_DIR:?}
+winbin=${MATRIX_WIN_BIN_DIR:?}
+src=${MATRIX_SOURCE_DIR:?}
+: "${WINEPREFIX:?}"
+export WINEDEBUG=-all
+
+if [ -z "${MATRIX_UNDER_XVFB:-}" ]; then
+  if ! command -v xvfb-run >/dev/null || ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
+    echo "SKIP: Xvfb or xdotool is not installed, so the Windows person test cannot run" >&2
+    exit 77
+  fi
+  set +e
+  MATRIX_UNDER_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash "$0" "$@"
+  status=$?
+  set -e
+  # The server was started for a display that is gone now: the next programs need a new one.
+  wineserver -k < /dev/null > /dev/null 2>&1 || true
+  exit "$status"
+fi
+
+work=$(mktemp -d)
+pids=()
+app_pid=""
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wineserver -k < /dev/null > /dev/null 2>&1 || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export MATRIX_PORTS_DIR="$work/ports"
+mkdir -p "$MATRIX_PORTS_DIR"
+
+fail() {
+  echo "FAIL: $*" >&2
+  [ -n "${MATRIX_WINE_SCREENSHOT:-}" ] && import -window root "${MATRIX_WINE_SCREENSHOT%.png}-fail.png"
+  echo "visible windows:" >&2
+  for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+    echo "  $w $(xdotool getwindowname "$w" 2>/dev/null)" >&2
+  done
+  exit 1
+}
+
+winpath() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
+
+wait_for() {
+  local deadline=$(( $(date +%s) + $1 )); shift
+  until "$@" >/dev/null 2>&1; do
+    [ "$(date +%s)" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+}
+
+# The folder people copy, laid out by the same script as the zip.
+scripts/make-windows-dist.sh "$(dirname "$winbin")" "$work/dist" > /dev/null
+inst="$work/dist/matrix-update-windows"
+[ -f "$inst/matrix-update.exe" ] || fail "the Windows folder has no matrix-update.exe"
+
+# start_device NAME ARGS...: the simulator as COM7, mapped into Wine; the server is restarted
+# on this display so that it reads the mapping.
+device_pid=""
+start_device() {
+  local name=$1 line fd; shift
+  mkfifo "$work/$name.out"
+  "$bin/matrixctl" simulate --port 7 "$@" > "$work/$name.out" 2> "$work/$name.log" &
+  device_pid=$!
+  pids+=("$device_pid")
+  exec {fd}< "$work/$name.out"
+  read -r -t 10 line <&"$fd" || fail "simulator did not start"
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "${line#COM7 }" /f < /dev/null > /dev/null 2>&1 ||
+    fail "cannot map COM7"
+  # The dialog's Times New Roman and the boxes' Tahoma have no Chinese letters: linked to a
+  # font that has them, as a Chinese Windows links its fonts.
+  local font
+  for font in "Times New Roman" "Tahoma"; do
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+      /v "$font" /t REG_MULTI_SZ /d "uming.ttc,AR PL UMing TW" /f < /dev/null > /dev/null 2>&1 || true
+  done
+  wineserver -k < /dev/null > /dev/null 2>&1 || true
+  wineserver -p < /dev/null > /dev/null 2>&1
+  wineboot < /dev/null > /dev/null 2>&1
+}
+records_received() { grep -c '^record ' "$work/$1.log" || true; }
+
+win=""
+start_program() {
+  wine "$inst/matrix-update.exe" < /dev/null > "$work/app.out" 2>&1 &
+  app_pid=$!
+  pids+=("$app_pid")
+  wait_for 60 xdotool search --onlyvisible --name '^RED udized idirediz$' || fail "the window did not appear"
+  win=$(xdotool search --onlyvisible --name '^RED udized idirediz$' | head -n 1)
+  sleep 0.5
+  eval "$(xdotool getwindowgeometry --shell "$win")"
+  win_width=$WIDTH
+  win_height=$HEIGHT
+}
+# A point of the dialog in its own units.
+click() {
+  xdotool mousemove --window "$win" $(( win_width * $1 / 215 )) $(( win_height * $2 / 240 )) click 1
+  sleep 0.3
+}
+type_into() {
+  click "$1" "$2"
+  # A classic edit field knows no Ctrl+A: the text is selected from its end to its start.
+  xdotool key End shift+Home BackSpace
+  xdotool type --delay 15 "$3"
+}
+click_start() { click 130 226; }
+click_exit() { click 183 226; }
+caption() { xdotool getwindowname "$win"; }
+no_box() { ! xdotool search --onlyvisible --name '^matrix-update$' >/dev/null 2>&1; }
+box_count() { xdotool search --onlyvisible --name '^matrix-update$' 2>/dev/null | wc -l; }
+answer_box() {
+  wait_for 60 xdotool search --onlyvisible --name '^matrix-update$' || fail "no message box appeared: $1"
+  local box
+  box=$(xdotool search --onlyvisible --name '^matrix-update$' | head -n 1)
+  xdotool windowfocus --sync "$box" 2>/dev/null || true
+  xdotool key --window "$box" Return
+  wait_for 10 no_box || fail "the message box did not close: $1"
+}
+finish_program() {
+  click_exit
+  wait_for 30 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "離開 did not close the program"
+  wait "$app_pid" || fail "matrix-update.exe exited with status $?"
+}
+# CPU seconds (user + system, in clock ticks) the program's Wine process has used.
+cpu_ticks() {
+  local pid
+  pid=$(pgrep -f 'matrix-update\.exe' | head -n 1)
+  [ -n "$pid" ] || { echo 0; return; }
+  awk '{ print $14 + $15 }' "/proc/$pid/stat"
+}
+
+start=$(date +%s)
+skin="$inst/matrix-calm.qss"
+records=$(( $(stat -c %s "$src/res/sample.bin") / 12 ))
+cp "$src/res/sample.bin" "$work/pattern.bin"
+
+# 1. A whole update: every record and the end byte, the closing box, the exact caption.
+start_device whole --reply ok --once
+start_program
+[ -f "$skin" ] || fail "the skin file is not beside the running program"
+no_box || fail "a message box came up at start-up"
+type_into 140 93 "COM7"
+type_into 106 156 "$(winpath "$work/pattern.bin")"
+click_start
+update_over() { ! kill -0 "$device_pid" 2>/dev/null || ! no_box; }
+wait_for 120 update_over || fail "the update did not end"
+kill -0 "$device_pid" 2>/dev/null && fail "a box came before the device got the end-of-transfer byte"
+answer_box "closing instruction"
+sleep 1
+no_box || fail "a second box followed the closing instruction"
+[ "$(caption)" = "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 $records 行資料..." ] || fail "unexpected caption: $(caption)"
+[ -n "${MATRIX_WINE_SCREENSHOT:-}" ] && import -window root "$MATRIX_WINE_SCREENSHOT"
+# Enter and Escape neither close the dialog nor press 開始更新 (the device is gone: a start
+# would change the caption or bring a box).
+click 106 156
+xdotool key Return Escape
+sleep 1
+kill -0 "$app_pid" 2>/dev/null && xdotool getwindowname "$win" >/dev/null 2>&1 || fail "Enter or Escape closed the dialog"
+[ "$(caption)" = "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 $records 行資料..." ] && no_box ||
+  fail "Enter or Escape started an update: $(caption)"
+finish_program
+[ "$(records_received whole)" -ge "$records" ] || fail "the device did not log every record"
+grep -q "end of transfer" "$work/whole.log" || fail "the device log shows no end-of-transfer byte"
+[ ! -e "$skin" ] || fail "the skin file outlived the program"
+tr -d '\r' < "$inst/setting.ini" | grep -qx "ComPort=7" || fail "setting.ini does not hold ComPort=7"
+echo "dialog_wine: whole update passed"
+
+# 2. Cancel by a second press: the device still gets the end byte, the box still follows.
+start_device silent --reply silent --once
+start_program
+type_into 106 156 "$(winpath "$work/pattern.bin")"
+click_start
+wait_for 30 bash -c "xdotool getwindowname $win | grep -q 傳送第0/" || fail "the transfer did not start: $(caption)"
+sleep 1
+click_start
+wait_for 30 bash -c "! kill -0 $device_pid 2>/dev/null" || fail "a cancel did not send the end-of-transfer byte"
+answer_box "closing instruction after a cancel"
+caption | grep -q "已取消更新" || fail "the caption does not tell of the cancel: $(caption)"
+finish_program
+echo "dialog_wine: cancel passed"
+
+# 3. A device killed mid-transfer: one box naming the port, and the program does not spin.
+start_device lost --reply ok --pace 9600
+start_program
+type_into 106 156 "$(winpath "$work/pattern.bin")"
+click_start
+wait_for 30 bash -c "xdotool getwindowname $win | grep -q 傳送第" || fail "the transfer did not start: $(caption)"
+kill "$device_pid"
+wait_for 20 xdotool search --onlyvisible --name '^matrix-update$' || fail "no box told of the lost device"
+sleep 1
+[ "$(box_count)" = 1 ] || fail "expected one box for the lost device, saw $(box_count)"
+before=$(cpu_ticks)
+sleep 2
+after=$(cpu_ticks)
+[ $(( after - before )) -lt 50 ] || fail "the program used $(( after - before )) ticks of CPU in 2 s while a box was up"
+answer_box "lost device"
+sleep 1
+no_box || fail "a second box followed the lost device's"
+finish_program
+echo "dialog_wine: lost device passed ($(( $(date +%s) - start )) s in all)"

@@ -1,0 +1,533 @@
+#include "ui/win32/update_dlg.h"
+
+#include <climits>
+#include <new>
+
+#include "app/matrix_app.h"
+#include "app/operator_texts.h"
+#include "app/startup.h"
+#include "serial/serial_link.h"
+#include "transfer/record_transfer.h"
+#include "ui/win32/resource_ids.h"
+#include "ui/win32/win32_api.h"
+// Last: it brings in <windows.h> its own way.
+#include "platform/win32/wide_string.h"
+
+namespace {
+
+const wchar_t* const START_TEXT = L"開始更新";
+const wchar_t* const CANCEL_TEXT = L"取消更新";
+const wchar_t* const DIALOG_CAPTION = L"RED udized idirediz";
+const wchar_t* const APP_CAPTION = L"matrix-update";
+constexpr UINT_PTR BANNER_TIMER = 1;
+constexpr UINT BANNER_TIMER_MS = 500;
+
+// "COMn" in any letter case, or the bare number n, for n from 1 to 255; 0 otherwise.
+int ParseTypedPort(const std::string& strText)
+{
+    size_t nStart = 0;
+    if (strText.size() > 3 && (strText[0] | 0x20) == 'c' && (strText[1] | 0x20) == 'o' && (strText[2] | 0x20) == 'm')
+        nStart = 3;
+    if (nStart >= strText.size() || strText.size() - nStart > 3 || strText[nStart] == '0')
+        return 0;
+    int nPort = 0;
+    for (size_t i = nStart; i < strText.size(); ++i) {
+        if (strText[i] < '0' || strText[i] > '9')
+            return 0;
+        nPort = nPort * 10 + (strText[i] - '0');
+    }
+    return nPort <= 255 ? nPort : 0;
+}
+
+std::string Trimmed(const std::string& str)
+{
+    const size_t nFirst = str.find_first_not_of(" \t");
+    if (nFirst == std::string::npos)
+        return std::string();
+    return str.substr(nFirst, str.find_last_not_of(" \t") - nFirst + 1);
+}
+
+// The folder part of a Windows path ("" when it has none).
+std::wstring FolderOf(const std::wstring& strPath)
+{
+    const size_t nSlash = strPath.find_last_of(L"\\/");
+    return nSlash == std::wstring::npos ? std::wstring() : strPath.substr(0, nSlash);
+}
+
+bool IsFolder(const std::wstring& strPath)
+{
+    if (strPath.empty())
+        return false;
+    const DWORD dwAttributes = ::GetFileAttributesW(strPath.c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+} // namespace
+
+CWin32LinkOwner::~CWin32LinkOwner()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (CLinkMessage& msg : m_messages) {
+        if (msg.pCompletion)
+            msg.pCompletion->Abandon();
+    }
+}
+
+void CWin32LinkOwner::PostLinkMessage(CLinkMessage msg)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_messages.push_back(std::move(msg));
+    ::PostMessageW(m_hTarget, WM_APP_LINK_MESSAGE, 0, 0);
+}
+
+void CWin32LinkOwner::ShowPortError(const std::string& strText, const std::string& strCaption)
+{
+    // Queued, so that the monitor thread never waits for a person to read the box.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_errors.emplace_back(strText, strCaption);
+    ::PostMessageW(m_hTarget, WM_APP_PORT_ERROR, 0, 0);
+}
+
+bool CWin32LinkOwner::TakeMessage(CLinkMessage* pMsg)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_messages.empty())
+        return false;
+    *pMsg = std::move(m_messages.front());
+    m_messages.pop_front();
+    return true;
+}
+
+bool CWin32LinkOwner::TakePortError(std::string* pstrText, std::string* pstrCaption)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_errors.empty())
+        return false;
+    *pstrText = std::move(m_errors.front().first);
+    *pstrCaption = std::move(m_errors.front().second);
+    m_errors.pop_front();
+    return true;
+}
+
+void DispatchDialogMessage(HWND hDialog, MSG& msg)
+{
+    if ((msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) &&
+        (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE) && hDialog != nullptr &&
+        (msg.hwnd == hDialog || ::IsChild(hDialog, msg.hwnd)))
+        msg.wParam = 0;
+    if (hDialog != nullptr && ::IsDialogMessageW(hDialog, &msg))
+        return;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+}
+
+bool CWin32MessagePump::WaitAndDispatch(uint32_t nMaxWaitMs, int* pnQuitCode)
+{
+    MSG msg;
+    if (!::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE))
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, nMaxWaitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            if (pnQuitCode != nullptr)
+                *pnQuitCode = static_cast<int>(msg.wParam);
+            return false;
+        }
+        DispatchDialogMessage(m_hDialog, msg);
+    }
+    return true;
+}
+
+void CWin32ProgressBar::SetRange(uint64_t nMin, uint64_t nMax)
+{
+    m_nShift = 0;
+    while ((nMax >> m_nShift) > static_cast<uint64_t>(INT_MAX))
+        ++m_nShift;
+    ::SendMessageW(m_hBar, PBM_SETRANGE32, static_cast<WPARAM>(Scale(nMin)), static_cast<LPARAM>(Scale(nMax)));
+}
+
+void CWin32ProgressBar::SetPos(uint64_t nPos)
+{
+    ::SendMessageW(m_hBar, PBM_SETPOS, static_cast<WPARAM>(Scale(nPos)), 0);
+}
+
+int CWin32ProgressBar::Scale(uint64_t nValue) const
+{
+    return static_cast<int>(std::min<uint64_t>(nValue >> m_nShift, INT_MAX));
+}
+
+CUpdateDlg::CUpdateDlg(CMatrixApp& app) : m_app(app)
+{
+    g_bTransferring = 0;
+}
+
+CUpdateDlg::~CUpdateDlg()
+{
+    // The link outlives the dialog (start-up destroys it); it must not post to us any more.
+    if (g_pSerialLink != nullptr)
+        g_pSerialLink->SetOwner(nullptr);
+    if (m_hWnd != nullptr)
+        ::DestroyWindow(m_hWnd);
+}
+
+int CUpdateDlg::DoModal()
+{
+    m_bEnded = false;
+    m_hWnd = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), nullptr,
+                                  &CUpdateDlg::DialogProc, reinterpret_cast<LPARAM>(this));
+    if (m_hWnd == nullptr)
+        return -1;
+    ::ShowWindow(m_hWnd, SW_SHOW);
+    ::SetForegroundWindow(m_hWnd);
+    MSG msg;
+    while (!m_bEnded) {
+        const BOOL bResult = ::GetMessageW(&msg, nullptr, 0, 0);
+        if (bResult == 0) {
+            ::PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        if (bResult == -1)
+            break;
+        DispatchDialogMessage(m_hWnd, msg);
+    }
+    ::KillTimer(m_hWnd, BANNER_TIMER);
+    ::DestroyWindow(m_hWnd);
+    m_hWnd = nullptr;
+    return m_nResult;
+}
+
+INT_PTR CALLBACK CUpdateDlg::DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (nMsg == WM_INITDIALOG) {
+        auto* pThis = reinterpret_cast<CUpdateDlg*>(lParam);
+        ::SetWindowLongPtrW(hWnd, DWLP_USER, lParam);
+        pThis->m_hWnd = hWnd;
+        pThis->OnInitDialog();
+        return TRUE;
+    }
+    auto* pThis = reinterpret_cast<CUpdateDlg*>(::GetWindowLongPtrW(hWnd, DWLP_USER));
+    return pThis != nullptr ? pThis->OnMessage(nMsg, wParam) : FALSE;
+}
+
+INT_PTR CUpdateDlg::OnMessage(UINT nMsg, WPARAM wParam)
+{
+    switch (nMsg) {
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_START_UPDATE:
+            if (HIWORD(wParam) == BN_CLICKED)
+                OnStartUpdate();
+            return TRUE;
+        case IDC_CHOOSE_FILE:
+            if (HIWORD(wParam) == BN_CLICKED)
+                OnChooseFile();
+            return TRUE;
+        case IDC_EXIT:
+            if (HIWORD(wParam) == BN_CLICKED)
+                OnExit();
+            return TRUE;
+        case IDC_PORT_COMBO:
+            // A fresh list each time it opens, so an adapter plugged in after start-up appears.
+            if (HIWORD(wParam) == CBN_DROPDOWN) {
+                int32_t nPort = 0;
+                std::string strTyped;
+                FillPortCombo(TakePortChoice(&nPort, &strTyped) ? static_cast<uint32_t>(nPort) : 0);
+            }
+            return TRUE;
+        case IDOK:
+        case IDCANCEL:
+            // Enter and Escape never end the dialog; only 離開 does.
+            return TRUE;
+        default:
+            return FALSE;
+        }
+    case WM_CLOSE:
+        OnCloseRequest();
+        return TRUE;
+    case WM_QUERYENDSESSION:
+        // Logging off: an update running is cancelled (its end byte sent) before the end.
+        OnCloseRequest();
+        ::SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        ::BeginPaint(m_hWnd, &ps);
+        ::EndPaint(m_hWnd, &ps);
+        DrawBanner();
+        return TRUE;
+    }
+    case WM_TIMER:
+        DrawBanner();
+        return TRUE;
+    case WM_APP_LINK_MESSAGE:
+        TakeLinkMessages();
+        return TRUE;
+    case WM_APP_PORT_ERROR:
+        TakePortErrors();
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+void CUpdateDlg::OnInitDialog()
+{
+    FillPortCombo(static_cast<uint32_t>(m_app.m_nComPort));
+    m_banner.Load();
+    ::SetTimer(m_hWnd, BANNER_TIMER, BANNER_TIMER_MS, nullptr);
+}
+
+void CUpdateDlg::DrawBanner()
+{
+    if (m_banner.IsEmpty())
+        return;
+    HWND hFrame = ::GetDlgItem(m_hWnd, IDC_PICTURE);
+    // The frame paints itself white first; the picture goes over it.
+    ::UpdateWindow(hFrame);
+    RECT rc;
+    ::GetClientRect(hFrame, &rc);
+    if (HDC hDC = ::GetDC(hFrame)) {
+        m_banner.Draw(hDC, rc.right, rc.bottom);
+        ::ReleaseDC(hFrame, hDC);
+    }
+}
+
+void CUpdateDlg::FillPortCombo(uint32_t nSelectPort)
+{
+    HWND hCombo = ::GetDlgItem(m_hWnd, IDC_PORT_COMBO);
+    const std::string strTyped = GetDlgItemText(IDC_PORT_COMBO);
+    EnumerateComPorts(m_aPorts);
+    ::SendMessageW(hCombo, CB_RESETCONTENT, 0, 0);
+    int nSelect = m_aPorts.GetSize() > 0 ? 0 : -1;
+    for (size_t i = 0; i < m_aPorts.GetSize(); ++i) {
+        const std::wstring strName = L"COM" + std::to_wstring(m_aPorts[i]);
+        ::SendMessageW(hCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(strName.c_str()));
+        if (m_aPorts[i] == nSelectPort)
+            nSelect = static_cast<int>(i);
+    }
+    ::SendMessageW(hCombo, CB_SETCURSEL, static_cast<WPARAM>(nSelect), 0);
+    if (nSelect < 0 || (nSelectPort == 0 && !strTyped.empty()))
+        ::SetDlgItemTextW(m_hWnd, IDC_PORT_COMBO, Utf8ToWide(strTyped).c_str());
+}
+
+std::string CUpdateDlg::GetDlgItemText(int nId) const
+{
+    HWND hItem = ::GetDlgItem(m_hWnd, nId);
+    const int nLength = ::GetWindowTextLengthW(hItem);
+    std::wstring str(static_cast<size_t>(std::max(nLength, 0)) + 1, L'\0');
+    const int nCopied = ::GetWindowTextW(hItem, str.data(), static_cast<int>(str.size()));
+    str.resize(static_cast<size_t>(std::max(nCopied, 0)));
+    return WideToUtf8(str);
+}
+
+bool CUpdateDlg::TakePortChoice(int32_t* pnPort, std::string* pstrTyped)
+{
+    *pstrTyped = Trimmed(GetDlgItemText(IDC_PORT_COMBO));
+    // The selected entry, unless the operator has typed over it; else a typed "COMn" or n.
+    const LRESULT nIndex = ::SendDlgItemMessageW(m_hWnd, IDC_PORT_COMBO, CB_GETCURSEL, 0, 0);
+    int nPort = 0;
+    if (nIndex >= 0 && static_cast<size_t>(nIndex) < m_aPorts.GetSize() &&
+        ParseTypedPort(*pstrTyped) == static_cast<int>(m_aPorts[static_cast<size_t>(nIndex)]))
+        nPort = static_cast<int>(m_aPorts[static_cast<size_t>(nIndex)]);
+    else
+        nPort = ParseTypedPort(*pstrTyped);
+    if (nPort <= 0)
+        return false;
+    *pnPort = nPort;
+    return true;
+}
+
+void CUpdateDlg::SetWindowText(const std::string& strText)
+{
+    ::SetWindowTextW(m_hWnd, Utf8ToWide(strText).c_str());
+}
+
+void CUpdateDlg::MessageBox(const std::string& strText)
+{
+    ShowBox(strText, MB_ICONINFORMATION);
+}
+
+void CUpdateDlg::ReportFileProblem(const CPatternFileProblem& problem, const std::string& strText)
+{
+    ShowBox(PatternFileProblemText(problem, strText), MB_ICONWARNING);
+}
+
+void CUpdateDlg::ShowBox(const std::string& strText, UINT nIcon)
+{
+    ::MessageBoxW(m_hWnd, Utf8ToWide(strText).c_str(), APP_CAPTION, MB_OK | nIcon);
+}
+
+void CUpdateDlg::TakeLinkMessages()
+{
+    if (!m_pLinkOwner)
+        return;
+    CLinkMessage msg;
+    while (m_pLinkOwner && m_pLinkOwner->TakeMessage(&msg)) {
+        DispatchLinkMessage(msg);
+        if (msg.pCompletion)
+            msg.pCompletion->Complete(0);
+    }
+}
+
+void CUpdateDlg::TakePortErrors()
+{
+    std::string strText;
+    std::string strCaption;
+    while (m_pLinkOwner && m_pLinkOwner->TakePortError(&strText, &strCaption)) {
+        // The engine's own error box: no owner window, stop icon.
+        ::MessageBoxW(nullptr, Utf8ToWide(strText).c_str(), Utf8ToWide(strCaption).c_str(), MB_OK | MB_ICONERROR);
+    }
+}
+
+void CUpdateDlg::OnStartUpdate()
+{
+    m_strFileName = GetDlgItemText(IDC_FILE_NAME);
+    if (g_bTransferring || m_bUpdating) {
+        // The same button cancels a running update; the transfer sees it at its next check.
+        // The second click of a double-click on "開始更新" is not a request to cancel.
+        if (::GetTickCount() - m_dwStartPress < ::GetDoubleClickTime())
+            return;
+        g_bCancelTransfer = 1;
+        return;
+    }
+    m_app.SetTransferFile(m_strFileName);
+
+    int32_t nPort = 0;
+    std::string strTyped;
+    if (!TakePortChoice(&nPort, &strTyped)) {
+        ShowBox(PortNotChosenText(strTyped), MB_ICONWARNING);
+        return;
+    }
+    m_app.m_nComPort = nPort;
+    // A choice that cannot be kept is said, but does not stop the update.
+    if (!m_app.SaveSettings()) {
+        const std::string strPath = m_app.GetSettingsPath();
+        if (m_fnSaveFailure)
+            m_fnSaveFailure(strPath, m_app.GetSettingsError());
+        else
+            ShowBox(SettingsProblemText(DescribeSaveFailure(strPath, m_app.GetSettingsError())), MB_ICONWARNING);
+    }
+
+    // The previous link (and its monitor thread) goes before a new one is opened; its owner
+    // only after it, since the link may post to that owner until it is destroyed.
+    delete g_pSerialLink;
+    g_pSerialLink = nullptr;
+    m_pLinkOwner = std::make_unique<CWin32LinkOwner>(m_hWnd);
+    g_pSerialLink = new (std::nothrow) CSerialLink;
+    if (g_pSerialLink == nullptr)
+        return;
+    if (!OpenUpdateLink(*g_pSerialLink, m_pLinkOwner.get(), nPort)) {
+        // Not silent: the operator learns which port and why.
+        ShowBox(PortOpenFailureText(nPort, g_pSerialLink->GetOpenFailure()), MB_ICONWARNING);
+        return;
+    }
+
+    // Nothing of the last run stays on show: the caption and bar belong to this one now.
+    HWND hBar = ::GetDlgItem(m_hWnd, IDC_PROGRESS);
+    ::SetWindowTextW(m_hWnd, DIALOG_CAPTION);
+    ::SendMessageW(hBar, PBM_SETRANGE32, 0, 100);
+    ::SendMessageW(hBar, PBM_SETPOS, 0, 0);
+    m_dwStartPress = ::GetTickCount();
+
+    CWin32ProgressBar progress(hBar);
+    g_pTransferProgress = &progress;
+    g_bCancelTransfer = 0;
+    m_bUpdating = true;
+    m_bCloseAfterUpdate = false;
+    ::SetDlgItemTextW(m_hWnd, IDC_START_UPDATE, CANCEL_TEXT);
+    g_pSerialLink->StartMonitor();
+
+    // The transfer pumps this thread's messages while it waits: received bytes reach the
+    // reply assembler, and a second press of the button reaches the cancel above.
+    CWin32MessagePump pump(m_hWnd);
+    IMessagePump* pPreviousPump = g_pMessagePump;
+    g_pMessagePump = &pump;
+    const CTransferOutcome outcome = SendPatternFile(this, m_app);
+    g_pMessagePump = pPreviousPump;
+    g_pTransferProgress = nullptr;
+
+    if (m_bCloseAfterUpdate) {
+        // Asked to close while updating: the transfer was cancelled (its end byte sent); the
+        // dialog now closes without the closing instruction nobody asked for.
+        EndUpdate();
+        EndDialog(IDOK);
+        return;
+    }
+    bool bWarning = false;
+    const std::string strEnding = outcome.GetEndingBoxText(&bWarning);
+    if (!strEnding.empty())
+        ShowBox(strEnding, bWarning ? MB_ICONWARNING : MB_ICONINFORMATION);
+    EndUpdate();
+    // A close asked for while the last box was up is carried out now.
+    if (m_bCloseAfterUpdate)
+        EndDialog(IDOK);
+}
+
+void CUpdateDlg::EndUpdate()
+{
+    m_bUpdating = false;
+    ::SetDlgItemTextW(m_hWnd, IDC_START_UPDATE, START_TEXT);
+}
+
+void CUpdateDlg::EndDialog(int nResult)
+{
+    m_nResult = nResult;
+    m_bEnded = true;
+    // Wakes the dialog's loop, which may be waiting for a message.
+    ::PostMessageW(m_hWnd, WM_NULL, 0, 0);
+}
+
+void CUpdateDlg::OnChooseFile()
+{
+    // Open where the operator's files are: the folder of the file named in the field, else
+    // the last folder used, else the documents folder; never the program's own folder.
+    const std::wstring strCurrent = Utf8ToWide(Trimmed(GetDlgItemText(IDC_FILE_NAME)));
+    std::wstring strFolder = FolderOf(strCurrent);
+    if (!IsFolder(strFolder))
+        strFolder = IsFolder(m_strLastFolder) ? m_strLastFolder : std::wstring();
+    if (strFolder.empty()) {
+        wchar_t szDocuments[MAX_PATH] = {};
+        if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, szDocuments)))
+            strFolder = szDocuments;
+    }
+    // The current name without its folder as the initial name, in a buffer long enough for
+    // any path the dialog may return.
+    std::wstring strBuffer(32768, L'\0');
+    const size_t nSlash = strCurrent.find_last_of(L"\\/");
+    const std::wstring strName = nSlash == std::wstring::npos ? strCurrent : strCurrent.substr(nSlash + 1);
+    strName.copy(strBuffer.data(), std::min(strName.size(), strBuffer.size() - 1));
+
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = m_hWnd;
+    // One entry labelled *.bin whose pattern lists every file.
+    ofn.lpstrFilter = L"*.bin\0*.*\0";
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = strBuffer.data();
+    ofn.nMaxFile = static_cast<DWORD>(strBuffer.size());
+    ofn.lpstrInitialDir = strFolder.empty() ? nullptr : strFolder.c_str();
+    ofn.lpstrDefExt = L"bin";
+    ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+    if (!::GetOpenFileNameW(&ofn))
+        return;
+    const std::wstring strChosen(strBuffer.c_str());
+    ::SetDlgItemTextW(m_hWnd, IDC_FILE_NAME, strChosen.c_str());
+    m_strFileName = WideToUtf8(strChosen);
+    m_strLastFolder = FolderOf(strChosen);
+}
+
+void CUpdateDlg::OnExit()
+{
+    if (m_bUpdating) {
+        g_bCancelTransfer = 1;
+        m_bCloseAfterUpdate = true;
+        return;
+    }
+    EndDialog(IDOK);
+}
+
+void CUpdateDlg::OnCloseRequest()
+{
+    // Closed from outside during an update: cancel it first; the start handler closes the
+    // dialog once the transfer has sent its end byte.
+    OnExit();
+}

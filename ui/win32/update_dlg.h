@@ -1,0 +1,143 @@
+#pragma once
+// CUpdateDlg on Windows: the program's main window, built from dialog template 167. It shows
+// the banner, offers the COM ports present, lets the operator pick a pattern file, and on
+// "開始更新" opens the port and runs the record transfer inside the button's handler, with the
+// same button cancelling it. The transfer, the link, the settings and the sentences are the
+// core's; this holds only what is Win32.
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "serial/enum_ports.h"
+#include "serial/link_messages.h"
+#include "transfer/transfer_host.h"
+#include "ui/win32/banner.h"
+#include "ui/win32/win32_api.h"
+
+class CMatrixApp;
+
+// Posted to the dialog when its link owner has queued something: a link message, or an
+// error text of the port engine.
+constexpr UINT WM_APP_LINK_MESSAGE = WM_APP + 1;
+constexpr UINT WM_APP_PORT_ERROR = WM_APP + 2;
+
+// The owner a link is opened with. The monitor thread queues its notifications here and wakes
+// the dialog with a posted message; the dialog takes them on its own thread. Notifications
+// still queued when the owner goes (its link replaced) belong to no transfer: synchronous ones
+// release their sender.
+class CWin32LinkOwner : public ILinkOwner {
+public:
+    explicit CWin32LinkOwner(HWND hTarget) : m_hTarget(hTarget) {}
+    ~CWin32LinkOwner() override;
+    CWin32LinkOwner(const CWin32LinkOwner&) = delete;
+    CWin32LinkOwner& operator=(const CWin32LinkOwner&) = delete;
+
+    void PostLinkMessage(CLinkMessage msg) override;
+    void ShowPortError(const std::string& strText, const std::string& strCaption) override;
+
+    bool TakeMessage(CLinkMessage* pMsg);
+    bool TakePortError(std::string* pstrText, std::string* pstrCaption);
+
+private:
+    HWND m_hTarget;
+    std::mutex m_mutex;
+    std::deque<CLinkMessage> m_messages;
+    std::deque<std::pair<std::string, std::string>> m_errors;
+};
+
+// Pumps the thread's messages for the transfer: waits in MsgWaitForMultipleObjectsEx until a
+// message arrives or the time is up, so it never spins, then dispatches every message waiting
+// through the dialog's key filter.
+class CWin32MessagePump : public IMessagePump {
+public:
+    explicit CWin32MessagePump(HWND hDialog) : m_hDialog(hDialog) {}
+    bool WaitAndDispatch(uint32_t nMaxWaitMs, int* pnQuitCode) override;
+
+private:
+    HWND m_hDialog;
+};
+
+// Drives a progress bar control. Byte offsets beyond its int range are scaled down so the bar
+// still fills in proportion.
+class CWin32ProgressBar : public IProgressBar {
+public:
+    explicit CWin32ProgressBar(HWND hBar) : m_hBar(hBar) {}
+    void SetRange(uint64_t nMin, uint64_t nMax) override;
+    void SetPos(uint64_t nPos) override;
+
+private:
+    int Scale(uint64_t nValue) const;
+    HWND m_hBar;
+    unsigned m_nShift = 0;
+};
+
+// Dispatches one message of the thread as the dialog's loop does: a key-down of Enter or
+// Escape for a window of hDialog has its key code replaced by 0 (neither closes the dialog
+// nor presses its default button); dialog navigation keys go to the dialog.
+void DispatchDialogMessage(HWND hDialog, MSG& msg);
+
+class CUpdateDlg : public IStatusWindow {
+public:
+    explicit CUpdateDlg(CMatrixApp& app);
+    ~CUpdateDlg() override;
+    CUpdateDlg(const CUpdateDlg&) = delete;
+    CUpdateDlg& operator=(const CUpdateDlg&) = delete;
+
+    // Creates the dialog without a parent and runs it until it ends; returns IDOK, or -1 when
+    // it could not be created. A quit message ends it too and is posted again for the caller.
+    int DoModal();
+    HWND GetSafeHwnd() const { return m_hWnd; }
+
+    // Who hears that setting.ini could not be written at a press of "開始更新". By default a
+    // box says so each time.
+    using SaveFailureHandler = std::function<void(const std::string& strPath, const std::string& strError)>;
+    void SetSaveFailureHandler(SaveFailureHandler fnHandler) { m_fnSaveFailure = std::move(fnHandler); }
+
+    // The record transfer's status window: the caption, and boxes with the default caption.
+    void SetWindowText(const std::string& strText) override;
+    void MessageBox(const std::string& strText) override;
+    void ReportFileProblem(const CPatternFileProblem& problem, const std::string& strText) override;
+
+    // Button handlers: start or cancel (1084), choose the file (1016), exit (1085).
+    void OnStartUpdate();
+    void OnChooseFile();
+    void OnExit();
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnMessage(UINT nMsg, WPARAM wParam);
+    void OnInitDialog();
+    void OnCloseRequest();
+    void DrawBanner();
+    void FillPortCombo(uint32_t nSelectPort);
+    bool TakePortChoice(int32_t* pnPort, std::string* pstrTyped);
+    std::string GetDlgItemText(int nId) const;
+    void ShowBox(const std::string& strText, UINT nIcon);
+    void TakeLinkMessages();
+    void TakePortErrors();
+    void EndUpdate();
+    void EndDialog(int nResult);
+
+    CMatrixApp& m_app;
+    HWND m_hWnd = nullptr;
+    CBanner m_banner;
+    CUIntArray m_aPorts;
+    std::string m_strFileName;
+    SaveFailureHandler m_fnSaveFailure;
+    // The owner the current link was opened with; replaced with each new link.
+    std::unique_ptr<CWin32LinkOwner> m_pLinkOwner;
+    bool m_bEnded = false;
+    int m_nResult = IDOK;
+    // From "取消更新" shown until the button reads "開始更新" again.
+    bool m_bUpdating = false;
+    // The dialog was asked to close during an update: it closes once the update has ended.
+    bool m_bCloseAfterUpdate = false;
+    // When the press that started the current update came: a second press within the
+    // system's double-click time is the rest of a double-click, not a cancel request.
+    DWORD m_dwStartPress = 0;
+    // The folder of the last file chosen, where the next file dialog opens.
+    std::wstring m_strLastFolder;
+};
