@@ -48,7 +48,7 @@ wait_bounded() {
 
 stop_device() {
   exec 7<&-
-  [ -n "$sim_pid" ] && wait_bounded "$sim_pid" 10 "the simulator"
+  [ -n "$sim_pid" ] && wait_bounded "$sim_pid" 30 "the simulator"
   sim_pid=""
 }
 
@@ -119,10 +119,10 @@ for sig in INT HUP; do
   start_device $port --reply silent --once
   "$bin/matrixctl" send --port $port "$work/three.bin" > "$work/out" 2> "$work/err" &
   send_pid=$!
-  for _ in $(seq 1 100); do grep -q "傳送第0/3筆" "$work/out" 2>/dev/null && break; sleep 0.05; done
-  grep -q "傳送第0/3筆" "$work/out" || fail "SIG$sig: the send did not start within 5 s"
+  for _ in $(seq 1 400); do grep -q "傳送第0/3筆" "$work/out" 2>/dev/null && break; sleep 0.05; done
+  grep -q "傳送第0/3筆" "$work/out" || fail "SIG$sig: the send did not start within 20 s"
   kill -$sig "$send_pid"
-  wait_bounded "$send_pid" 10 "send after SIG$sig"
+  wait_bounded "$send_pid" 30 "send after SIG$sig"
   status=$waited
   stop_device
   [ "$status" = 4 ] || { cat "$work/out" "$work/err" >&2; fail "SIG$sig: send exited $status, expected 4"; }
