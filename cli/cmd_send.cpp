@@ -136,19 +136,10 @@ bool RunTransferOnPort(CMatrixApp& app, CCliHost& host, CTransferOutcome* pOutco
         return false;
     }
     g_pSerialLink = pLink.get();
-    g_pMessagePump = &host;
-    g_pTransferProgress = &host;
-    g_bCancelTransfer = 0;
-    pLink->StartMonitor();
-
-    *pOutcome = SendPatternFile(&host, app);
-
-    g_pTransferProgress = nullptr;
+    *pOutcome = RunUpdateTransfer(&host, app, &host, &host);
     host.Finish();
     pLink->SetOwner(nullptr);
     g_pSerialLink = nullptr;
-    pLink.reset();
-    g_pMessagePump = nullptr;
     return true;
 }
 

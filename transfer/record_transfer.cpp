@@ -348,3 +348,20 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
     g_bTransferring = 0;
     return outcome;
 }
+
+CTransferOutcome RunUpdateTransfer(IStatusWindow* pStatus, CMatrixApp& app, IProgressBar* pProgress,
+                                   IMessagePump* pPump)
+{
+    g_pTransferProgress = pProgress;
+    g_bCancelTransfer = 0;
+    if (g_pSerialLink != nullptr)
+        g_pSerialLink->StartMonitor();
+    // The transfer pumps the host's messages while it waits: received bytes reach the reply
+    // assembler, and a second press of the host's button reaches its cancel.
+    IMessagePump* pPreviousPump = g_pMessagePump;
+    g_pMessagePump = pPump;
+    const CTransferOutcome outcome = SendPatternFile(pStatus, app);
+    g_pMessagePump = pPreviousPump;
+    g_pTransferProgress = nullptr;
+    return outcome;
+}

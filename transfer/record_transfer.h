@@ -71,6 +71,12 @@ struct CTransferOutcome {
 // Sends app.GetTransferFile() and reports progress through pStatus and g_pTransferProgress.
 CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app);
 
+// A device update on g_pSerialLink, opened already (OpenUpdateLink): the host's progress bar
+// and message pump serve the transfer for as long as it runs, the cancel flag starts clear and
+// the link's monitor starts; then SendPatternFile. The globals are the host's again afterwards.
+CTransferOutcome RunUpdateTransfer(IStatusWindow* pStatus, CMatrixApp& app, IProgressBar* pProgress,
+                                   IMessagePump* pPump);
+
 // Queues the bytes on g_pSerialLink and waits up to nLimitMs for a judged reply; returns
 // g_nReplyStatus as the wait ended.
 uint8_t SendAndWait(const uint8_t* pData, uint32_t nLength, uint32_t nLimitMs);

@@ -444,22 +444,12 @@ void CUpdateDlg::OnStartUpdate()
     m_pProgress->setValue(0);
     m_startPress.start();
 
-    CQtProgressBar progress(m_pProgress);
-    g_pTransferProgress = &progress;
-    g_bCancelTransfer = 0;
     m_bUpdating = true;
     m_bCloseAfterUpdate = false;
     m_pStartButton->setText(QString::fromUtf8(CANCEL_TEXT));
-    g_pSerialLink->StartMonitor();
-
-    // The transfer pumps this thread's events while it waits: received bytes reach the reply
-    // assembler, and a second press of the button reaches the cancel above.
+    CQtProgressBar progress(m_pProgress);
     CQtMessagePump pump;
-    IMessagePump* pPreviousPump = g_pMessagePump;
-    g_pMessagePump = &pump;
-    const CTransferOutcome outcome = SendPatternFile(this, m_app);
-    g_pMessagePump = pPreviousPump;
-    g_pTransferProgress = nullptr;
+    const CTransferOutcome outcome = RunUpdateTransfer(this, m_app, &progress, &pump);
 
     if (m_bCloseAfterUpdate) {
         // Asked to close while updating: the transfer was cancelled (its end byte sent); the

@@ -26,6 +26,7 @@ start_device() {
   mkfifo "$work/sim.out.$port"
   "$bin/matrixctl" simulate --port "$port" "$@" > "$work/sim.out.$port" 2> "$work/sim.log.$port" &
   sim_pid=$!
+  sim_log="$work/sim.log.$port"
   exec 7< "$work/sim.out.$port"
   read -r -t 10 first <&7 || fail "simulator on COM$port did not start"
   [[ "$first" == COM$port\ /dev/* ]] || fail "unexpected first line: $first"
@@ -41,6 +42,10 @@ wait_bounded() {
   done
   if kill -0 "$pid" 2>/dev/null; then
     kill -9 "$pid" 2>/dev/null || true
+    # What the device and the last send said, to tell a slow machine from a lost byte.
+    for f in "${sim_log:-}" "$work/out" "$work/err"; do
+      [ -n "$f" ] && [ -s "$f" ] && { echo "--- ${f##*/}:" >&2; tail -n 12 "$f" >&2; }
+    done
     fail "$step did not end within $limit s"
   fi
   set +e; wait "$pid"; waited=$?; set -e

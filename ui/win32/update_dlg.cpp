@@ -428,22 +428,12 @@ void CUpdateDlg::OnStartUpdate()
     ::SendMessageW(hBar, PBM_SETPOS, 0, 0);
     m_dwStartPress = ::GetTickCount();
 
-    CWin32ProgressBar progress(hBar);
-    g_pTransferProgress = &progress;
-    g_bCancelTransfer = 0;
     m_bUpdating = true;
     m_bCloseAfterUpdate = false;
     ::SetDlgItemTextW(m_hWnd, IDC_START_UPDATE, CANCEL_TEXT);
-    g_pSerialLink->StartMonitor();
-
-    // The transfer pumps this thread's messages while it waits: received bytes reach the
-    // reply assembler, and a second press of the button reaches the cancel above.
+    CWin32ProgressBar progress(hBar);
     CWin32MessagePump pump(m_hWnd);
-    IMessagePump* pPreviousPump = g_pMessagePump;
-    g_pMessagePump = &pump;
-    const CTransferOutcome outcome = SendPatternFile(this, m_app);
-    g_pMessagePump = pPreviousPump;
-    g_pTransferProgress = nullptr;
+    const CTransferOutcome outcome = RunUpdateTransfer(this, m_app, &progress, &pump);
 
     if (m_bCloseAfterUpdate) {
         // Asked to close while updating: the transfer was cancelled (its end byte sent); the
