@@ -103,8 +103,8 @@ public:
     virtual const std::string& GetPath() const = 0;
     // Raw mode and the line settings. On failure *peFailedStep names the step and *pError why.
     virtual bool Configure(const CLineSettings& line, EConfigStep* peFailedStep, CDeviceError* pError) = 0;
-    // Discards the input and output queues.
-    virtual bool Purge(CDeviceError* pError) = 0;
+    // Discards the input queue, and the output queue too when bOutputToo.
+    virtual bool Purge(bool bOutputToo, CDeviceError* pError) = 0;
     // Raises DTR, then RTS. Pseudo-terminals refuse it; that is not an error, so nothing is reported.
     virtual void RaiseDtrRts() = 0;
     // The number of input bytes queued.

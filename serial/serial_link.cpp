@@ -221,7 +221,7 @@ bool CSerialLink::FinishOpen(std::unique_ptr<ISerialDevice> pDevice, int nBaud, 
     // A step that fails is shown and the port stays open: the caller goes on regardless.
     if (!m_pImpl->pDevice->Configure(m_pImpl->line, &eFailedStep, &error))
         ShowPortError(ConfigStepName(eFailedStep), error.strSystemText);
-    m_pImpl->pDevice->Purge(nullptr);
+    m_pImpl->pDevice->Purge(true, nullptr);
     lock.unlock();
     m_bClosing.store(false);
     return true;
@@ -235,7 +235,7 @@ bool CSerialLink::StartMonitor()
         // The purge the monitor starts with is done here, before the thread exists, so that
         // everything the device sends once this returns is delivered.
         std::lock_guard<std::mutex> lock(m_pImpl->portLock);
-        m_pImpl->pDevice->Purge(nullptr);
+        m_pImpl->pDevice->Purge(true, nullptr);
     }
     m_bRunning.store(true);
     try {
@@ -325,8 +325,10 @@ void CSerialLink::MonitorProc()
     }
     {
         std::lock_guard<std::mutex> lock(m_pImpl->portLock);
+        // Input only: the last block written (the end-of-transfer byte, say) may still be on its
+        // way out, and discarding the output queue now could drop it before the device has it.
         if (!bLost)
-            m_pImpl->pDevice->Purge(nullptr);
+            m_pImpl->pDevice->Purge(false, nullptr);
     }
     m_bWritePending.store(false);
     m_bRunning.store(false);
@@ -465,7 +467,7 @@ bool CSerialLink::SendPending()
     {
         std::lock_guard<std::mutex> lock(m_pImpl->portLock);
         // Whatever the device said before this block is stale: its answer comes after it.
-        m_pImpl->pDevice->Purge(nullptr);
+        m_pImpl->pDevice->Purge(true, nullptr);
         result = m_pImpl->pDevice->WriteBlock(abBlock.data(), abBlock.size(), nTimeoutMs,
                                               &m_pImpl->stopEvent, &error);
     }

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -590,6 +591,30 @@ TEST(SerialWritePending, StaysSetUntilTheBlockHasBeenWritten)
     EXPECT_EQ(owner.TakeBytes(1), std::vector<uint8_t>{0x42});
     EXPECT_FALSE(link.IsWritePending());
     EXPECT_EQ(pGated->GetWrites(), (std::vector<std::vector<uint8_t>>{{0xC3}}));
+}
+
+TEST(SerialWritePending, WhatWasWrittenIsNotPurgedWhenTheLinkCloses)
+{
+    // A cancelled transfer gives the link back as soon as its end-of-transfer byte was written;
+    // a device that had not read it yet must still get it: closing discards input only.
+    CTestOwner owner;
+    auto pDevice = std::make_unique<CFakeSerialDevice>();
+    CFakeSerialDevice* pFake = pDevice.get();
+    auto pLog = std::make_shared<std::vector<std::string>>();
+    pFake->SetEventLog(pLog);
+    {
+        CSerialLink link;
+        ASSERT_TRUE(link.OpenDevice(&owner, 4, std::move(pDevice), 9600, 'N', 8, 1, EV_RXCHAR, 1024));
+        ASSERT_TRUE(link.StartMonitor());
+        const uint8_t abBlock[] = {0xC3};
+        link.QueueWrite(abBlock, sizeof(abBlock));
+        for (int i = 0; i < 500 && link.IsWritePending(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_FALSE(link.IsWritePending());
+    }
+    const auto itWrite = std::find(pLog->begin(), pLog->end(), "write");
+    ASSERT_NE(itWrite, pLog->end());
+    EXPECT_EQ(std::find(itWrite, pLog->end(), "purge both"), pLog->end());
 }
 
 // A fake whose one-byte reads fail the first nFailures times, consuming nothing.

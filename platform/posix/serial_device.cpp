@@ -171,9 +171,9 @@ public:
         return true;
     }
 
-    bool Purge(CDeviceError* pError) override
+    bool Purge(bool bOutputToo, CDeviceError* pError) override
     {
-        if (::tcflush(m_nFd, TCIOFLUSH) == 0)
+        if (::tcflush(m_nFd, bOutputToo ? TCIOFLUSH : TCIFLUSH) == 0)
             return true;
         SetError(errno, pError);
         return false;

@@ -120,12 +120,13 @@ public:
         return true;
     }
 
-    bool Purge(CDeviceError* pError) override
+    bool Purge(bool bOutputToo, CDeviceError* pError) override
     {
         // The byte a pending read brought is input like any other: it goes too.
         CancelPendingRead();
         m_bHaveByte = false;
-        if (::PurgeComm(m_hPort, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR))
+        const DWORD dwOutput = bOutputToo ? PURGE_TXABORT | PURGE_TXCLEAR : 0;
+        if (::PurgeComm(m_hPort, PURGE_RXABORT | PURGE_RXCLEAR | dwOutput))
             return true;
         SetError(::GetLastError(), pError);
         return false;

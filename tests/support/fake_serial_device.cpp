@@ -99,9 +99,17 @@ bool CFakeSerialDevice::Configure(const CLineSettings& line, EConfigStep* peFail
     return true;
 }
 
-bool CFakeSerialDevice::Purge(CDeviceError*)
+void CFakeSerialDevice::SetEventLog(std::shared_ptr<std::vector<std::string>> pLog)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_pEventLog = std::move(pLog);
+}
+
+bool CFakeSerialDevice::Purge(bool bOutputToo, CDeviceError*)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_pEventLog)
+        m_pEventLog->push_back(bOutputToo ? "purge both" : "purge input");
     m_abUnread.clear();
     UpdateReadableLocked();
     return true;
@@ -156,6 +164,8 @@ EIoResult CFakeSerialDevice::WriteBlock(const uint8_t* pData, size_t nLength, ui
             return EIoResult::FailedWaiting;
         }
         m_aWrites.push_back(abWritten);
+        if (m_pEventLog)
+            m_pEventLog->push_back("write");
         responder = m_responder;
     }
     // The responder runs without the lock, so it may look at the device itself.

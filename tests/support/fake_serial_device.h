@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,12 +43,15 @@ public:
     void SetInput(EInput eInput);
     // The next nCount writes do not leave the port within their limit (nothing is written).
     void FailWrites(int nCount);
+    // Writes ("write") and purges ("purge input", "purge both") in order, into a log that
+    // outlives the device (the link destroys it).
+    void SetEventLog(std::shared_ptr<std::vector<std::string>> pLog);
     // The line settings of the last Configure.
     CLineSettings GetLineSettings() const;
 
     const std::string& GetPath() const override { return m_strPath; }
     bool Configure(const CLineSettings& line, EConfigStep* peFailedStep, CDeviceError* pError) override;
-    bool Purge(CDeviceError* pError) override;
+    bool Purge(bool bOutputToo, CDeviceError* pError) override;
     void RaiseDtrRts() override {}
     bool GetQueuedInput(uint32_t* pnCount, CDeviceError* pError) override;
     EIoResult ReadByte(uint8_t* pByte, CDeviceError* pError) override;
@@ -71,4 +75,5 @@ private:
     std::atomic<bool> m_bDisconnected{false};
     EInput m_eInput = EInput::Fed;
     int m_nWritesToFail = 0;
+    std::shared_ptr<std::vector<std::string>> m_pEventLog;
 };
