@@ -2,12 +2,11 @@
 // A thread-safe message queue for hosts without a toolkit (matrixctl, tests): the monitor
 // thread posts into it, the owner's thread waits on it without spinning.
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <optional>
 
+#include "platform/wait_lock.h"
 #include "serial/link_messages.h"
 
 class CMessageQueue {
@@ -25,8 +24,7 @@ public:
     size_t Size() const;
 
 private:
-    mutable std::mutex m_mutex;
-    std::condition_variable m_cond;
+    mutable CWaitLock m_lock;
     std::deque<CLinkMessage> m_queue;
     std::optional<int> m_nQuitCode;
 };

@@ -3,11 +3,12 @@
 // interface through which they travel. The engine knows no toolkit: the GUI turns a
 // message into a posted Qt event, matrixctl and the tests into an entry of their own queue.
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+
+#include "platform/wait_lock.h"
 
 constexpr uint32_t WM_USER = 0x0400;
 constexpr uint32_t WM_LINK_BREAK = WM_USER + 1;  // sent, EV_BREAK
@@ -36,31 +37,31 @@ public:
     // Called by the owner's thread after handling the message.
     void Complete(intptr_t nResult)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::lock_guard<CWaitLock> lock(m_lock);
         m_nResult = nResult;
         m_bDone = true;
-        m_cond.notify_all();
+        m_lock.WakeAll();
     }
     // Called by the sender when it stops waiting (the link is closing).
     void Abandon()
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::lock_guard<CWaitLock> lock(m_lock);
         m_bAbandoned = true;
-        m_cond.notify_all();
+        m_lock.WakeAll();
     }
     // Waits until completed or abandoned; returns true when the owner handled the message.
     bool Wait(intptr_t* pnResult = nullptr)
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_cond.wait(lock, [this] { return m_bDone || m_bAbandoned; });
+        std::lock_guard<CWaitLock> lock(m_lock);
+        while (!m_bDone && !m_bAbandoned)
+            m_lock.Wait();
         if (m_bDone && pnResult != nullptr)
             *pnResult = m_nResult;
         return m_bDone;
     }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_cond;
+    CWaitLock m_lock;
     bool m_bDone = false;
     bool m_bAbandoned = false;
     intptr_t m_nResult = 0;
