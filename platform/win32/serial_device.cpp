@@ -8,6 +8,7 @@
 #include "platform/serial_device.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 
 #include "platform/win32/wide_string.h"
@@ -122,21 +123,32 @@ public:
 
     bool Purge(bool bOutputToo, CDeviceError* pError) override
     {
-        // The byte a pending read brought is input like any other: it goes too.
-        CancelPendingRead();
+        // The driver's queue is cleared, but a pending read stays: it waits for the next byte,
+        // and taking it back and issuing it again would cost two trips through the system for
+        // every record. A read that has already ended brought a byte from before the purge:
+        // that byte goes, as does one held from earlier.
         m_bHaveByte = false;
         const DWORD dwOutput = bOutputToo ? PURGE_TXABORT | PURGE_TXCLEAR : 0;
-        if (::PurgeComm(m_hPort, PURGE_RXABORT | PURGE_RXCLEAR | dwOutput))
-            return true;
-        SetError(::GetLastError(), pError);
-        return false;
+        if (!::PurgeComm(m_hPort, PURGE_RXCLEAR | dwOutput)) {
+            SetError(::GetLastError(), pError);
+            return false;
+        }
+        if (m_bReadPending && HasOverlappedIoCompleted(&m_ovRead)) {
+            (void)FinishRead();
+            m_bHaveByte = false;
+        }
+        return true;
     }
 
     void RaiseDtrRts() override
     {
-        // Pseudo-terminals under Wine have no modem lines and refuse this; nothing depends on it there.
-        (void)::EscapeCommFunction(m_hPort, SETDTR);
-        (void)::EscapeCommFunction(m_hPort, SETRTS);
+        // A port without modem lines (a pseudo-terminal under Wine) refuses this every time, and
+        // each refusal is a trip through the system on the way to every write and every wait:
+        // a line that was refused once is not asked for again.
+        if (!m_bDtrRefused.load(std::memory_order_relaxed) && !::EscapeCommFunction(m_hPort, SETDTR))
+            m_bDtrRefused.store(true, std::memory_order_relaxed);
+        if (!m_bRtsRefused.load(std::memory_order_relaxed) && !::EscapeCommFunction(m_hPort, SETRTS))
+            m_bRtsRefused.store(true, std::memory_order_relaxed);
     }
 
     bool GetQueuedInput(uint32_t* pnCount, CDeviceError* pError) override
@@ -379,6 +391,9 @@ private:
     bool m_bHaveByte = false;
     uint8_t m_nHeldByte = 0;
     CDeviceError m_lastError;
+    // Raised by the monitor thread and by QueueWrite on the owner's thread.
+    std::atomic<bool> m_bDtrRefused{false};
+    std::atomic<bool> m_bRtsRefused{false};
 };
 
 } // namespace
