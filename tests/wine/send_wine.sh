@@ -87,6 +87,19 @@ diff -u "$work/linux.out" "$work/out" || fail "status lines differ from the Linu
 [ "$(grep -c '(send 1)' "$work/sim.log")" = "$records" ] || fail "the device did not get all $records records once"
 grep -q "end of transfer" "$work/sim.log" || fail "device log shows no end-of-transfer byte"
 
+# Software flow control is off once the program has opened the port, whatever the terminal
+# had before: IXON and IXOFF switched on beforehand are off afterwards, and the sample's 0x11
+# and 0x13 bytes reach the device in whole records, each sent once.
+start_device --reply ok
+pty=$(readlink "$MATRIX_PORTS_DIR/COM7")
+stty -F "$pty" ixon ixoff
+run_send 0 --port 7 "$(winpath "$src/res/sample.bin")"
+flags=" $(stty -F "$pty" -a | tr '\n' ' ') "
+stop_device
+[[ "$flags" == *" -ixon "* && "$flags" == *" -ixoff "* ]] || fail "software flow control is still on after the open:$flags"
+[ "$(grep -c '(send 1)' "$work/sim.log")" = "$records" ] && ! grep -q '(send 2)' "$work/sim.log" ||
+  fail "the records holding 0x11 and 0x13 did not arrive whole"
+
 # silent:2 on a short file: resends, and with a limit of one send per answer... every record
 # still comes through on the third send.
 head -c 36 "$src/res/sample.bin" > "$work/three.bin"
