@@ -53,6 +53,14 @@ int ReadComPortSetting(std::string_view svValue)
     return IsComPortInRange(nValue) ? static_cast<int>(nValue) : 1;
 }
 
+// A settings line holds a value up to its line end, without the blanks around it.
+bool IsStorableFolder(const std::string& strFolder)
+{
+    auto IsBlank = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\v' || ch == '\f'; };
+    return strFolder.find_first_of(std::string("\r\n\0", 3)) == std::string::npos && !IsBlank(strFolder.front()) &&
+           !IsBlank(strFolder.back());
+}
+
 } // namespace
 
 CMatrixApp::CMatrixApp() = default;
@@ -145,6 +153,7 @@ void CMatrixApp::LoadSettings()
     // A number no port can have (0, 300, or one so long that it would wrap into the range)
     // counts as no setting at all.
     m_nComPort = ReadComPortSetting(GetPrivateProfileString(m_pszSettingsSection, m_pszPortKey, "", strPath));
+    m_strLastFolder = GetPrivateProfileString(m_pszFileDialogSection, m_pszLastFolderKey, "", strPath);
 }
 
 bool CMatrixApp::SaveSettings()
@@ -152,7 +161,15 @@ bool CMatrixApp::SaveSettings()
     char szValue[16];
     std::snprintf(szValue, sizeof szValue, "%d", m_nComPort);
     std::string strError;
-    if (!WritePrivateProfileString(m_pszSettingsSection, m_pszPortKey, szValue, GetSettingsPath(), &strError)) {
+    const std::string strPath = GetSettingsPath();
+    bool bSaved = WritePrivateProfileString(m_pszSettingsSection, m_pszPortKey, szValue, strPath, &strError);
+    if (bSaved && !m_strLastFolder.empty()) {
+        // Read back, such a folder would name another one; the chooser then opens as it would
+        // without a setting rather than somewhere the operator never was.
+        const char* pszFolder = IsStorableFolder(m_strLastFolder) ? m_strLastFolder.c_str() : nullptr;
+        bSaved = WritePrivateProfileString(m_pszFileDialogSection, m_pszLastFolderKey, pszFolder, strPath, &strError);
+    }
+    if (!bSaved) {
         m_strSettingsError = strError;
         return false;
     }

@@ -20,6 +20,12 @@ public:
     int32_t m_nComPort = 1;
     // Full path of the file the record transfer sends; empty until the dialog sets it.
     std::string m_strTransferFile;
+    // The folder of the pattern file chosen last, where the dialogs' file chooser opens next
+    // ("" until one is chosen). Kept in setting.ini in a section of its own, which versions
+    // that read only Connection/ComPort never see.
+    const char* m_pszFileDialogSection = "FileDialog";
+    const char* m_pszLastFolderKey = "LastFolder";
+    std::string m_strLastFolder;
 
     // Gives the program's command line (on Linux: its own path) and the executable's name
     // without extension, as GetProgramDirectory compares them. Tests give any they like.
@@ -43,11 +49,14 @@ public:
     // directory cannot be written. Calls GetProgramDirectory, with its side effect.
     std::string GetSettingsPath();
 
-    // m_nComPort := Connection/ComPort of setting.ini, 1 when the file, section or key is missing.
-    // When setting.ini lives in the configuration folder and is not there yet, one left beside
-    // the program (a portable folder made read-only) is read instead.
+    // m_nComPort := Connection/ComPort of setting.ini, 1 when the file, section or key is missing;
+    // m_strLastFolder := FileDialog/LastFolder, "" when missing. When setting.ini lives in the
+    // configuration folder and is not there yet, one left beside the program (a portable folder
+    // made read-only) is read instead.
     void LoadSettings();
-    // Writes m_nComPort to setting.ini, creating it when needed. False when the file cannot be
+    // Writes m_nComPort to setting.ini, creating it when needed, and m_strLastFolder when one was
+    // chosen (a folder that a settings line cannot hold as it is, with a line break or blanks at
+    // either end, is not kept: an older one is removed instead). False when the file cannot be
     // written; GetSettingsError then names the file and the reason.
     bool SaveSettings();
     const std::string& GetSettingsError() const;

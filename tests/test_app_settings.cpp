@@ -105,6 +105,49 @@ TEST(AppSettingsFile, LoadsSavesAndKeepsTheRest)
     EXPECT_EQ(second.m_nComPort, 12);
 }
 
+// The file chooser's last folder lives in a section of its own: Connection keeps only ComPort, as
+// older versions read it, and a folder that would come back as another one is not kept.
+TEST(AppSettingsFile, LastFolderIsKeptInASectionOfItsOwn)
+{
+    CCurrentDirGuard guard;
+    CTempDir dir;
+    const std::string strOld = "[Connection]\nComPort=3\n";
+    struct {
+        const char* pszName;
+        std::string strBefore;
+        const char* pszChosen; // nullptr: nothing chosen, what was read stays
+        std::string strAfter;
+        std::string strReadBack;
+    } const aCases[] = {
+        {"a folder chosen, with any letters", strOld, "/data/圖案 樣本", strOld + "[FileDialog]\nLastFolder=/data/圖案 樣本\n",
+         "/data/圖案 樣本"},
+        {"nothing chosen: no section is added", strOld, nullptr, strOld, ""},
+        {"the folder read is written back as it was", strOld + "[FileDialog]\nLastFolder=C:\\old\n", nullptr,
+         strOld + "[FileDialog]\nLastFolder=C:\\old\n", "C:\\old"},
+        {"a line break would make another line: not kept, the old one goes",
+         strOld + "[FileDialog]\nLastFolder=/old\n", "/new\n[Connection]\nComPort=9", strOld + "[FileDialog]\n", ""},
+        {"a blank at the end would be lost on reading: not kept", strOld, "/data/x ", strOld, ""},
+        {"a section that only begins with the name is another one", strOld + "[FileDialogX]\nLastFolder=/x\n", nullptr,
+         strOld + "[FileDialogX]\nLastFolder=/x\n", ""},
+    };
+    for (const auto& c : aCases) {
+        std::ofstream(dir.File("setting.ini"), std::ios::binary) << c.strBefore;
+        CMatrixApp app;
+        app.SetCommandLine(dir.File("matrix-update"), "matrix-update");
+        app.LoadSettings();
+        EXPECT_EQ(app.m_nComPort, 3) << c.pszName;
+        if (c.pszChosen != nullptr)
+            app.m_strLastFolder = c.pszChosen;
+        ASSERT_TRUE(app.SaveSettings()) << c.pszName << ": " << app.GetSettingsError();
+        EXPECT_EQ(ReadText(dir.File("setting.ini")), c.strAfter) << c.pszName;
+        CMatrixApp next;
+        next.SetCommandLine(dir.File("matrix-update"), "matrix-update");
+        next.LoadSettings();
+        EXPECT_EQ(next.m_strLastFolder, c.strReadBack) << c.pszName;
+        EXPECT_EQ(next.m_nComPort, 3) << c.pszName;
+    }
+}
+
 TEST(AppSettingsFile, AComPortOutsideOneTo255CountsAsMissing)
 {
     CCurrentDirGuard guard;
