@@ -489,8 +489,9 @@ void CUpdateDlg::OnChooseFile()
     QString strFolder;
     if (!strCurrent.isEmpty() && QFileInfo(strCurrent).absoluteDir().exists())
         strFolder = QFileInfo(strCurrent).absolutePath();
-    else if (!m_strLastFolder.isEmpty() && QDir(m_strLastFolder).exists())
-        strFolder = m_strLastFolder;
+    else if (const QString strLast = QString::fromStdString(m_app.m_strLastFolder);
+             !strLast.isEmpty() && QDir(strLast).exists())
+        strFolder = strLast;
     else
         strFolder = QDir::homePath();
     dialog.setDirectory(strFolder);
@@ -502,7 +503,8 @@ void CUpdateDlg::OnChooseFile()
     if (!files.isEmpty()) {
         const QFileInfo chosen(files.first());
         SetFileName(chosen.absoluteFilePath());
-        m_strLastFolder = chosen.absolutePath();
+        // Kept in setting.ini with the port, so the next start opens here too.
+        m_app.m_strLastFolder = chosen.absolutePath().toStdString();
     }
 }
 

@@ -154,8 +154,6 @@ private:
     // Since the press that started the current update: a second press within the system's
     // double-click interval is the rest of a double-click, not a cancel request.
     QElapsedTimer m_startPress;
-    // The folder of the last file chosen, where the next file dialog opens.
-    QString m_strLastFolder;
 };
 
 // The size of the dialog, in pixels, when laid out with font.

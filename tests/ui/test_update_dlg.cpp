@@ -512,6 +512,18 @@ TEST(UpdateDlgFile, OpensWhereTheOperatorsFilesAre)
         Button(dlg, CUpdateDlg::IDC_CHOOSE_FILE)->click();
         EXPECT_EQ(strOpened, QDir(c.strExpected).absolutePath());
     }
+    // The last folder is the application's, which setting.ini keeps: the dialog of the next
+    // start opens there too.
+    EXPECT_EQ(QString::fromStdString(app.m_strLastFolder), strB);
+    CUpdateDlg next(app);
+    next.SetPrompts(&prompts);
+    QString strOpened;
+    prompts.m_fnFileDialog = [&](QFileDialog& dialog) {
+        strOpened = dialog.directory().absolutePath();
+        return false;
+    };
+    Button(next, CUpdateDlg::IDC_CHOOSE_FILE)->click();
+    EXPECT_EQ(strOpened, QDir(strB).absolutePath());
 }
 
 TEST(UpdateDlgLayout, ShrinksToFitASmallScreen)

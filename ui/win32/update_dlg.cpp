@@ -54,6 +54,15 @@ std::wstring FolderOf(const std::wstring& strPath)
     return nSlash == std::wstring::npos ? std::wstring() : strPath.substr(0, nSlash);
 }
 
+// A path longer than the field shows its end, where the file's own name is: the caret goes to
+// the end and the field scrolls to it.
+void ShowEndOfText(HWND hEdit)
+{
+    const int nLength = ::GetWindowTextLengthW(hEdit);
+    ::SendMessageW(hEdit, EM_SETSEL, static_cast<WPARAM>(nLength), static_cast<LPARAM>(nLength));
+    ::SendMessageW(hEdit, EM_SCROLLCARET, 0, 0);
+}
+
 bool IsFolder(const std::wstring& strPath)
 {
     if (strPath.empty())
@@ -472,8 +481,10 @@ void CUpdateDlg::OnChooseFile()
     // the last folder used, else the documents folder; never the program's own folder.
     const std::wstring strCurrent = Utf8ToWide(Trimmed(GetDlgItemText(IDC_FILE_NAME)));
     std::wstring strFolder = FolderOf(strCurrent);
-    if (!IsFolder(strFolder))
-        strFolder = IsFolder(m_strLastFolder) ? m_strLastFolder : std::wstring();
+    if (!IsFolder(strFolder)) {
+        const std::wstring strLast = Utf8ToWide(m_app.m_strLastFolder);
+        strFolder = IsFolder(strLast) ? strLast : std::wstring();
+    }
     if (strFolder.empty()) {
         wchar_t szDocuments[MAX_PATH] = {};
         if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, szDocuments)))
@@ -501,8 +512,10 @@ void CUpdateDlg::OnChooseFile()
         return;
     const std::wstring strChosen(strBuffer.c_str());
     ::SetDlgItemTextW(m_hWnd, IDC_FILE_NAME, strChosen.c_str());
+    ShowEndOfText(::GetDlgItem(m_hWnd, IDC_FILE_NAME));
     m_strFileName = WideToUtf8(strChosen);
-    m_strLastFolder = FolderOf(strChosen);
+    // Kept in setting.ini with the port, so the next start opens here too.
+    m_app.m_strLastFolder = WideToUtf8(FolderOf(strChosen));
 }
 
 void CUpdateDlg::OnExit()

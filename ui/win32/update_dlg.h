@@ -138,6 +138,4 @@ private:
     // When the press that started the current update came: a second press within the
     // system's double-click time is the rest of a double-click, not a cancel request.
     DWORD m_dwStartPress = 0;
-    // The folder of the last file chosen, where the next file dialog opens.
-    std::wstring m_strLastFolder;
 };
