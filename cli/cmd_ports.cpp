@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "platform/port_names.h"
 #include "serial/enum_ports.h"
+#include "serial/port_device_names.h"
 
 namespace {
 
@@ -51,9 +52,11 @@ int RunPortsCommand(int argc, char** argv)
         ProbeComPorts(ports);
     else
         EnumerateComPorts(ports);
+    // What the system calls each port, where it keeps a list of its devices (Windows).
+    const std::vector<CPortDeviceEntry> entries = ListPortDeviceEntries();
     for (size_t i = 0; i < ports.GetSize(); ++i) {
         int nPort = static_cast<int>(ports.GetAt(i));
-        CComPortInfo info = DescribeComPort(nPort);
+        CComPortInfo info = DescribeComPortWithNames(nPort, entries);
         std::printf("COM%d\t%s\t%s\n", nPort, info.strDevice.c_str(), info.strDescription.c_str());
     }
     if (ports.GetSize() == 0)

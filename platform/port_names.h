@@ -25,6 +25,18 @@ struct CComPortInfo {
 };
 CComPortInfo DescribeComPort(int nPort);
 
+// One serial port in the system's list of devices (on Windows the Ports device class, as the
+// Device Manager shows it): what the system calls it, its hardware ids ("USB\VID_1A86&PID_7523
+// &REV_0254", ...) and the port name its driver keeps. Which COM port it is, and the USB ids,
+// are read out of these by serial/port_device_names.h.
+struct CPortDeviceEntry {
+    std::string strFriendlyName;
+    std::vector<std::string> astrHardwareIds;
+    std::string strPortName;
+};
+// Every such entry of the devices present. Linux keeps no such list: none there.
+std::vector<CPortDeviceEntry> ListPortDeviceEntries();
+
 // One sentence each for the names of COM ports that are ignored because no port can have their
 // number (a link numbered outside 1 to 255 on Linux). Windows gives its own names: none there.
 std::vector<std::string> DescribeIgnoredPortNames();

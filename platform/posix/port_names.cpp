@@ -77,3 +77,9 @@ std::vector<std::string> DescribeIgnoredPortNames()
                                 std::to_string(MAX_COM_PORT) + ".");
     return astrSentences;
 }
+
+// The device's product or driver above stands for what Windows lists: no separate list here.
+std::vector<CPortDeviceEntry> ListPortDeviceEntries()
+{
+    return {};
+}
