@@ -8,6 +8,7 @@
 #include "app/startup.h"
 #include "serial/serial_link.h"
 #include "transfer/record_transfer.h"
+#include "ui/win32/dialog_placement.h"
 #include "ui/win32/resource_ids.h"
 #include "ui/win32/win32_api.h"
 // Last: it brings in <windows.h> its own way.
@@ -181,10 +182,11 @@ CUpdateDlg::~CUpdateDlg()
 int CUpdateDlg::DoModal()
 {
     m_bEnded = false;
-    m_hWnd = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), nullptr,
-                                  &CUpdateDlg::DialogProc, reinterpret_cast<LPARAM>(this));
+    m_hWnd = CreateDialogOnStartMonitor(IDD_UPDATE_DIALOG, &CUpdateDlg::DialogProc, reinterpret_cast<LPARAM>(this));
     if (m_hWnd == nullptr)
         return -1;
+    // Before the window shows: its taskbar button is made then, and says so.
+    m_pTaskbar = std::make_unique<CTaskbarProgress>(m_hWnd);
     ::ShowWindow(m_hWnd, SW_SHOW);
     ::SetForegroundWindow(m_hWnd);
     MSG msg;
@@ -199,6 +201,7 @@ int CUpdateDlg::DoModal()
         DispatchDialogMessage(m_hWnd, msg);
     }
     ::KillTimer(m_hWnd, BANNER_TIMER);
+    m_pTaskbar.reset();
     ::DestroyWindow(m_hWnd);
     m_hWnd = nullptr;
     return m_nResult;
@@ -219,6 +222,10 @@ INT_PTR CALLBACK CUpdateDlg::DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPA
 
 INT_PTR CUpdateDlg::OnMessage(UINT nMsg, WPARAM wParam)
 {
+    if (nMsg == CTaskbarProgress::GetButtonCreatedMessage() && m_pTaskbar) {
+        m_pTaskbar->OnButtonCreated();
+        return TRUE;
+    }
     switch (nMsg) {
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
@@ -440,9 +447,13 @@ void CUpdateDlg::OnStartUpdate()
     m_bUpdating = true;
     m_bCloseAfterUpdate = false;
     ::SetDlgItemTextW(m_hWnd, IDC_START_UPDATE, CANCEL_TEXT);
-    CWin32ProgressBar progress(hBar);
+    CWin32ProgressBar bar(hBar);
+    CTaskbarMirroredBar progress(&bar, m_pTaskbar.get());
     CWin32MessagePump pump(m_hWnd);
     const CTransferOutcome outcome = RunUpdateTransfer(this, m_app, &progress, &pump);
+    // The taskbar button shows what went wrong until the operator has read the ending box.
+    if (outcome.bLinkLost || outcome.nUnanswered > 0)
+        m_pTaskbar->ShowError();
 
     if (m_bCloseAfterUpdate) {
         // Asked to close while updating: the transfer was cancelled (its end byte sent); the
@@ -463,6 +474,8 @@ void CUpdateDlg::OnStartUpdate()
 
 void CUpdateDlg::EndUpdate()
 {
+    if (m_pTaskbar)
+        m_pTaskbar->Clear();
     m_bUpdating = false;
     ::SetDlgItemTextW(m_hWnd, IDC_START_UPDATE, START_TEXT);
 }

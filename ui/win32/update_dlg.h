@@ -15,6 +15,7 @@
 #include "serial/link_messages.h"
 #include "transfer/transfer_host.h"
 #include "ui/win32/banner.h"
+#include "ui/win32/taskbar_progress.h"
 #include "ui/win32/win32_api.h"
 
 class CMatrixApp;
@@ -129,6 +130,8 @@ private:
     SaveFailureHandler m_fnSaveFailure;
     // The owner the current link was opened with; replaced with each new link.
     std::unique_ptr<CWin32LinkOwner> m_pLinkOwner;
+    // The update's progress on the taskbar button, while the window is there.
+    std::unique_ptr<CTaskbarProgress> m_pTaskbar;
     bool m_bEnded = false;
     int m_nResult = IDOK;
     // From "取消更新" shown until the button reads "開始更新" again.
