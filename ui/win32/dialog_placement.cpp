@@ -6,6 +6,11 @@ namespace {
 
 // The smallest font the dialog is made with: smaller text would not be read.
 constexpr int MIN_POINT_SIZE = 6;
+// Where an extended template keeps the dialog's position and size, in dialog units.
+constexpr size_t TEMPLATE_X_OFFSET = 18;
+constexpr size_t TEMPLATE_Y_OFFSET = 20;
+constexpr size_t TEMPLATE_CX_OFFSET = 22;
+constexpr size_t TEMPLATE_CY_OFFSET = 24;
 // STARTF_USEMONITOR, which the cross compiler's headers do not have.
 constexpr DWORD START_ON_MONITOR = 0x400;
 
@@ -16,6 +21,17 @@ bool ReadWord(const uint8_t* pData, size_t nSize, size_t nOffset, uint16_t* pnWo
         return false;
     *pnWord = static_cast<uint16_t>(pData[nOffset] | (pData[nOffset + 1] << 8));
     return true;
+}
+
+// Writes a little-endian word into the template; a value past a word's range is held at its end.
+void WriteWord(std::vector<uint8_t>* pabTemplate, size_t nOffset, int nValue)
+{
+    if (nOffset > pabTemplate->size() || pabTemplate->size() - nOffset < 2)
+        return;
+    nValue = nValue < -32768 ? -32768 : (nValue > 32767 ? 32767 : nValue);
+    const auto nWord = static_cast<uint16_t>(static_cast<int16_t>(nValue));
+    (*pabTemplate)[nOffset] = static_cast<uint8_t>(nWord & 0xFF);
+    (*pabTemplate)[nOffset + 1] = static_cast<uint8_t>(nWord >> 8);
 }
 
 bool ReadDword(const uint8_t* pData, size_t nSize, size_t nOffset, uint32_t* pnDword)
@@ -129,7 +145,7 @@ bool ParseDialogTemplate(const uint8_t* pData, size_t nSize, CDialogTemplateInfo
     uint16_t nHeight = 0;
     // dlgVer, signature, helpID, exStyle, style, cDlgItems, x, y, cx, cy.
     if (!ReadDword(pData, nSize, 8, &dwExStyle) || !ReadDword(pData, nSize, 12, &dwStyle) ||
-        !ReadWord(pData, nSize, 22, &nWidth) || !ReadWord(pData, nSize, 24, &nHeight))
+        !ReadWord(pData, nSize, TEMPLATE_CX_OFFSET, &nWidth) || !ReadWord(pData, nSize, TEMPLATE_CY_OFFSET, &nHeight))
         return false;
     info.dwExStyle = dwExStyle;
     info.dwStyle = dwStyle;
@@ -177,18 +193,19 @@ HMONITOR GetStartMonitor()
     return ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
 }
 
-SIZE GetDialogWindowSize(const CDialogTemplateInfo& info, int nPoints, UINT nDpi)
+// The pixels of a horizontal and a vertical dialog unit for the dialog's font at nPoints and
+// nDpi, as the system derives them: a quarter of the average width of the alphabet's letters,
+// an eighth of the font's height. {0, 0} when the font cannot be measured.
+SIZE GetDialogUnits(const CDialogTemplateInfo& info, int nPoints, UINT nDpi)
 {
-    SIZE size = {0, 0};
+    SIZE units = {0, 0};
     HDC hScreen = ::GetDC(nullptr);
     if (hScreen == nullptr)
-        return size;
+        return units;
     HFONT hFont = ::CreateFontW(-::MulDiv(nPoints, static_cast<int>(nDpi), 72), 0, 0, 0, info.nWeight, info.bItalic,
                                 FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                 DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, info.strFace.c_str());
     HGDIOBJ hOld = hFont != nullptr ? ::SelectObject(hScreen, hFont) : nullptr;
-    // Dialog units as the system derives them from the font: a horizontal unit is a quarter of
-    // the average width of the alphabet's letters, a vertical one an eighth of the height.
     static const wchar_t szAlphabet[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
     SIZE alphabet = {};
     TEXTMETRICW metrics = {};
@@ -199,11 +216,20 @@ SIZE GetDialogWindowSize(const CDialogTemplateInfo& info, int nPoints, UINT nDpi
     if (hFont != nullptr)
         ::DeleteObject(hFont);
     ::ReleaseDC(nullptr, hScreen);
-    if (!bMeasured)
+    if (bMeasured && alphabet.cx > 0 && metrics.tmHeight > 0) {
+        units.cx = (alphabet.cx / 26 + 1) / 2;
+        units.cy = metrics.tmHeight;
+    }
+    return units;
+}
+
+SIZE GetDialogWindowSize(const CDialogTemplateInfo& info, int nPoints, UINT nDpi)
+{
+    SIZE size = {0, 0};
+    const SIZE units = GetDialogUnits(info, nPoints, nDpi);
+    if (units.cx <= 0 || units.cy <= 0)
         return size;
-    const int nUnitX = (alphabet.cx / 26 + 1) / 2;
-    const int nUnitY = metrics.tmHeight;
-    RECT rc = {0, 0, ::MulDiv(info.nWidthDu, nUnitX, 4), ::MulDiv(info.nHeightDu, nUnitY, 8)};
+    RECT rc = {0, 0, ::MulDiv(info.nWidthDu, units.cx, 4), ::MulDiv(info.nHeightDu, units.cy, 8)};
     // The frame and caption at the monitor's scale where the system can tell it (Windows 10).
     auto pfnAdjustForDpi = reinterpret_cast<AdjustWindowRectExForDpiProc>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
@@ -246,8 +272,14 @@ HWND CreateDialogOnStartMonitor(int nId, DLGPROC pfnProc, LPARAM lParam)
             if (size.cx <= rcWork.right - rcWork.left && size.cy <= rcWork.bottom - rcWork.top)
                 break;
         }
-        abTemplate[info.nPointSizeOffset] = static_cast<uint8_t>(nPoints & 0xFF);
-        abTemplate[info.nPointSizeOffset + 1] = static_cast<uint8_t>(nPoints >> 8);
+        WriteWord(&abTemplate, info.nPointSizeOffset, nPoints);
+        // Made on the start monitor itself, at its work area's corner: a window made elsewhere
+        // and moved there would be scaled again for that monitor's DPI on the way.
+        const SIZE units = GetDialogUnits(info, nPoints, nDpi);
+        if (units.cx > 0 && units.cy > 0) {
+            WriteWord(&abTemplate, TEMPLATE_X_OFFSET, ::MulDiv(rcWork.left, 4, units.cx));
+            WriteWord(&abTemplate, TEMPLATE_Y_OFFSET, ::MulDiv(rcWork.top, 8, units.cy));
+        }
         // The template holds its words at even offsets, as the system wants them: the copy is
         // as aligned as any allocation.
         hWnd = ::CreateDialogIndirectParamW(hInstance, reinterpret_cast<LPCDLGTEMPLATEW>(abTemplate.data()), nullptr,

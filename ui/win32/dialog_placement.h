@@ -32,6 +32,10 @@ bool ParseDialogTemplate(const uint8_t* pData, size_t nSize, CDialogTemplateInfo
 // the one under the mouse pointer, where the operator double-clicked; else the primary one.
 HMONITOR GetStartMonitor();
 
+// The pixels of a horizontal and a vertical dialog unit with the dialog's font at nPoints, at
+// nDpi dots per inch; {0, 0} when the font cannot be measured.
+SIZE GetDialogUnits(const CDialogTemplateInfo& info, int nPoints, UINT nDpi);
+
 // The outer size in pixels of the dialog laid out with its font at nPoints, at nDpi dots per inch.
 SIZE GetDialogWindowSize(const CDialogTemplateInfo& info, int nPoints, UINT nDpi);
 
