@@ -256,8 +256,13 @@ std::string LibraryPathOf(const void* pSymbol)
 TEST(StartupSkinLibrary, MissingLibraryOrOperationMeansNothingIsCalled)
 {
     {
+        // A program folder of the test's own, with nothing beside it or in its package folder:
+        // a made-up one such as /nonexistent-dir would make the package folder /lib/matrix-update,
+        // which holds the real library wherever the package is installed.
+        CTempDir dir;
+        const std::string strBin = dir.File("usr/bin");
         CSkinLibrary skin;
-        skin.LoadSkin("/nonexistent-dir", "/nonexistent-dir/a.qss", 0);
+        skin.LoadSkin(strBin, (strBin + "/a.qss").c_str(), 0);
         EXPECT_FALSE(skin.IsLoaded());
         EXPECT_FALSE(skin.GetLoadError().empty());
         EXPECT_EQ(skin.CallLoadSkin("a.qss", 0), -1);
