@@ -1,4 +1,5 @@
 #include "platform/file_util.h"
+#include "platform/posix/posix_files.h"
 
 #include <cerrno>
 #include <climits>
@@ -142,9 +143,7 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     return true;
 }
 
-namespace {
-
-EFileType FileTypeOf(mode_t nMode)
+EFileType FileTypeOfMode(mode_t nMode)
 {
     switch (nMode & S_IFMT) {
     case S_IFREG: return EFileType::Regular;
@@ -156,8 +155,6 @@ EFileType FileTypeOf(mode_t nMode)
     default: return EFileType::Other;
     }
 }
-
-} // namespace
 
 const char* DescribeFileType(EFileType eType)
 {
@@ -200,7 +197,7 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        const EFileType eType = FileTypeOf(st.st_mode);
+        const EFileType eType = FileTypeOfMode(st.st_mode);
         return fail({EFileReadError::NotRegularFile, 0, eType},
                     "Cannot read " + strPath + ": it is " + DescribeFileType(eType) + ", not a regular file.");
     }
