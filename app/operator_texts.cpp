@@ -153,7 +153,10 @@ std::string PatternFileProblemText(const CPatternFileProblem& problem, const std
 
 std::string SettingsProblemText(const CSettingsProblem& problem)
 {
-    const std::string strHead = "無法儲存設定檔 " + problem.strPath + "(" + SystemReasonText(problem.nErrno) + "):";
+    // A file its owner marked read-only is kept as it is: the mark is the reason, not a fault.
+    const std::string strHead = problem.bReadOnly
+                                    ? "設定檔 " + problem.strPath + " 是唯讀檔案,程式不會更改它:"
+                                    : "無法儲存設定檔 " + problem.strPath + "(" + SystemReasonText(problem.nErrno) + "):";
     if (problem.bAtStartup)
         return strHead + "您選擇的通訊埠這次可以使用,但下次啟動時不會記住。";
     return strHead + "您選擇的通訊埠下次啟動時不會記住。";

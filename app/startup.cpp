@@ -116,7 +116,7 @@ bool CSettingsNotice::CheckAtStartup(const std::string& strSettingsPath)
     int nErrno = 0;
     if (CanWriteSettingsFile(strSettingsPath, &strReason, &nErrno))
         return true;
-    Tell({true, strSettingsPath, nErrno,
+    Tell({true, strSettingsPath, nErrno, IsFileReadOnly(strSettingsPath),
           strSettingsPath + " cannot be saved (" + strReason +
               "): the COM port you choose is used now but will not be remembered for the next start."});
     return false;
@@ -124,7 +124,7 @@ bool CSettingsNotice::CheckAtStartup(const std::string& strSettingsPath)
 
 CSettingsProblem DescribeSaveFailure(const std::string& strSettingsPath, const std::string& strError)
 {
-    CSettingsProblem problem{false, strSettingsPath, 0,
+    CSettingsProblem problem{false, strSettingsPath, 0, IsFileReadOnly(strSettingsPath),
                              strError + " The COM port you chose will not be remembered for the next start."};
     std::string strReason;
     (void)CanWriteSettingsFile(strSettingsPath, &strReason, &problem.nErrno);

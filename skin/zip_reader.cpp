@@ -657,6 +657,52 @@ void EnsureDirectories(const std::string& strRoot, const std::string& strPath)
     dir.Open(strRoot, NormaliseSeparators(strPath.c_str()), true);
 }
 
+namespace {
+
+// Unpacks the entry described by info into strLeaf in dir, through a temporary file that
+// replaces strLeaf only once every byte arrived whole.
+uint32_t WriteEntryInto(ZipArchive* pArchive, const ZipEntryInfo& info, CExtractDirectory& dir,
+                        const std::string& strLeaf)
+{
+    const unsigned int nMode = (info.m_nAttributes & ZIP_ATTR_READONLY) != 0 ? 0444 : 0666;
+    CTempFile tempFile(dir);
+    if (!tempFile.Create(nMode))
+        return ZIP_ERR_CREATE;
+
+    uint32_t nResult = OpenEntryData(pArchive);
+    if (nResult != ZIP_OK)
+        return ZIP_ERR_DATA;
+    std::unique_ptr<uint8_t[]> pBuffer(new uint8_t[ZIP_COPY_BUFFER_SIZE]);
+    bool bFailed = false;
+    for (;;) {
+        const int64_t nRead = ReadEntryData(pArchive, pBuffer.get(), ZIP_COPY_BUFFER_SIZE);
+        if (nRead < 0) {
+            bFailed = true;
+            break;
+        }
+        if (nRead == 0)
+            break;
+        if (!WriteAll(tempFile.Fd(), pBuffer.get(), static_cast<size_t>(nRead))) {
+            bFailed = true;
+            break;
+        }
+    }
+    if (CloseEntryData(pArchive) != ZIP_OK)
+        bFailed = true;
+    if (bFailed)
+        return ZIP_ERR_DATA;
+
+    // The creation time stays in the entry's description: Linux keeps none a program may set.
+    SetFileTimesUtc(tempFile.Fd(), static_cast<int64_t>(info.m_nAccessTime), static_cast<int64_t>(info.m_nModifyTime));
+    if (!tempFile.CloseFile())
+        return ZIP_ERR_DATA;
+    if (!tempFile.CommitAs(strLeaf))
+        return ZIP_ERR_CREATE;
+    return ZIP_OK;
+}
+
+} // namespace
+
 uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* pszFileName)
 {
     if (pArchive == nullptr || pszFileName == nullptr)
@@ -693,42 +739,11 @@ uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* psz
     CExtractDirectory dir;
     if (!dir.Open(pArchive->m_strRootDir, strDir, true))
         return ZIP_ERR_CREATE;
-
-    const unsigned int nMode = (info.m_nAttributes & ZIP_ATTR_READONLY) != 0 ? 0444 : 0666;
-    CTempFile tempFile(dir);
-    if (!tempFile.Create(nMode))
-        return ZIP_ERR_CREATE;
-
-    nResult = OpenEntryData(pArchive);
+    nResult = WriteEntryInto(pArchive, info, dir, strLeaf);
+    // The folders made for this entry go with it: a failed extraction leaves nothing behind.
     if (nResult != ZIP_OK)
-        return ZIP_ERR_DATA;
-    std::unique_ptr<uint8_t[]> pBuffer(new uint8_t[ZIP_COPY_BUFFER_SIZE]);
-    bool bFailed = false;
-    for (;;) {
-        const int64_t nRead = ReadEntryData(pArchive, pBuffer.get(), ZIP_COPY_BUFFER_SIZE);
-        if (nRead < 0) {
-            bFailed = true;
-            break;
-        }
-        if (nRead == 0)
-            break;
-        if (!WriteAll(tempFile.Fd(), pBuffer.get(), static_cast<size_t>(nRead))) {
-            bFailed = true;
-            break;
-        }
-    }
-    if (CloseEntryData(pArchive) != ZIP_OK)
-        bFailed = true;
-    if (bFailed)
-        return ZIP_ERR_DATA;
-
-    // The creation time stays in the entry's description: Linux keeps none a program may set.
-    SetFileTimesUtc(tempFile.Fd(), static_cast<int64_t>(info.m_nAccessTime), static_cast<int64_t>(info.m_nModifyTime));
-    if (!tempFile.CloseFile())
-        return ZIP_ERR_DATA;
-    if (!tempFile.CommitAs(strLeaf))
-        return ZIP_ERR_CREATE;
-    return ZIP_OK;
+        dir.RemoveCreatedDirectories();
+    return nResult;
 }
 
 uint32_t ZipReadEntryToMemory(ZipArchive* pArchive, int nEntry, std::vector<uint8_t>* pData, uint64_t nMaxSize)

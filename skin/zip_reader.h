@@ -144,7 +144,8 @@ uint32_t ZipGetEntry(ZipArchive* pArchive, int nEntry, ZipEntryInfo* pInfo);
 // the current directory when it was opened). No symbolic link below the root is followed: a
 // path through one is refused, a link at the file's own name is replaced.
 // The data goes to a temporary file beside the target, which replaces the target only when
-// every byte arrived and the size and CRC-32 agree; on failure nothing is left behind.
+// every byte arrived and the size and CRC-32 agree; on failure nothing is left behind, not even
+// the directories made for the entry.
 // A directory entry creates the directory below the root directory instead.
 uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* pszFileName);
 

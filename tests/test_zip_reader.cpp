@@ -268,7 +268,8 @@ TEST(ZipGetEntry, NamesThatDoNotFitAreRefused)
 }
 
 // Archives that lie about themselves, each with the result it must give. None may be read
-// out of bounds (the sanitizer builds check that), and none may leave a file behind.
+// out of bounds (the sanitizer builds check that), and none may leave a file behind, nor the
+// directories made for the entry.
 TEST_F(ZipFiles, MalformedArchivesAreRefused)
 {
     enum EOpen { OPEN_FAILS, OPENS };
@@ -377,16 +378,18 @@ TEST_F(ZipFiles, MalformedArchivesAreRefused)
         EXPECT_EQ(CountEntries(pArchive.get()), 2);
         ZipEntryInfo info{};
         EXPECT_EQ(ZipGetEntry(pArchive.get(), 0, &info), c.nDescribe);
-        EXPECT_EQ(ZipExtractEntryToFile(pArchive.get(), 0, "out.qss"), c.nExtract);
+        fs::create_directory("kept");
+        EXPECT_EQ(ZipExtractEntryToFile(pArchive.get(), 0, "kept/made/for/it/out.qss"), c.nExtract);
         std::vector<uint8_t> data;
         EXPECT_EQ(ZipReadEntryToMemory(pArchive.get(), 0, &data, 1 << 20), c.nExtract);
         if (c.nExtract != ZIP_OK) {
             EXPECT_TRUE(data.empty());
-            EXPECT_EQ(m_dir.ListTree(), std::vector<std::string>{"work"});
+            EXPECT_EQ(m_dir.ListTree(), (std::vector<std::string>{"work", "work/kept"}));
         } else {
             EXPECT_EQ(std::string(data.begin(), data.end()), TwoEntries()[0].m_strData);
-            fs::remove("out.qss");
+            EXPECT_EQ(ReadFileText("kept/made/for/it/out.qss"), TwoEntries()[0].m_strData);
         }
+        fs::remove_all("kept");
         // Entry 1 is sound in every one of these archives; it reads unless there is no
         // telling where its header starts.
         EXPECT_EQ(ZipReadEntryToMemory(pArchive.get(), 1, &data, 1 << 20), c.bNextReads ? ZIP_OK : ZIP_ERR_HEADER);
