@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+// The profile call of our own, not the system's of the same name.
+#undef WritePrivateProfileString
 
 #include <algorithm>
 #include <filesystem>
