@@ -90,8 +90,8 @@ struct CSettingsProblem {
     bool bAtStartup = false; // found before the dialog opened; else a save that failed
     std::string strPath;     // the settings file
     int nErrno = 0;          // the system's reason (0: not known)
-    bool bReadOnly = false;  // the file is marked read-only, which the program respects
     std::string strText;     // the whole of it as one English sentence
+    bool bReadOnly = false;  // the file is marked read-only, which the program respects
 };
 
 // A failed save of strSettingsPath (strError: the save's own sentence) as facts. The reason is

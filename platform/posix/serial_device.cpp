@@ -449,7 +449,7 @@ std::unique_ptr<ISerialDevice> OpenPosixSerialDevice(const std::string& strPath,
             *pError = MapDeviceErrno(nErrno, strPath, true);
         return nullptr;
     };
-    // Not a serial port, though a terminal call would say nothing against it.
+    // Something that is there but is no serial port: eKind says why, st what it is.
     auto failAs = [&](EDeviceErrorKind eKind, const struct stat& st) -> std::unique_ptr<ISerialDevice> {
         if (pError != nullptr) {
             *pError = MapDeviceErrno(ENOTTY, strPath, true);
