@@ -118,14 +118,16 @@ bool CSettingsNotice::CheckAtStartup(const std::string& strSettingsPath)
         return true;
     Tell({true, strSettingsPath, nErrno,
           strSettingsPath + " cannot be saved (" + strReason +
-              "): the COM port you choose is used now but will not be remembered for the next start."});
+              "): the COM port you choose is used now but will not be remembered for the next start.",
+          IsFileReadOnly(strSettingsPath)});
     return false;
 }
 
 CSettingsProblem DescribeSaveFailure(const std::string& strSettingsPath, const std::string& strError)
 {
     CSettingsProblem problem{false, strSettingsPath, 0,
-                             strError + " The COM port you chose will not be remembered for the next start."};
+                             strError + " The COM port you chose will not be remembered for the next start.",
+                             IsFileReadOnly(strSettingsPath)};
     std::string strReason;
     (void)CanWriteSettingsFile(strSettingsPath, &strReason, &problem.nErrno);
     return problem;

@@ -94,7 +94,13 @@ std::string FormatUtc(int64_t nTime)
 // when the bytes are no ZIP archive.
 std::unique_ptr<ZipArchive> OpenArchive(const CArchiveSource& source, int* pnCount)
 {
-    std::unique_ptr<ZipArchive> pArchive = ZipOpenMemory(source.m_pData, source.m_nSize);
+    uint32_t nResult = ZIP_OK;
+    std::unique_ptr<ZipArchive> pArchive = ZipOpenMemory(source.m_pData, source.m_nSize, &nResult);
+    if (pArchive == nullptr && nResult == ZIP_ERR_ZIP64) {
+        std::fprintf(stderr, "matrixctl skin: %s cannot be read: %s.\n", source.m_strLabel.c_str(),
+                     DescribeZipResult(nResult));
+        return nullptr;
+    }
     if (pArchive == nullptr) {
         std::fprintf(stderr, "matrixctl skin: %s is not a readable ZIP archive.\n", source.m_strLabel.c_str());
         return nullptr;

@@ -67,17 +67,30 @@ std::string BaseName(const std::string& strPath)
     return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
 }
 
-// The entry in strDir that names COMn, preferring the upper-case spelling; "" when none.
-std::string FindLinkName(const std::string& strDir, int nPort)
+// Why a ports directory that could not be opened was not read: 0 when it simply is not there,
+// which only means that nothing is linked yet.
+int UnreadableDirectoryErrno(int nErrno)
+{
+    return nErrno == ENOENT ? 0 : nErrno;
+}
+
+// The entry in strDir that names COMn, preferring the upper-case spelling; "" when none, with
+// *pnDirErrno saying why when the directory is there but cannot be read.
+std::string FindLinkName(const std::string& strDir, int nPort, int* pnDirErrno = nullptr)
 {
     std::vector<std::string> aNames;
+    int nDirErrno = 0;
     if (DIR* pDir = ::opendir(strDir.c_str())) {
         while (struct dirent* pEntry = ::readdir(pDir)) {
             if (ParseComPortName(pEntry->d_name) == nPort)
                 aNames.emplace_back(pEntry->d_name);
         }
         ::closedir(pDir);
+    } else {
+        nDirErrno = UnreadableDirectoryErrno(errno);
     }
+    if (pnDirErrno != nullptr)
+        *pnDirErrno = nDirErrno;
     if (aNames.empty())
         return std::string();
     std::sort(aNames.begin(), aNames.end());
@@ -144,10 +157,16 @@ bool IsCharacterDevice(const std::string& strPath)
     return ::stat(strPath.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
+bool IsPtyMultiplexer(dev_t nDevice)
+{
+    // Fixed by the kernel for /dev/ptmx; the ptmx node of a devpts mount has the same numbers.
+    return major(nDevice) == 5 && minor(nDevice) == 2;
+}
+
 bool IsTerminalDevice(const std::string& strPath)
 {
     struct stat st {};
-    if (::stat(strPath.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+    if (::stat(strPath.c_str(), &st) != 0 || !S_ISCHR(st.st_mode) || IsPtyMultiplexer(st.st_rdev))
         return false;
     // Each line: driver name, device path, major, minor or minor range, type.
     std::ifstream drivers("/proc/tty/drivers");
@@ -176,6 +195,10 @@ bool IsTerminalDevice(const std::string& strPath)
 
 bool ProbeComDevice(const std::string& strPath)
 {
+    // Opening the multiplexer would make a terminal only to throw it away.
+    struct stat st {};
+    if (::stat(strPath.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && IsPtyMultiplexer(st.st_rdev))
+        return false;
     // Non-blocking, so that a modem line cannot hold the open.
     int nFd = ::open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (nFd >= 0) {
@@ -219,10 +242,12 @@ bool IsRealUart(int nIndex, const CDeviceRoots& roots)
     return bReal;
 }
 
-std::vector<int> ListLinkedComPorts(const std::string& strDir, std::vector<std::string>* pastrOutOfRange)
+std::vector<int> ListLinkedComPorts(const std::string& strDir, std::vector<std::string>* pastrOutOfRange,
+                                    int* pnDirErrno)
 {
     std::set<int> ports;
     std::set<std::string> outOfRange;
+    int nDirErrno = 0;
     if (DIR* pDir = ::opendir(strDir.c_str())) {
         while (struct dirent* pEntry = ::readdir(pDir)) {
             int nPort = ParseComPortName(pEntry->d_name);
@@ -232,7 +257,11 @@ std::vector<int> ListLinkedComPorts(const std::string& strDir, std::vector<std::
                 outOfRange.insert(pEntry->d_name);
         }
         ::closedir(pDir);
+    } else {
+        nDirErrno = UnreadableDirectoryErrno(errno);
     }
+    if (pnDirErrno != nullptr)
+        *pnDirErrno = nDirErrno;
     if (pastrOutOfRange != nullptr)
         pastrOutOfRange->assign(outOfRange.begin(), outOfRange.end());
     return std::vector<int>(ports.begin(), ports.end());
@@ -247,7 +276,9 @@ CComPortResolution ResolveComPort(int nPort, const CDeviceRoots& roots)
         return result;
 
     // Links in a directory another user could have filled are not believed.
-    std::string strLinkName = IsPortsDirectoryTrusted(roots) ? FindLinkName(result.strPortsDir, nPort) : std::string();
+    std::string strLinkName = IsPortsDirectoryTrusted(roots)
+                                  ? FindLinkName(result.strPortsDir, nPort, &result.nPortsDirErrno)
+                                  : std::string();
     if (!strLinkName.empty()) {
         // The link is the user's word for this port: it holds even when its device is gone,
         // rather than quietly opening whatever the kernel rule would give.

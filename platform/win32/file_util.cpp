@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cwchar>
+#include <cwctype>
 #include <new>
 #include <random>
 
@@ -42,6 +44,43 @@ std::string TemporaryNameBeside(const std::string& strPath, std::random_device& 
     char szSuffix[32];
     std::snprintf(szSuffix, sizeof szSuffix, ".%08x.tmp", static_cast<unsigned>(rd()));
     return strPath + szSuffix;
+}
+
+// True for a name TemporaryNameBeside gives beside strLeaf: the leaf, a point, eight hex
+// digits and ".tmp". Windows compares names without regard to letter case.
+bool IsTemporaryNameOf(const std::wstring& strName, const std::wstring& strLeaf)
+{
+    if (strName.size() != strLeaf.size() + 13 || _wcsnicmp(strName.c_str(), strLeaf.c_str(), strLeaf.size()) != 0
+        || strName[strLeaf.size()] != L'.' || _wcsicmp(strName.c_str() + strLeaf.size() + 9, L".tmp") != 0)
+        return false;
+    for (size_t i = strLeaf.size() + 1; i < strLeaf.size() + 9; ++i) {
+        if (!iswxdigit(strName[i]))
+            return false;
+    }
+    return true;
+}
+
+// Removes the temporary files that writes of strPath left behind when they were killed half-way
+// (the move never came). A write still under way has its file open without sharing, so the
+// system refuses to delete that one.
+void RemoveLeftoverTemporaries(const std::string& strPath)
+{
+    const std::string strDir = DirectoryOf(strPath);
+    const size_t nSlash = strPath.find_last_of("\\/");
+    const std::wstring strLeaf = Utf8ToWide(nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1));
+    std::wstring strPrefix = Utf8ToWide(strDir);
+    if (strPrefix.empty() || (strPrefix.back() != L'\\' && strPrefix.back() != L'/'))
+        strPrefix += L'\\';
+    WIN32_FIND_DATAW found;
+    HANDLE hFind = ::FindFirstFileW((strPrefix + strLeaf + L".*.tmp").c_str(), &found);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0
+            && IsTemporaryNameOf(found.cFileName, strLeaf))
+            ::DeleteFileW((strPrefix + found.cFileName).c_str());
+    } while (::FindNextFileW(hFind, &found));
+    ::FindClose(hFind);
 }
 
 bool IsDirectory(const std::wstring& strPath)
@@ -120,6 +159,11 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
         SetError(pstrError, "Cannot write " + strPath + ": it exists and is not a regular file.");
         return false;
     }
+    if (IsFileReadOnly(strPath)) {
+        SetError(pstrError, "Cannot write " + strPath + ": it is read-only, so it is left as it is.");
+        return false;
+    }
+    RemoveLeftoverTemporaries(strPath);
     std::random_device rd;
     std::string strTemp;
     HANDLE hFile = INVALID_HANDLE_VALUE;
@@ -161,6 +205,13 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
         SetError(pstrError, "Cannot write " + strPath + ": " + SystemErrorText(dwError) + ".");
     }
     return bOk;
+}
+
+bool IsFileReadOnly(const std::string& strPath)
+{
+    const DWORD dwAttributes = ::GetFileAttributesW(Utf8ToWide(strPath).c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0
+           && (dwAttributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 const char* DescribeFileType(EFileType eType)
@@ -328,6 +379,11 @@ bool CanReplaceFile(const std::string& strPath, std::string* pstrReason, int* pn
             *pstrReason = SystemErrorText(dwError);
             return false;
         }
+        if (IsFileReadOnly(strPath)) {
+            nErrno = EACCES;
+            *pstrReason = "it is read-only";
+            return false;
+        }
     }
     std::random_device rd;
     const std::string strScratch = TemporaryNameBeside(DirectoryOf(strPath) + "\\.setting.ini", rd);
@@ -382,8 +438,23 @@ bool CReadOnlyFileMap::Open(const std::string& strPath, std::string* pstrError)
 
 CExtractDirectory::~CExtractDirectory() = default;
 
+void CExtractDirectory::ForgetCreatedDirectories()
+{
+    m_aCreated.clear();
+}
+
+void CExtractDirectory::RemoveCreatedDirectories()
+{
+    // RemoveDirectoryW removes only an empty directory, and a junction put in the place of
+    // one is removed itself, never what it leads to.
+    for (auto it = m_aCreated.rbegin(); it != m_aCreated.rend(); ++it)
+        ::RemoveDirectoryW(Utf8ToWide(it->strName).c_str());
+    ForgetCreatedDirectories();
+}
+
 bool CExtractDirectory::Open(const std::string& strRoot, const std::string& strRelDir, bool bCreate)
 {
+    ForgetCreatedDirectories();
     std::string strPath = strRoot.empty() ? std::string(".") : strRoot;
     while (!strPath.empty() && (strPath.back() == '\\' || strPath.back() == '/') && strPath.size() > 3)
         strPath.pop_back();
@@ -399,16 +470,20 @@ bool CExtractDirectory::Open(const std::string& strRoot, const std::string& strR
             continue;
         strPath += "\\" + strPart;
         const std::wstring strWide = Utf8ToWide(strPath);
-        if (bCreate)
-            ::CreateDirectoryW(strWide.c_str(), nullptr);
+        if (bCreate && ::CreateDirectoryW(strWide.c_str(), nullptr))
+            m_aCreated.push_back({-1, strPath});
         // A junction or a symbolic link is not entered: it could lead anywhere.
         const DWORD dwAttributes = ::GetFileAttributesW(strWide.c_str());
         if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-            (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            RemoveCreatedDirectories();
             return false;
+        }
     }
-    if (!IsDirectory(Utf8ToWide(strPath)))
+    if (!IsDirectory(Utf8ToWide(strPath))) {
+        RemoveCreatedDirectories();
         return false;
+    }
     m_strPath = strPath;
     return true;
 }
