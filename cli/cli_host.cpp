@@ -110,8 +110,11 @@ void CCliHost::EraseBar()
         return;
     if (DoesConsoleFollowSequences(EConsoleStream::Error))
         WriteError("\r\x1b[K");
-    else
-        WriteError("\r" + std::string(m_nBarLength, ' ') + "\r");
+    else {
+        std::string strBlank = "\r";
+        strBlank.append(m_nBarLength, ' ');
+        WriteError(strBlank.append("\r"));
+    }
     m_bBarDrawn = false;
 }
 

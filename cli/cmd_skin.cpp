@@ -201,6 +201,6 @@ int RunSkinCommand(const std::vector<std::string>& args)
     if (list.WasChosen())
         return ListArchive(strArchive);
     if (!ParseNumberArgument(strEntry.c_str(), 0, INT_MAX, &nEntry))
-        return line.RefuseUsage("'" + EscapeForTerminal(strEntry) + "' is not an entry number (0, 1, 2, ...)");
+        return line.RefuseUsage(std::string("'").append(EscapeForTerminal(strEntry)).append("' is not an entry number (0, 1, 2, ...)"));
     return ExtractEntry(nEntry, strArchive, strDir);
 }

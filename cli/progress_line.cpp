@@ -77,8 +77,10 @@ std::string FormatProgressLine(const CProgressFacts& facts, int nColumns)
     if (barRoom() >= MIN_BAR) {
         const int nWidth = barRoom() < MAX_BAR ? barRoom() : MAX_BAR;
         const int nFilled = nTotal > 0 ? static_cast<int>(nDone * static_cast<uint64_t>(nWidth) / nTotal) : 0;
-        strLine = "[" + std::string(static_cast<size_t>(nFilled), '#')
-                  + std::string(static_cast<size_t>(nWidth - nFilled), '.') + "]" + compose();
+        strLine.push_back('[');
+        strLine.append(static_cast<size_t>(nFilled), '#').append(static_cast<size_t>(nWidth - nFilled), '.');
+        strLine.push_back(']');
+        strLine += compose();
     } else {
         // No room for a bar: the count leads, with what else fits beside it.
         while (nDropped > 0 && static_cast<int>(compose().size()) - 1 + static_cast<int>(
