@@ -1,4 +1,5 @@
 #include "platform/file_util.h"
+#include "platform/printable.h"
 
 #include <cerrno>
 #include <climits>
@@ -92,7 +93,7 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     mode_t nMode = DefaultFileMode();
     if (::stat(strTarget.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode)) {
-            SetError(pstrError, "Cannot write " + strPath + ": it exists and is not a regular file.");
+            SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": it exists and is not a regular file.");
             return false;
         }
         nMode = st.st_mode & 07777;
@@ -102,7 +103,7 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     int fd = ::mkostemp(strTemp.data(), O_CLOEXEC);
     if (fd < 0) {
         int nErrno = errno;
-        SetError(pstrError, "Cannot write " + strPath + ": a temporary file in " + DirectoryOf(strTarget) +
+        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": a temporary file in " + EscapeForTerminal(DirectoryOf(strTarget)) +
                                 " cannot be created (" + SystemReason(nErrno) + ").");
         return false;
     }
@@ -128,7 +129,7 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     }
     if (!bOk) {
         ::unlink(strTemp.c_str());
-        SetError(pstrError, "Cannot write " + strPath + ": " + SystemReason(nErrno) + ".");
+        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": " + SystemReason(nErrno) + ".");
         return false;
     }
 
@@ -190,25 +191,25 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
     int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         int nErrno = errno;
-        return fail({EFileReadError::CannotOpen, nErrno}, "Cannot open " + strPath + ": " + SystemReason(nErrno) + ".");
+        return fail({EFileReadError::CannotOpen, nErrno}, "Cannot open " + EscapeForTerminal(strPath) + ": " + SystemReason(nErrno) + ".");
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         int nErrno = errno;
         ::close(fd);
-        return fail({EFileReadError::CannotRead, nErrno}, "Cannot read " + strPath + ": " + SystemReason(nErrno) + ".");
+        return fail({EFileReadError::CannotRead, nErrno}, "Cannot read " + EscapeForTerminal(strPath) + ": " + SystemReason(nErrno) + ".");
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
         const EFileType eType = FileTypeOf(st.st_mode);
         return fail({EFileReadError::NotRegularFile, 0, eType},
-                    "Cannot read " + strPath + ": it is " + DescribeFileType(eType) + ", not a regular file.");
+                    "Cannot read " + EscapeForTerminal(strPath) + ": it is " + DescribeFileType(eType) + ", not a regular file.");
     }
     // Refused before a byte is read: a huge (or sparse) file must not fill the memory first.
     if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > nMaxBytes) {
         ::close(fd);
         return fail({EFileReadError::TooLong, 0},
-                    "Cannot read " + strPath + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.");
+                    "Cannot read " + EscapeForTerminal(strPath) + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.");
     }
 
     std::string strFailure;
@@ -223,7 +224,7 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
                 if (errno == EINTR)
                     continue;
                 facts = {EFileReadError::CannotRead, errno};
-                strFailure = "Cannot read " + strPath + ": " + SystemReason(facts.nErrno) + ".";
+                strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": " + SystemReason(facts.nErrno) + ".";
                 break;
             }
             if (nRead == 0)
@@ -231,7 +232,7 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
             // The file may grow while it is read.
             if (static_cast<size_t>(nRead) > nMaxBytes - pData->size()) {
                 facts = {EFileReadError::TooLong, 0};
-                strFailure = "Cannot read " + strPath + ": it is longer than " + std::to_string(nMaxBytes) +
+                strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": it is longer than " + std::to_string(nMaxBytes) +
                              " bytes.";
                 break;
             }
@@ -239,7 +240,7 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
         }
     } catch (const std::bad_alloc&) {
         facts = {EFileReadError::NoMemory, 0};
-        strFailure = "Cannot read " + strPath + ": it does not fit in memory.";
+        strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": it does not fit in memory.";
     }
     ::close(fd);
     if (!strFailure.empty()) {
@@ -330,7 +331,9 @@ CReadOnlyFileMap::~CReadOnlyFileMap()
 
 bool CReadOnlyFileMap::Open(const std::string& strPath, std::string* pstrError)
 {
-    const int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK, as for ReadWholeFile: a FIFO without a writer must be refused at once, not
+    // waited on for ever. O_NOCTTY: a terminal given by mistake must not become ours.
+    const int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         *pstrError = std::strerror(errno);
         return false;
@@ -340,7 +343,7 @@ bool CReadOnlyFileMap::Open(const std::string& strPath, std::string* pstrError)
     if (!bOk) {
         *pstrError = std::strerror(errno);
     } else if (!S_ISREG(st.st_mode)) {
-        *pstrError = "it is not a regular file";
+        *pstrError = std::string("it is ") + DescribeFileType(FileTypeOf(st.st_mode)) + ", not a regular file";
         bOk = false;
     } else if (st.st_size > 0) {
         void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
