@@ -44,7 +44,7 @@ cmake --install "$build" --prefix "$inst" >/dev/null || fail "cmake --install fa
 for f in matrix-update matrixctl libmatrixskin.so matrix-update.desktop matrix-update.svg; do
   [ -e "$inst/$f" ] || fail "the installed folder has no $f"
 done
-grep -qxF "Exec=\"$inst/matrix-update\"" "$inst/matrix-update.desktop" || fail "the desktop entry does not start the installed program"
+grep -qxF "Exec=\"$inst/matrix-update\" %f" "$inst/matrix-update.desktop" || fail "the desktop entry does not start the installed program"
 
 # A display of our own: Xvfb picks a free number and tells it on descriptor 5.
 # Without key auto-repeat: on a loaded machine a key held between xdotool's press and release
