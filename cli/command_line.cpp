@@ -247,7 +247,9 @@ const CCommandLine* CCommandLine::FindHelpRequest(const std::vector<std::string>
 
 std::string CCommandLine::DescribeLeftOver() const
 {
-    const std::vector<std::string> astrLeft = m_pApp->remaining(true);
+    // CLI11 keeps the "--" that ended the options among what it did not take.
+    std::vector<std::string> astrLeft = m_pApp->remaining(true);
+    astrLeft.erase(std::remove(astrLeft.begin(), astrLeft.end(), "--"), astrLeft.end());
     if (astrLeft.empty())
         return std::string();
     const std::string& strFirst = astrLeft.front();
