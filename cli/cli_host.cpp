@@ -9,12 +9,14 @@ namespace {
 
 using CSteadyClock = std::chrono::steady_clock;
 
-// A fast transfer redraws the bar at most this often.
-constexpr auto BAR_REDRAW_INTERVAL = std::chrono::milliseconds(100);
+// A fast transfer redraws the bar at most this often: four times a second reads as live, and
+// a console that is slow to draw (Wine's takes milliseconds a write) does not hold it up.
+constexpr auto BAR_REDRAW_INTERVAL = std::chrono::milliseconds(250);
 
 } // namespace
 
-CCliHost::CCliHost(const COutputChoice& output) : m_output(output)
+CCliHost::CCliHost(const COutputChoice& output)
+    : m_output(output), m_bBarSequences(output.bShowBar && DoesConsoleFollowSequences(EConsoleStream::Error))
 {
 }
 
@@ -95,7 +97,7 @@ void CCliHost::DrawBar(bool bNow)
     std::string strDraw = "\r" + strLine;
     // Where the terminal follows sequences the rest of the old line is erased with one;
     // elsewhere (a Windows console without them) spaces cover what the new line does not.
-    if (DoesConsoleFollowSequences(EConsoleStream::Error))
+    if (m_bBarSequences)
         strDraw += "\x1b[K";
     else if (strLine.size() < m_nBarLength)
         strDraw.append(m_nBarLength - strLine.size(), ' ');
@@ -108,7 +110,7 @@ void CCliHost::EraseBar()
 {
     if (!m_bBarDrawn)
         return;
-    if (DoesConsoleFollowSequences(EConsoleStream::Error))
+    if (m_bBarSequences)
         WriteError("\r\x1b[K");
     else {
         std::string strBlank = "\r";

@@ -49,6 +49,9 @@ private:
 
     CMessageQueue m_queue;
     const COutputChoice m_output;
+    // Whether the terminal of the bar erases with a sequence (else with spaces); it does not
+    // change while the program runs.
+    const bool m_bBarSequences;
     bool m_bBarDrawn = false;
     // How wide the bar was drawn, for a terminal that is cleared with spaces.
     size_t m_nBarLength = 0;

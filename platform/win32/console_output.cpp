@@ -60,22 +60,54 @@ bool WriteAllToFile(HANDLE hFile, std::string_view svText)
     return true;
 }
 
+// Whether the console really acts on a terminal sequence. Some consoles take the mode and then
+// print the sequence as text (Wine's does): a harmless one (reset the colours) is written, and
+// when the cursor moved it was printed, so it is wiped out again.
+bool DoesConsoleActOnSequences(HANDLE hConsole)
+{
+    CONSOLE_SCREEN_BUFFER_INFO before {};
+    if (!::GetConsoleScreenBufferInfo(hConsole, &before))
+        return false;
+    const wchar_t szProbe[] = L"\x1b[0m";
+    const DWORD dwProbe = static_cast<DWORD>(wcslen(szProbe));
+    DWORD dwWritten = 0;
+    if (!::WriteConsoleW(hConsole, szProbe, dwProbe, &dwWritten, nullptr))
+        return false;
+    CONSOLE_SCREEN_BUFFER_INFO after {};
+    if (!::GetConsoleScreenBufferInfo(hConsole, &after))
+        return false;
+    if (after.dwCursorPosition.X == before.dwCursorPosition.X && after.dwCursorPosition.Y == before.dwCursorPosition.Y)
+        return true;
+    ::SetConsoleCursorPosition(hConsole, before.dwCursorPosition);
+    const wchar_t szBlank[] = L"    ";
+    ::WriteConsoleW(hConsole, szBlank, dwProbe, &dwWritten, nullptr);
+    ::SetConsoleCursorPosition(hConsole, before.dwCursorPosition);
+    return false;
+}
+
 } // namespace
 
 CConsoleSession::CConsoleSession()
 {
-    // A console that accepts terminal sequences redraws a live line with them; one that does
-    // not (older Windows) keeps its mode, and the line is redrawn with a carriage return only.
+    // A console that takes terminal sequences and acts on them redraws a live line with them;
+    // any other keeps its mode, and the line is redrawn with a carriage return and spaces.
     const EConsoleStream aeStreams[2] = {EConsoleStream::Output, EConsoleStream::Error};
     for (int i = 0; i < 2; ++i) {
         const HANDLE hStream = HandleOf(aeStreams[i]);
         DWORD dwMode = 0;
         if (hStream == nullptr || hStream == INVALID_HANDLE_VALUE || !::GetConsoleMode(hStream, &dwMode))
             continue;
-        if ((dwMode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0)
+        const bool bWasOn = (dwMode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+        if (!bWasOn && !::SetConsoleMode(hStream, dwMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING))
             continue;
-        if (::SetConsoleMode(hStream, dwMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING))
-            g_aSavedModes[i] = {hStream, dwMode};
+        if (DoesConsoleActOnSequences(hStream)) {
+            if (!bWasOn)
+                g_aSavedModes[i] = {hStream, dwMode};
+        } else {
+            ::SetConsoleMode(hStream, dwMode & ~static_cast<DWORD>(ENABLE_VIRTUAL_TERMINAL_PROCESSING));
+            if (bWasOn)
+                g_aSavedModes[i] = {hStream, dwMode};
+        }
     }
 }
 
