@@ -188,20 +188,19 @@ skin="$inst/matrix-calm.qss"
 records=$(( $(stat -c %s "$MATRIX_SOURCE_DIR/res/sample.bin") / 12 ))
 cp "$MATRIX_SOURCE_DIR/res/sample.bin" "$work/pattern.bin"
 
-# Run 1: a whole update. Another device is listed first, so the operator must pick COM11.
+# Run 1: a whole update. Another device is listed first, so the operator must pick COM11. The
+# file comes as the program's argument (matrix-update FILE), straight into the file field.
 start_device other 4 --reply ok
 start_device device 11 --reply ok --once
 device_once=$device_pid
-start_program "$inst"
+launch_program "$inst/matrix-update" "$work/pattern.bin"
+wait_for_dialog
 [ -f "$skin" ] || fail "the skin file is not beside the running program"
 grep -q libmatrixskin.so "/proc/$app_pid/maps" || fail "the skin library was not brought in"
 no_box || fail "a message box came up at start-up"
 click_port_field
 xdotool key ctrl+a
 xdotool type --delay 20 "COM11"
-click_file_field
-xdotool key ctrl+a
-xdotool type --delay 10 "$work/pattern.bin"
 click_start
 device_done "$device_once" "whole update"
 answer_box "closing instruction"
