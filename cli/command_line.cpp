@@ -245,6 +245,14 @@ const CCommandLine* CCommandLine::FindHelpRequest(const std::vector<std::string>
     return nullptr;
 }
 
+std::string CCommandLine::ListActions() const
+{
+    std::string strActions;
+    for (const auto& pAction : m_apActions)
+        strActions += (strActions.empty() ? "" : " or ") + pAction->m_pApp->get_name();
+    return strActions;
+}
+
 std::string CCommandLine::DescribeLeftOver() const
 {
     // CLI11 keeps the "--" that ended the options among what it did not take.
@@ -255,12 +263,8 @@ std::string CCommandLine::DescribeLeftOver() const
     const std::string& strFirst = astrLeft.front();
     if (LooksLikeOption(strFirst))
         return "unknown option '" + EscapeForTerminal(strFirst) + "'";
-    if (!m_apActions.empty() && GetChosenAction() == nullptr) {
-        std::string strActions;
-        for (const auto& pAction : m_apActions)
-            strActions += (strActions.empty() ? "" : " or ") + pAction->m_pApp->get_name();
-        return "unknown action '" + EscapeForTerminal(strFirst) + "' (" + strActions + ")";
-    }
+    if (!m_apActions.empty() && GetChosenAction() == nullptr)
+        return "unknown action '" + EscapeForTerminal(strFirst) + "' (" + ListActions() + ")";
     return "unexpected argument '" + EscapeForTerminal(strFirst) + "'";
 }
 
@@ -309,12 +313,8 @@ int CCommandLine::Parse(const std::vector<std::string>& args)
         const CCommandLine* pChosen = GetChosenAction();
         const CCommandLine* pCommand = pChosen != nullptr ? pChosen : this;
         strProblem.clear();
-        if (!pCommand->m_apActions.empty() && pChosen == nullptr) {
-            std::string strActions;
-            for (const auto& pAction : m_apActions)
-                strActions += (strActions.empty() ? "" : " or ") + pAction->m_pApp->get_name();
-            strProblem = "say what to do: " + strActions;
-        }
+        if (!pCommand->m_apActions.empty() && pChosen == nullptr)
+            strProblem = "say what to do: " + ListActions();
         for (const CLI::Option* pOption : pCommand->m_pApp->get_options()) {
             if (strProblem.empty() && pOption->get_required() && pOption->count() == 0)
                 strProblem = (pOption->get_positional() ? "" : "the option ") + pOption->get_name() + " is missing";

@@ -78,6 +78,8 @@ private:
     const CCommandLine* FindHelpRequest(const std::vector<std::string>& args) const;
     const CCommandLine* GetChosenAction() const;
     std::string DescribeLeftOver() const;
+    // "list or extract".
+    std::string ListActions() const;
     void NoteRefusal(const std::string& strSentence);
 
     std::unique_ptr<CLI::App> m_pOwnedApp;
