@@ -2,7 +2,8 @@
 # matrixctl.exe in a console under Wine, as a Traditional Chinese Windows has it (code page
 # 950): the Chinese lines arrive readable, the progress bar is drawn without stray escape
 # sequences, and a 300-record send in the console takes about as long as the same send into a
-# file (both times printed; a miss is reported, never a failure: timing belongs to benchmarks).
+# file (both times printed, best of three; a miss is reported, never a failure: timing belongs
+# to benchmarks).
 #
 # Wine's console, started on a pseudo-terminal, keeps a screen buffer and draws it onto the
 # terminal with sequences of its own; what is checked is that drawing, read back from the
@@ -101,19 +102,29 @@ wine "$winbin/matrixctl.exe" send --port 7 "$(winpath "$work/three.bin")" > "$wo
 grep -qxF "傳送第2筆資料回應OK"$'\r' "$work/file.out" || { od -c "$work/file.out" | head >&2; fail "the file is not UTF-8 with CRLF"; }
 wine "$winbin/matrixctl.exe" '/?' < /dev/null 2>&1 | tr -d '\r' | grep -q '^usage: matrixctl COMMAND' || fail "/? is no help"
 
-# 300 records in the console and into a file, the same command: seconds, wall time.
+# 300 records in the console and into a file, the same command: seconds of wall time, the best
+# of three runs each, taken in turns (the machine is shared: the best run is the one least
+# disturbed).
 batch many send --port 7 "$(winpath "$work/many.bin")"
-start=$(date +%s.%N)
-in_console many || fail "the 300-record console run did not end"
-console=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')
-grep -q "status 0" "$work/many.tty" || fail "the 300-record send in the console failed"
-start=$(date +%s.%N)
-wine cmd /c "$(winpath "$work/many.bat")" < /dev/null > "$work/many.file" 2>&1 || fail "the 300-record send into a file failed"
-file=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')
-grep -q "status 0" "$work/many.file" || fail "the 300-record send into a file failed"
+now() { date +%s.%N; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { print b - a }'; }
+console=""
+file=""
+for round in 1 2 3; do
+  start=$(now)
+  in_console many || fail "the 300-record console run did not end"
+  took=$(since "$start")
+  grep -q "status 0" "$work/many.tty" || fail "the 300-record send in the console failed"
+  console=$(awk -v a="${console:-$took}" -v b="$took" 'BEGIN { print (b < a) ? b : a }')
+  start=$(now)
+  wine cmd /c "$(winpath "$work/many.bat")" < /dev/null > "$work/many.file" 2>&1 || fail "the 300-record send into a file failed"
+  took=$(since "$start")
+  grep -q "status 0" "$work/many.file" || fail "the 300-record send into a file failed"
+  file=$(awk -v a="${file:-$took}" -v b="$took" 'BEGIN { print (b < a) ? b : a }')
+done
 ratio=$(awk -v c="$console" -v f="$file" 'BEGIN { printf "%.3f", c / f }')
 verdict="within"
 awk -v r="$ratio" 'BEGIN { exit !(r <= 1.1) }' || verdict="MISSED:"
-printf 'console_wine: 300 records: console %.2f s, file %.2f s, ratio %.3f (%s the target of 1.1)\n' \
+printf 'console_wine: 300 records, best of 3: console %.2f s, file %.2f s, ratio %.3f (%s the target of 1.1)\n' \
   "$console" "$file" "$ratio" "$verdict"
 echo "console_wine: all cases passed"
