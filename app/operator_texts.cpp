@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/startup.h"
+#include "platform/printable.h"
 
 namespace {
 
@@ -65,11 +66,13 @@ std::string PortNotChosenText(const std::string& strTyped)
 {
     if (strTyped.empty())
         return "未選擇通訊埠:請在「COM Port」選擇裝置所接的通訊埠。";
-    return "未選擇通訊埠:「" + strTyped + "」不是這台電腦上的通訊埠,請在「COM Port」選擇裝置所接的通訊埠。";
+    return "未選擇通訊埠:「" + EscapeForTerminal(strTyped) + "」不是這台電腦上的通訊埠,請在「COM Port」選擇裝置所接的通訊埠。";
 }
 
 std::string PortOpenFailureText(int nPort, const CPortOpenFailure& failure)
 {
+    if (failure.HasUnprintableNames())
+        return PortOpenFailureText(nPort, failure.WithPrintableNames());
     const std::string strPort = "COM" + std::to_string(nPort);
     const std::string strNamed = NamedPort(nPort, failure);
     const std::string& strDir = failure.strPortsDir;
@@ -129,7 +132,7 @@ std::string PortOpenFailureText(int nPort, const CPortOpenFailure& failure)
 
 std::string PatternFileProblemText(const CPatternFileProblem& problem, const std::string& strCoreText)
 {
-    const std::string& strPath = problem.strPath;
+    const std::string strPath = EscapeForTerminal(problem.strPath);
     switch (problem.eKind) {
     case EPatternFileProblem::NotChosen:
         return "未選擇圖樣檔案:請先按「選擇檔案」選擇要傳送的檔案。";
@@ -154,9 +157,10 @@ std::string PatternFileProblemText(const CPatternFileProblem& problem, const std
 std::string SettingsProblemText(const CSettingsProblem& problem)
 {
     // A file its owner marked read-only is kept as it is: the mark is the reason, not a fault.
+    const std::string strPath = EscapeForTerminal(problem.strPath);
     const std::string strHead = problem.bReadOnly
-                                    ? "設定檔 " + problem.strPath + " 是唯讀檔案,程式不會更改它:"
-                                    : "無法儲存設定檔 " + problem.strPath + "(" + SystemReasonText(problem.nErrno) + "):";
+                                    ? "設定檔 " + strPath + " 是唯讀檔案,程式不會更改它:"
+                                    : "無法儲存設定檔 " + strPath + "(" + SystemReasonText(problem.nErrno) + "):";
     if (problem.bAtStartup)
         return strHead + "您選擇的通訊埠這次可以使用,但下次啟動時不會記住。";
     return strHead + "您選擇的通訊埠下次啟動時不會記住。";

@@ -5,6 +5,7 @@
 #include "platform/data_folders.h"
 #include "app/matrix_app.h"
 #include "platform/file_util.h"
+#include "platform/printable.h"
 #include "platform/program_path.h"
 #include "platform/shared_library.h"
 #include "serial/serial_link.h"
@@ -117,7 +118,7 @@ bool CSettingsNotice::CheckAtStartup(const std::string& strSettingsPath)
     if (CanWriteSettingsFile(strSettingsPath, &strReason, &nErrno))
         return true;
     Tell({true, strSettingsPath, nErrno,
-          strSettingsPath + " cannot be saved (" + strReason +
+          EscapeForTerminal(strSettingsPath) + " cannot be saved (" + strReason +
               "): the COM port you choose is used now but will not be remembered for the next start.",
           IsFileReadOnly(strSettingsPath)});
     return false;

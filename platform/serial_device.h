@@ -173,11 +173,15 @@ struct CPortOpenFailure {
     std::string strHolderCommand;
     bool bHolderIsModemManager = false;
     // One sentence for a person: which port, which device and why, e.g.
-    // "COM5 (/dev/ttyUSB0) is busy: another program is using it."
+    // "COM5 (/dev/ttyUSB0) is busy: another program is using it." Names in it are escaped.
     std::string Describe(int nPort) const;
     // For NoPermission with OwnerOnly: a udev rule line that gives the group dialout access to
     // this device, for the advice in every language.
     std::string ExampleUdevRule() const;
+    // The same facts with every name escaped for showing (EscapeForTerminal): device paths,
+    // link folders and process names come from outside and may hold control characters.
+    CPortOpenFailure WithPrintableNames() const;
+    bool HasUnprintableNames() const;
 };
 
 // Opens COMn exclusively, by the system's own name for it. Returns nullptr with *pFailure

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/printable.h"
 #include "platform/serial_device.h"
 
 CSerialLink* g_pSerialLink = nullptr;
@@ -85,8 +86,27 @@ std::string CPortOpenFailure::ExampleUdevRule() const
            + "\", GROUP=\"dialout\", MODE=\"0660\"";
 }
 
+CPortOpenFailure CPortOpenFailure::WithPrintableNames() const
+{
+    CPortOpenFailure shown = *this;
+    for (std::string* pstrName : {&shown.strDevice, &shown.strGroup, &shown.strSystemText, &shown.strPortsDir,
+                                  &shown.strKernelDevice, &shown.strHolderCommand})
+        *pstrName = EscapeForTerminal(*pstrName);
+    return shown;
+}
+
+bool CPortOpenFailure::HasUnprintableNames() const
+{
+    const CPortOpenFailure shown = WithPrintableNames();
+    return shown.strDevice != strDevice || shown.strGroup != strGroup || shown.strSystemText != strSystemText
+           || shown.strPortsDir != strPortsDir || shown.strKernelDevice != strKernelDevice
+           || shown.strHolderCommand != strHolderCommand;
+}
+
 std::string CPortOpenFailure::Describe(int nPort) const
 {
+    if (HasUnprintableNames())
+        return WithPrintableNames().Describe(nPort);
     const std::string strPort = "COM" + std::to_string(nPort);
     const std::string strNamed = strDevice.empty() ? strPort : strPort + " (" + strDevice + ")";
     switch (eKind) {

@@ -2,6 +2,7 @@
 #include "platform/posix/posix_serial.h"
 
 #include "platform/file_util.h"
+#include "platform/printable.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -318,10 +319,10 @@ bool RegisterComPortLink(int nPort, const std::string& strDevice, std::string* p
     };
     const std::string strDir = GetPortsDirectory();
     if (!MakeDirectories(strDir))
-        return fail("Cannot create the ports directory " + strDir + ": " + std::strerror(errno) + ".");
+        return fail("Cannot create the ports directory " + EscapeForTerminal(strDir) + ": " + std::strerror(errno) + ".");
     // A directory anyone could have made in /tmp must be ours before we put links in it.
     if (!IsDirectoryOwnedByUser(strDir) || !IsPortsDirectoryTrusted())
-        return fail("The ports directory " + strDir + " is not a directory owned by this user.");
+        return fail("The ports directory " + EscapeForTerminal(strDir) + " is not a directory owned by this user.");
 
     const std::string strName = "COM" + std::to_string(nPort);
     // Links for this number in any letter case: a live one belonging to another device is
@@ -333,14 +334,14 @@ bool RegisterComPortLink(int nPort, const std::string& strDevice, std::string* p
         std::string strPath = strDir + "/" + strExisting;
         std::string strTarget = CanonicalPath(strPath);
         if (!strTarget.empty() && IsCharacterDevice(strPath) && strTarget != CanonicalPath(strDevice))
-            return fail(strName + " is already linked to " + strTarget + " in " + strDir
+            return fail(strName + " is already linked to " + EscapeForTerminal(strTarget) + " in " + EscapeForTerminal(strDir)
                         + "; choose another port number or remove that link.");
         if (::unlink(strPath.c_str()) != 0)
-            return fail("Cannot remove the old link " + strPath + ": " + std::strerror(errno) + ".");
+            return fail("Cannot remove the old link " + EscapeForTerminal(strPath) + ": " + std::strerror(errno) + ".");
     }
     const std::string strLink = strDir + "/" + strName;
     if (::symlink(strDevice.c_str(), strLink.c_str()) != 0)
-        return fail("Cannot link " + strLink + " to " + strDevice + ": " + std::strerror(errno) + ".");
+        return fail("Cannot link " + EscapeForTerminal(strLink) + " to " + EscapeForTerminal(strDevice) + ": " + std::strerror(errno) + ".");
     return true;
 }
 

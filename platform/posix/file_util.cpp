@@ -1,5 +1,6 @@
 #include "platform/file_util.h"
 #include "platform/posix/posix_files.h"
+#include "platform/printable.h"
 
 #include <cerrno>
 #include <climits>
@@ -163,11 +164,11 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     mode_t nMode = DefaultFileMode();
     if (::stat(strTarget.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode)) {
-            SetError(pstrError, "Cannot write " + strPath + ": it exists and is not a regular file.");
+            SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": it exists and is not a regular file.");
             return false;
         }
         if (IsFileReadOnly(strTarget)) {
-            SetError(pstrError, "Cannot write " + strPath + ": it is read-only, so it is left as it is.");
+            SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": it is read-only, so it is left as it is.");
             return false;
         }
         nMode = st.st_mode & 07777;
@@ -181,8 +182,9 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
         fd = ::mkostemp(strTemp.data(), O_CLOEXEC);
         if (fd < 0) {
             int nErrno = errno;
-            SetError(pstrError, "Cannot write " + strPath + ": a temporary file in " + DirectoryOf(strTarget) +
-                                    " cannot be created (" + SystemReason(nErrno) + ").");
+            SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": a temporary file in " +
+                                    EscapeForTerminal(DirectoryOf(strTarget)) + " cannot be created (" +
+                                    SystemReason(nErrno) + ").");
             return false;
         }
         // The lock lasts as long as this save, so that the clean-up of another one leaves the
@@ -194,8 +196,8 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
         }
     }
     if (fd < 0) {
-        SetError(pstrError, "Cannot write " + strPath + ": its temporary files in " + DirectoryOf(strTarget) +
-                                " keep disappearing.");
+        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": its temporary files in " +
+                                EscapeForTerminal(DirectoryOf(strTarget)) + " keep disappearing.");
         return false;
     }
 
@@ -218,7 +220,7 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     if (!bOk) {
         ::unlink(strTemp.c_str());
         ::close(fd);
-        SetError(pstrError, "Cannot write " + strPath + ": " + SystemReason(nErrno) + ".");
+        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": " + SystemReason(nErrno) + ".");
         return false;
     }
     // The bytes are on the disk (fsync said so) and in place: the close has nothing left to fail.
@@ -278,25 +280,25 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
     int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         int nErrno = errno;
-        return fail({EFileReadError::CannotOpen, nErrno}, "Cannot open " + strPath + ": " + SystemReason(nErrno) + ".");
+        return fail({EFileReadError::CannotOpen, nErrno}, "Cannot open " + EscapeForTerminal(strPath) + ": " + SystemReason(nErrno) + ".");
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         int nErrno = errno;
         ::close(fd);
-        return fail({EFileReadError::CannotRead, nErrno}, "Cannot read " + strPath + ": " + SystemReason(nErrno) + ".");
+        return fail({EFileReadError::CannotRead, nErrno}, "Cannot read " + EscapeForTerminal(strPath) + ": " + SystemReason(nErrno) + ".");
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
         const EFileType eType = FileTypeOfMode(st.st_mode);
         return fail({EFileReadError::NotRegularFile, 0, eType},
-                    "Cannot read " + strPath + ": it is " + DescribeFileType(eType) + ", not a regular file.");
+                    "Cannot read " + EscapeForTerminal(strPath) + ": it is " + DescribeFileType(eType) + ", not a regular file.");
     }
     // Refused before a byte is read: a huge (or sparse) file must not fill the memory first.
     if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > nMaxBytes) {
         ::close(fd);
         return fail({EFileReadError::TooLong, 0},
-                    "Cannot read " + strPath + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.");
+                    "Cannot read " + EscapeForTerminal(strPath) + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.");
     }
 
     std::string strFailure;
@@ -311,7 +313,7 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
                 if (errno == EINTR)
                     continue;
                 facts = {EFileReadError::CannotRead, errno};
-                strFailure = "Cannot read " + strPath + ": " + SystemReason(facts.nErrno) + ".";
+                strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": " + SystemReason(facts.nErrno) + ".";
                 break;
             }
             if (nRead == 0)
@@ -319,7 +321,7 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
             // The file may grow while it is read.
             if (static_cast<size_t>(nRead) > nMaxBytes - pData->size()) {
                 facts = {EFileReadError::TooLong, 0};
-                strFailure = "Cannot read " + strPath + ": it is longer than " + std::to_string(nMaxBytes) +
+                strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": it is longer than " + std::to_string(nMaxBytes) +
                              " bytes.";
                 break;
             }
@@ -327,7 +329,7 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
         }
     } catch (const std::bad_alloc&) {
         facts = {EFileReadError::NoMemory, 0};
-        strFailure = "Cannot read " + strPath + ": it does not fit in memory.";
+        strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": it does not fit in memory.";
     }
     ::close(fd);
     if (!strFailure.empty()) {
@@ -423,7 +425,9 @@ CReadOnlyFileMap::~CReadOnlyFileMap()
 
 bool CReadOnlyFileMap::Open(const std::string& strPath, std::string* pstrError)
 {
-    const int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK, as for ReadWholeFile: a FIFO without a writer must be refused at once, not
+    // waited on for ever. O_NOCTTY: a terminal given by mistake must not become ours.
+    const int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         *pstrError = std::strerror(errno);
         return false;
@@ -433,7 +437,7 @@ bool CReadOnlyFileMap::Open(const std::string& strPath, std::string* pstrError)
     if (!bOk) {
         *pstrError = std::strerror(errno);
     } else if (!S_ISREG(st.st_mode)) {
-        *pstrError = "it is not a regular file";
+        *pstrError = std::string("it is ") + DescribeFileType(FileTypeOf(st.st_mode)) + ", not a regular file";
         bOk = false;
     } else if (st.st_size > 0) {
         void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);

@@ -1,4 +1,5 @@
 #include "platform/file_util.h"
+#include "platform/printable.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -156,11 +157,11 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     }
     const std::wstring strTarget = Utf8ToWide(strPath);
     if (IsDirectory(strTarget)) {
-        SetError(pstrError, "Cannot write " + strPath + ": it exists and is not a regular file.");
+        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": it exists and is not a regular file.");
         return false;
     }
     if (IsFileReadOnly(strPath)) {
-        SetError(pstrError, "Cannot write " + strPath + ": it is read-only, so it is left as it is.");
+        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": it is read-only, so it is left as it is.");
         return false;
     }
     RemoveLeftoverTemporaries(strPath);
@@ -175,7 +176,7 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
         dwError = hFile == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
     }
     if (hFile == INVALID_HANDLE_VALUE) {
-        SetError(pstrError, "Cannot write " + strPath + ": a temporary file in " + DirectoryOf(strPath) +
+        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": a temporary file in " + EscapeForTerminal(DirectoryOf(strPath)) +
                                 " cannot be created (" + SystemErrorText(dwError) + ").");
         return false;
     }
@@ -202,7 +203,7 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     }
     if (!bOk) {
         ::DeleteFileW(strTempWide.c_str());
-        SetError(pstrError, "Cannot write " + strPath + ": " + SystemErrorText(dwError) + ".");
+        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": " + SystemErrorText(dwError) + ".");
     }
     return bOk;
 }
@@ -243,13 +244,13 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
     const std::wstring strWide = Utf8ToWide(strPath);
     if (IsDirectory(strWide))
         return fail({EFileReadError::NotRegularFile, 0, EFileType::Directory},
-                    "Cannot read " + strPath + ": it is a directory, not a regular file.");
+                    "Cannot read " + EscapeForTerminal(strPath) + ": it is a directory, not a regular file.");
     CHandleOwner file(::CreateFileW(strWide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid()) {
         const DWORD dwError = ::GetLastError();
         return fail({EFileReadError::CannotOpen, ErrnoOfSystemError(dwError)},
-                    "Cannot open " + strPath + ": " + SystemErrorText(dwError) + ".");
+                    "Cannot open " + EscapeForTerminal(strPath) + ": " + SystemErrorText(dwError) + ".");
     }
     // A device or a pipe opened by name is refused: it has no end to read to.
     const DWORD dwType = ::GetFileType(file.Get());
@@ -258,18 +259,18 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
                                 : dwType == FILE_TYPE_CHAR ? EFileType::CharacterDevice
                                                            : EFileType::Other;
         return fail({EFileReadError::NotRegularFile, 0, eType},
-                    "Cannot read " + strPath + ": it is " + DescribeFileType(eType) + ", not a regular file.");
+                    "Cannot read " + EscapeForTerminal(strPath) + ": it is " + DescribeFileType(eType) + ", not a regular file.");
     }
     // Refused before a byte is read: a huge file must not fill the memory first.
     LARGE_INTEGER size {};
     if (!::GetFileSizeEx(file.Get(), &size)) {
         const DWORD dwError = ::GetLastError();
         return fail({EFileReadError::CannotRead, ErrnoOfSystemError(dwError)},
-                    "Cannot read " + strPath + ": " + SystemErrorText(dwError) + ".");
+                    "Cannot read " + EscapeForTerminal(strPath) + ": " + SystemErrorText(dwError) + ".");
     }
     if (size.QuadPart < 0 || static_cast<uint64_t>(size.QuadPart) > nMaxBytes)
         return fail({EFileReadError::TooLong, 0},
-                    "Cannot read " + strPath + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.");
+                    "Cannot read " + EscapeForTerminal(strPath) + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.");
 
     std::string strFailure;
     CFileReadFailure facts;
@@ -282,7 +283,7 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
             if (!::ReadFile(file.Get(), abChunk, sizeof abChunk, &dwRead, nullptr)) {
                 const DWORD dwError = ::GetLastError();
                 facts = {EFileReadError::CannotRead, ErrnoOfSystemError(dwError)};
-                strFailure = "Cannot read " + strPath + ": " + SystemErrorText(dwError) + ".";
+                strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": " + SystemErrorText(dwError) + ".";
                 break;
             }
             if (dwRead == 0)
@@ -290,14 +291,14 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
             // The file may grow while it is read.
             if (dwRead > nMaxBytes - pData->size()) {
                 facts = {EFileReadError::TooLong, 0};
-                strFailure = "Cannot read " + strPath + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.";
+                strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.";
                 break;
             }
             pData->insert(pData->end(), abChunk, abChunk + dwRead);
         }
     } catch (const std::bad_alloc&) {
         facts = {EFileReadError::NoMemory, 0};
-        strFailure = "Cannot read " + strPath + ": it does not fit in memory.";
+        strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": it does not fit in memory.";
     }
     if (!strFailure.empty()) {
         pData->clear();

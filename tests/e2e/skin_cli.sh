@@ -87,6 +87,15 @@ grep -q "cannot read the archive" err || fail "no message for a missing archive"
 head -c 5000 /dev/urandom > noise.bin
 expect 2 "$bin" skin list noise.bin
 grep -q "not a readable ZIP archive" err || fail "no message for a block that is no archive"
+# An archive that is no regular file is refused at once (a FIFO without a writer used to block
+# the open for ever), by both actions.
+mkfifo pipe.zip
+expect 2 "$bin" skin list pipe.zip
+grep -qF "cannot read the archive pipe.zip: it is a FIFO, not a regular file." err || { cat err >&2; fail "FIFO not refused"; }
+expect 2 "$bin" skin extract 0 pipe.zip --dir jail
+grep -qF "it is a FIFO, not a regular file" err || { cat err >&2; fail "FIFO not refused by extract"; }
+expect 2 "$bin" skin list "$work"
+grep -qF "it is a directory, not a regular file" err || { cat err >&2; fail "a directory is not refused"; }
 expect 2 "$bin" skin extract 0 "$data/infozip_encrypted.zip" --dir jail
 expect 2 "$bin" skin extract 0 --dir "$work/nowhere"
 

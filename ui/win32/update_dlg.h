@@ -91,6 +91,8 @@ public:
     // it could not be created. A quit message ends it too and is posted again for the caller.
     int DoModal();
     HWND GetSafeHwnd() const { return m_hWnd; }
+    // The file in the file field (the program's FILE argument, before the dialog opens).
+    void SetFileName(const std::string& strFileName);
 
     // Who hears that setting.ini could not be written at a press of "開始更新". By default a
     // box says so each time.
