@@ -437,7 +437,7 @@ bool CReadOnlyFileMap::Open(const std::string& strPath, std::string* pstrError)
     if (!bOk) {
         *pstrError = std::strerror(errno);
     } else if (!S_ISREG(st.st_mode)) {
-        *pstrError = std::string("it is ") + DescribeFileType(FileTypeOf(st.st_mode)) + ", not a regular file";
+        *pstrError = std::string("it is ") + DescribeFileType(FileTypeOfMode(st.st_mode)) + ", not a regular file";
         bOk = false;
     } else if (st.st_size > 0) {
         void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
