@@ -1,9 +1,11 @@
 #include "app/operator_texts.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "app/startup.h"
+#include "platform/printable.h"
 
 namespace {
 
@@ -23,7 +25,7 @@ std::string FileTypeText(EFileType eType)
     case EFileType::CharacterDevice:
     case EFileType::BlockDevice: return "裝置";
     case EFileType::Socket: return "通訊端 (socket)";
-    case EFileType::Regular:
+    case EFileType::Regular: return "一般檔案";
     case EFileType::Other: break;
     }
     return "特殊檔案";
@@ -64,30 +66,36 @@ std::string PortNotChosenText(const std::string& strTyped)
 {
     if (strTyped.empty())
         return "未選擇通訊埠:請在「COM Port」選擇裝置所接的通訊埠。";
-    return "未選擇通訊埠:「" + strTyped + "」不是這台電腦上的通訊埠,請在「COM Port」選擇裝置所接的通訊埠。";
+    return "未選擇通訊埠:「" + EscapeForTerminal(strTyped) + "」不是這台電腦上的通訊埠,請在「COM Port」選擇裝置所接的通訊埠。";
 }
 
 std::string PortOpenFailureText(int nPort, const CPortOpenFailure& failure)
 {
+    if (failure.HasUnprintableNames())
+        return PortOpenFailureText(nPort, failure.WithPrintableNames());
     const std::string strPort = "COM" + std::to_string(nPort);
     const std::string strNamed = NamedPort(nPort, failure);
     const std::string& strDir = failure.strPortsDir;
     switch (failure.eKind) {
     case EPortOpenError::None:
         return std::string();
-    case EPortOpenError::NotFound:
+    case EPortOpenError::NotFound: {
         if (failure.bLinked)
             return strNamed + " 不存在:" + strDir + " 中的連結 " + strPort + " 所指的裝置已不在。" + CHECK_ADAPTER;
         if (!failure.strDevice.empty())
             return strNamed + " 不存在(" + failure.strSystemText + ")。" + CHECK_ADAPTER;
+        // A ports folder that cannot be read may well hold the link the operator made.
+        const std::string strNoLink = failure.nPortsDirErrno != 0
+                                          ? "無法讀取通訊埠資料夾 " + strDir + "(" + SystemReasonText(failure.nPortsDirErrno)
+                                                + ")"
+                                          : strDir + " 中沒有名為 " + strPort + " 的連結";
         if (failure.strKernelDevice.empty())
-            return strPort + " 不存在:" + strDir + " 中沒有名為 " + strPort + " 的連結,也沒有對應這個編號的系統裝置。"
-                   + CHECK_ADAPTER;
+            return strPort + " 不存在:" + strNoLink + ",也沒有對應這個編號的系統裝置。" + CHECK_ADAPTER;
         if (failure.bKernelNodeExists)
-            return strPort + " 不存在:" + strDir + " 中沒有名為 " + strPort + " 的連結,而 " + failure.strKernelDevice
-                   + " 後面沒有序列埠。" + CHECK_ADAPTER;
-        return strPort + " 不存在:" + strDir + " 中沒有名為 " + strPort + " 的連結,而 " + failure.strKernelDevice
-               + " 不存在。" + CHECK_ADAPTER;
+            return strPort + " 不存在:" + strNoLink + ",而 " + failure.strKernelDevice + " 後面沒有序列埠。"
+                   + CHECK_ADAPTER;
+        return strPort + " 不存在:" + strNoLink + ",而 " + failure.strKernelDevice + " 不存在。" + CHECK_ADAPTER;
+    }
     case EPortOpenError::Busy:
         if (failure.nHolderPid == 0)
             return strNamed + " 忙碌中:另一個程式正在使用它。請關閉該程式後再按「開始更新」。";
@@ -97,12 +105,25 @@ std::string PortOpenFailureText(int nPort, const CPortOpenFailure& failure)
                      "ENV{ID_MM_DEVICE_IGNORE}=\"1\",或停止 ModemManager 服務,再按「開始更新」。";
         return strNamed + " 忙碌中:" + failure.strHolderCommand + " (pid " + std::to_string(failure.nHolderPid)
                + ") 正在使用它。請關閉該程式後再按「開始更新」。";
-    case EPortOpenError::NoPermission:
-        if (failure.strGroup.empty())
+    case EPortOpenError::NoPermission: {
+        if (failure.eAccess == EDeviceAccess::Group)
+            return "沒有開啟 " + strNamed + " 的權限:請將您的使用者加入群組「" + failure.strGroup + "」,然後重新登入。";
+        if (failure.eAccess != EDeviceAccess::OwnerOnly)
             return "沒有開啟 " + strNamed + " 的權限(" + failure.strSystemText + ")。請洽系統管理員。";
-        return "沒有開啟 " + strNamed + " 的權限:請將您的使用者加入群組「" + failure.strGroup + "」,然後重新登入。";
+        char szMode[8];
+        std::snprintf(szMode, sizeof szMode, "%04o", failure.nMode);
+        const std::string strWho = failure.strOwner == "root" ? " root " : "擁有者 " + failure.strOwner + " ";
+        return "沒有開啟 " + strNamed + " 的權限:只有" + strWho + "可以開啟這個裝置(權限 " + szMode + ",群組 "
+               + failure.strGroup + ")。請系統管理員以 udev 規則開放存取,例如在 /etc/udev/rules.d/ 的規則檔中寫入一行 "
+               + failure.ExampleUdevRule() + ",重新插上裝置,再將您的使用者加入群組「dialout」並重新登入。";
+    }
     case EPortOpenError::NotSerialPort:
+        if (failure.eFileType != EFileType::CharacterDevice)
+            return strNamed + " 不是序列埠:它是" + FileTypeText(failure.eFileType) + "。請選擇裝置所接的通訊埠。";
         return strNamed + " 不是序列埠:它所指的裝置無法當作通訊埠使用。請選擇裝置所接的通訊埠。";
+    case EPortOpenError::PtyMultiplexer:
+        return strNamed + " 不是序列埠:它是虛擬終端機的多工器,每次開啟都會產生一個新的終端機,另一端沒有裝置。請將 "
+               + strPort + " 連結到裝置本身的終端機。";
     case EPortOpenError::Other:
         break;
     }
@@ -111,7 +132,7 @@ std::string PortOpenFailureText(int nPort, const CPortOpenFailure& failure)
 
 std::string PatternFileProblemText(const CPatternFileProblem& problem, const std::string& strCoreText)
 {
-    const std::string& strPath = problem.strPath;
+    const std::string strPath = EscapeForTerminal(problem.strPath);
     switch (problem.eKind) {
     case EPatternFileProblem::NotChosen:
         return "未選擇圖樣檔案:請先按「選擇檔案」選擇要傳送的檔案。";
@@ -135,7 +156,11 @@ std::string PatternFileProblemText(const CPatternFileProblem& problem, const std
 
 std::string SettingsProblemText(const CSettingsProblem& problem)
 {
-    const std::string strHead = "無法儲存設定檔 " + problem.strPath + "(" + SystemReasonText(problem.nErrno) + "):";
+    // A file its owner marked read-only is kept as it is: the mark is the reason, not a fault.
+    const std::string strPath = EscapeForTerminal(problem.strPath);
+    const std::string strHead = problem.bReadOnly
+                                    ? "設定檔 " + strPath + " 是唯讀檔案,程式不會更改它:"
+                                    : "無法儲存設定檔 " + strPath + "(" + SystemReasonText(problem.nErrno) + "):";
     if (problem.bAtStartup)
         return strHead + "您選擇的通訊埠這次可以使用,但下次啟動時不會記住。";
     return strHead + "您選擇的通訊埠下次啟動時不會記住。";

@@ -5,6 +5,7 @@
 #include "platform/data_folders.h"
 #include "app/matrix_app.h"
 #include "platform/file_util.h"
+#include "platform/printable.h"
 #include "platform/program_path.h"
 #include "platform/shared_library.h"
 #include "serial/serial_link.h"
@@ -117,15 +118,17 @@ bool CSettingsNotice::CheckAtStartup(const std::string& strSettingsPath)
     if (CanWriteSettingsFile(strSettingsPath, &strReason, &nErrno))
         return true;
     Tell({true, strSettingsPath, nErrno,
-          strSettingsPath + " cannot be saved (" + strReason +
-              "): the COM port you choose is used now but will not be remembered for the next start."});
+          EscapeForTerminal(strSettingsPath) + " cannot be saved (" + strReason +
+              "): the COM port you choose is used now but will not be remembered for the next start.",
+          IsFileReadOnly(strSettingsPath)});
     return false;
 }
 
 CSettingsProblem DescribeSaveFailure(const std::string& strSettingsPath, const std::string& strError)
 {
     CSettingsProblem problem{false, strSettingsPath, 0,
-                             strError + " The COM port you chose will not be remembered for the next start."};
+                             strError + " The COM port you chose will not be remembered for the next start.",
+                             IsFileReadOnly(strSettingsPath)};
     std::string strReason;
     (void)CanWriteSettingsFile(strSettingsPath, &strReason, &problem.nErrno);
     return problem;

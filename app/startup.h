@@ -91,6 +91,7 @@ struct CSettingsProblem {
     std::string strPath;     // the settings file
     int nErrno = 0;          // the system's reason (0: not known)
     std::string strText;     // the whole of it as one English sentence
+    bool bReadOnly = false;  // the file is marked read-only, which the program respects
 };
 
 // A failed save of strSettingsPath (strError: the save's own sentence) as facts. The reason is

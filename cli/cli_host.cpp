@@ -1,11 +1,22 @@
 #include "cli/cli_host.h"
 
-#include <cstdio>
-
+#include "cli/cli_output.h"
 #include "platform/console_cancel.h"
+#include "platform/console_output.h"
 #include "transfer/record_transfer.h"
 
-CCliHost::CCliHost(bool bQuiet, bool bShowBar) : m_bQuiet(bQuiet), m_bShowBar(bShowBar && !bQuiet)
+namespace {
+
+using CSteadyClock = std::chrono::steady_clock;
+
+// A fast transfer redraws the bar at most this often: four times a second reads as live, and
+// a console that is slow to draw (Wine's takes milliseconds a write) does not hold it up.
+constexpr auto BAR_REDRAW_INTERVAL = std::chrono::milliseconds(250);
+
+} // namespace
+
+CCliHost::CCliHost(const COutputChoice& output)
+    : m_output(output), m_bBarSequences(output.bShowBar && DoesConsoleFollowSequences(EConsoleStream::Error))
 {
 }
 
@@ -16,18 +27,15 @@ void CCliHost::PostLinkMessage(CLinkMessage msg)
 
 void CCliHost::ShowPortError(const std::string& strText, const std::string& strCaption)
 {
-    EraseBar();
-    std::fprintf(stderr, "%s: %s\n", strCaption.c_str(), strText.c_str());
-    std::fflush(stderr);
+    PrintDiagnostic(strCaption + ": " + strText);
 }
 
 void CCliHost::SetWindowText(const std::string& strText)
 {
-    if (m_bQuiet) {
-        m_strLastCaption = strText;
-        return;
-    }
-    PrintLine(strText);
+    m_strLastCaption = strText;
+    m_bLastCaptionShown = ShouldPrintStatus(m_output.eMode, ClassifyStatusText(strText));
+    if (m_bLastCaptionShown)
+        PrintLine(strText);
 }
 
 void CCliHost::PrintLine(const std::string& strText)
@@ -35,59 +43,66 @@ void CCliHost::PrintLine(const std::string& strText)
     EraseBar();
     // A reader that went away (a pipe into head) must not end the transfer: SIGPIPE is
     // ignored, and once a write fails the rest of the lines are dropped.
-    if (!m_bOutputLost) {
-        std::fprintf(stdout, "%s\n", strText.c_str());
-        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)
-            m_bOutputLost = true;
-    }
-    if (m_nRangeMax > 0)
-        DrawBar();
+    if (!m_bOutputLost && !WriteOutput(strText + "\n"))
+        m_bOutputLost = true;
+    DrawBar(true);
+}
+
+void CCliHost::PrintDiagnostic(const std::string& strText)
+{
+    EraseBar();
+    WriteError(strText + "\n");
+    DrawBar(true);
 }
 
 void CCliHost::MessageBox(const std::string& strText)
 {
-    EraseBar();
-    std::fprintf(stderr, "matrixctl send: %s\n", strText.c_str());
-    std::fflush(stderr);
+    PrintDiagnostic("matrixctl send: " + strText);
 }
 
 void CCliHost::SetRange(uint64_t, uint64_t nMax)
 {
     m_nRangeMax = nMax;
     m_nDone = 0;
-    m_tStart = std::chrono::steady_clock::now();
-    DrawBar();
+    m_tStart = CSteadyClock::now();
+    DrawBar(true);
 }
 
 void CCliHost::SetPos(uint64_t nPos)
 {
-    m_nDone = nPos / RECORD_SIZE + 1;
-    DrawBar();
+    // The position is that of the record just handled; the range's end means all of them.
+    const uint64_t nTotal = m_nRangeMax / RECORD_SIZE;
+    m_nDone = nPos >= m_nRangeMax ? nTotal : nPos / RECORD_SIZE + 1;
+    DrawBar(m_nDone >= nTotal);
 }
 
-void CCliHost::DrawBar()
+void CCliHost::DrawBar(bool bNow)
 {
-    if (!m_bShowBar || m_nRangeMax < RECORD_SIZE || !m_tStart)
+    if (!m_output.bShowBar || m_nRangeMax < RECORD_SIZE || !m_tStart)
         return;
-    const uint64_t nTotal = m_nRangeMax / RECORD_SIZE;
-    const uint64_t nDone = m_nDone < nTotal ? m_nDone : nTotal;
-    const int nPercent = static_cast<int>(nDone * 100 / nTotal);
-    const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - *m_tStart).count();
-    const double dRate = dSeconds > 0.0 ? static_cast<double>(nDone) / dSeconds : 0.0;
-    char szLeft[32] = "--:--";
-    if (dRate > 0.0) {
-        const long nLeft = static_cast<long>(static_cast<double>(nTotal - nDone) / dRate + 0.5);
-        std::snprintf(szLeft, sizeof(szLeft), "%ld:%02ld", nLeft / 60, nLeft % 60);
+    const auto now = CSteadyClock::now();
+    if (!bNow && m_tLastDrawn && now - *m_tLastDrawn < BAR_REDRAW_INTERVAL)
+        return;
+    m_tLastDrawn = now;
+    CProgressFacts facts;
+    facts.nTotal = m_nRangeMax / RECORD_SIZE;
+    facts.nDone = m_nDone < facts.nTotal ? m_nDone : facts.nTotal;
+    const double dSeconds = std::chrono::duration<double>(now - *m_tStart).count();
+    if (dSeconds > 0.0 && facts.nDone > 0) {
+        facts.dRecordsPerSecond = static_cast<double>(facts.nDone) / dSeconds;
+        facts.nSecondsLeft =
+            static_cast<long>(static_cast<double>(facts.nTotal - facts.nDone) / facts.dRecordsPerSecond + 0.5);
     }
-    constexpr int BAR_WIDTH = 30;
-    char szBar[BAR_WIDTH + 1];
-    const int nFilled = static_cast<int>(nDone * BAR_WIDTH / nTotal);
-    for (int i = 0; i < BAR_WIDTH; ++i)
-        szBar[i] = i < nFilled ? '#' : '.';
-    szBar[BAR_WIDTH] = '\0';
-    std::fprintf(stderr, "\r\033[K[%s] %llu/%llu records %3d%%  %.1f rec/s  %s left", szBar,
-                 static_cast<unsigned long long>(nDone), static_cast<unsigned long long>(nTotal), nPercent, dRate, szLeft);
-    std::fflush(stderr);
+    const std::string strLine = FormatProgressLine(facts, GetConsoleColumns(EConsoleStream::Error));
+    std::string strDraw = "\r" + strLine;
+    // Where the terminal follows sequences the rest of the old line is erased with one;
+    // elsewhere (a Windows console without them) spaces cover what the new line does not.
+    if (m_bBarSequences)
+        strDraw += "\x1b[K";
+    else if (strLine.size() < m_nBarLength)
+        strDraw.append(m_nBarLength - strLine.size(), ' ');
+    WriteError(strDraw);
+    m_nBarLength = strLine.size();
     m_bBarDrawn = true;
 }
 
@@ -95,8 +110,13 @@ void CCliHost::EraseBar()
 {
     if (!m_bBarDrawn)
         return;
-    std::fprintf(stderr, "\r\033[K");
-    std::fflush(stderr);
+    if (m_bBarSequences)
+        WriteError("\r\x1b[K");
+    else {
+        std::string strBlank = "\r";
+        strBlank.append(m_nBarLength, ' ');
+        WriteError(strBlank.append("\r"));
+    }
     m_bBarDrawn = false;
 }
 
@@ -104,7 +124,7 @@ void CCliHost::Finish()
 {
     EraseBar();
     m_nRangeMax = 0;
-    if (m_bQuiet && !m_strLastCaption.empty())
+    if (!m_bLastCaptionShown && m_output.eMode == EOutputMode::Quiet && !m_strLastCaption.empty())
         PrintLine(m_strLastCaption);
 }
 
@@ -120,10 +140,8 @@ bool CCliHost::WaitAndDispatch(uint32_t nMaxWaitMs, int*)
 void CCliHost::Dispatch(CLinkMessage& msg)
 {
     if (msg.nMsg == WM_CLI_CANCEL) {
-        if (g_bTransferring != 0 && g_bCancelTransfer == 0) {
-            EraseBar();
-            std::fprintf(stderr, "matrixctl send: cancelling; the end-of-transfer byte is still sent.\n");
-        }
+        if (g_bTransferring != 0 && g_bCancelTransfer == 0)
+            PrintDiagnostic("matrixctl send: cancelling; the end-of-transfer byte is still sent.");
         g_bCancelTransfer = 1;
         return;
     }

@@ -1,7 +1,8 @@
 #pragma once
-// matrixctl as the record transfer's host: captions become lines on stdout, boxes lines on
-// stderr, the progress bar a live line on stderr when it is a terminal, and the link's
-// messages travel through a queue of our own that the transfer pumps.
+// matrixctl as the record transfer's host: captions become lines on stdout (all of them, or on
+// a terminal with the progress bar only those that matter), boxes lines on stderr, the progress
+// bar a live line on stderr when it is a terminal, and the link's messages travel through a
+// queue of our own that the transfer pumps.
 
 #include <chrono>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/progress_line.h"
 #include "platform/message_queue.h"
 #include "serial/link_messages.h"
 #include "transfer/transfer_host.h"
@@ -19,7 +21,7 @@ constexpr uint32_t WM_CLI_CANCEL = WM_USER + 100;
 
 class CCliHost : public ILinkOwner, public IStatusWindow, public IProgressBar, public IMessagePump {
 public:
-    CCliHost(bool bQuiet, bool bShowBar);
+    explicit CCliHost(const COutputChoice& output);
 
     void PostLinkMessage(CLinkMessage msg) override;
     void ShowPortError(const std::string& strText, const std::string& strCaption) override;
@@ -29,32 +31,44 @@ public:
     void SetPos(uint64_t nPos) override;
     bool WaitAndDispatch(uint32_t nMaxWaitMs, int* pnQuitCode) override;
 
-    // Prints the last caption held back in quiet mode, and ends the progress line.
+    // Prints the last caption when it was held back (quiet mode), and ends the progress line.
     void Finish();
+    // A line on stdout in every mode (the closing instruction, the final sentences).
     void PrintLine(const std::string& strText);
+    // A sentence on stderr, clear of the progress line.
+    void PrintDiagnostic(const std::string& strText);
     // True once a line could not be written to stdout (its reader went away).
     bool IsOutputLost() const { return m_bOutputLost; }
     CMessageQueue& GetQueue() { return m_queue; }
 
 private:
     void Dispatch(CLinkMessage& msg);
-    void DrawBar();
+    // Redraws the bar; bNow also when it was drawn a moment ago.
+    void DrawBar(bool bNow);
     void EraseBar();
 
     CMessageQueue m_queue;
-    bool m_bQuiet;
-    bool m_bShowBar;
+    const COutputChoice m_output;
+    // Whether the terminal of the bar erases with a sequence (else with spaces); it does not
+    // change while the program runs.
+    const bool m_bBarSequences;
     bool m_bBarDrawn = false;
+    // How wide the bar was drawn, for a terminal that is cleared with spaces.
+    size_t m_nBarLength = 0;
     bool m_bOutputLost = false;
     uint64_t m_nRangeMax = 0;
     uint64_t m_nDone = 0;
     std::optional<std::chrono::steady_clock::time_point> m_tStart;
+    // When the bar was last drawn: a fast transfer redraws it a few times a second, not once
+    // per record, which would make a slow console the bottleneck.
+    std::optional<std::chrono::steady_clock::time_point> m_tLastDrawn;
     std::string m_strLastCaption;
+    bool m_bLastCaptionShown = true;
 };
 
-// Watches the console's cancel requests (SIGINT, SIGTERM and SIGHUP; Ctrl-C, Ctrl-Break and
-// closing the console on Windows) for as long as it lives and turns each into a WM_CLI_CANCEL
-// message. Construct it before any other thread starts, so that every thread inherits the
+// Watches the console's cancel requests (SIGINT, SIGTERM, SIGHUP and SIGQUIT; Ctrl-C,
+// Ctrl-Break and closing the console on Windows) for as long as it lives and turns each into a
+// WM_CLI_CANCEL message. Construct it before any other thread starts, so that every thread inherits the
 // blocked signals.
 class CSignalWatcher {
 public:

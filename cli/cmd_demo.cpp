@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_output.h"
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "platform/file_util.h"
 #include "platform/resources.h"
@@ -38,8 +41,15 @@ public:
             return false;
         }
         const std::string strPort = std::to_string(nPort);
+        const pid_t nParent = getpid();
         m_nPid = fork();
         if (m_nPid == 0) {
+            // The device ends with the demo however the demo ends, a SIGKILL included: its
+            // SIGTERM then removes its link as when the demo stops it. A demo that died before
+            // this line leaves the device an orphan at once, which ends here too.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (getppid() != nParent)
+                _exit(127);
             dup2(aPipe[1], STDOUT_FILENO);
             setenv("MATRIX_PORTS_DIR", strPortsDir.c_str(), 1);
             execl("/proc/self/exe", "matrixctl", "simulate", "--port", strPort.c_str(), "--pace", "9600", "--once",
@@ -58,8 +68,7 @@ public:
             *pstrError = "the simulated device did not start";
             return false;
         }
-        std::printf("Simulated device: %s", szLine);
-        std::fflush(stdout);
+        PrintOutput("Simulated device: %s", szLine);
         return true;
     }
 
@@ -79,23 +88,23 @@ private:
 
 } // namespace
 
-int RunDemoCommand(int argc, char** argv)
+int RunDemoCommand(const std::vector<std::string>& args)
 {
-    if (argc > 0 && (std::strcmp(argv[0], "--help") == 0 || std::strcmp(argv[0], "-h") == 0)) {
-        std::printf("usage: matrixctl demo\n\nRuns a whole device update of the built-in sample pattern file against a\n"
-                    "simulated device at 9600 baud, exactly as 'matrixctl send' talks to a real one.\n");
-        return EXIT_OK;
-    }
+    CCommandLine line("demo", "",
+                      "Runs a whole device update of the built-in sample pattern file against a\n"
+                      "simulated device at 9600 baud, exactly as 'matrixctl send' talks to a real one.");
+    if (const int nStatus = line.Parse(args); nStatus >= 0)
+        return nStatus;
     const uint8_t* pSample = nullptr;
     size_t nSample = 0;
     if (!FindProgramResource("PATTERN", "SAMPLE", &pSample, &nSample)) {
-        std::fprintf(stderr, "matrixctl demo: this build carries no sample pattern file.\n");
+        PrintError("matrixctl demo: this build carries no sample pattern file.\n");
         return EXIT_CANNOT_START;
     }
 
     char szWork[] = "/tmp/matrix-demo-XXXXXX";
     if (mkdtemp(szWork) == nullptr) {
-        std::fprintf(stderr, "matrixctl demo: cannot create a work directory in /tmp: %s.\n", std::strerror(errno));
+        PrintError("matrixctl demo: cannot create a work directory in /tmp: %s.\n", std::strerror(errno));
         return EXIT_CANNOT_START;
     }
     const std::filesystem::path work(szWork);
@@ -105,21 +114,18 @@ int RunDemoCommand(int argc, char** argv)
     int nResult = EXIT_CANNOT_START;
     std::filesystem::create_directories(strPortsDir);
     if (!WriteFileAtomically(strSample, pSample, nSample, &strError)) {
-        std::fprintf(stderr, "matrixctl demo: %s\n", strError.c_str());
+        PrintError("matrixctl demo: %s\n", strError.c_str());
     } else {
         constexpr int DEMO_PORT = 9;
         CDemoDevice device;
         if (!device.Start(strPortsDir, DEMO_PORT, &strError)) {
-            std::fprintf(stderr, "matrixctl demo: %s.\n", strError.c_str());
+            PrintError("matrixctl demo: %s.\n", strError.c_str());
         } else {
-            std::printf("Sending the sample pattern file (%zu records) to COM%d at 9600 baud.\n", nSample / 12, DEMO_PORT);
-            std::fflush(stdout);
+            PrintOutput("Sending the sample pattern file (%zu records) to COM%d at 9600 baud.\n", nSample / 12, DEMO_PORT);
             setenv("MATRIX_PORTS_DIR", strPortsDir.c_str(), 1);
-            std::string strPort = std::to_string(DEMO_PORT);
-            std::vector<char*> args = {const_cast<char*>("--port"), strPort.data(), const_cast<char*>(strSample.c_str())};
-            nResult = RunSendCommand(static_cast<int>(args.size()), args.data());
+            nResult = RunSendCommand({"--port", std::to_string(DEMO_PORT), strSample});
             if (nResult == EXIT_OK && !device.Wait()) {
-                std::fprintf(stderr, "matrixctl demo: the simulated device did not end cleanly.\n");
+                PrintError("matrixctl demo: the simulated device did not end cleanly.\n");
                 nResult = EXIT_CANNOT_START;
             }
         }

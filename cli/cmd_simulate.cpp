@@ -15,47 +15,16 @@
 #include <deque>
 #include <string>
 
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/simulator.h"
 #include "platform/com_ports.h"
 #include "platform/posix/pseudo_terminal.h"
+#include "platform/printable.h"
 
 namespace {
 
 using CClock = std::chrono::steady_clock;
-
-void PrintSimulateUsage(FILE* pOut)
-{
-    std::fprintf(pOut,
-                 "usage: matrixctl simulate [--port N] [--reply ok|abnormal:K|silent|silent:K|garbage]\n"
-                 "                          [--pace BAUD] [--once]\n"
-                 "\n"
-                 "Runs a simulated device on a pseudo-terminal and links it as COM<N> (default 9) in\n"
-                 "the ports directory (%s). The first line printed is\n"
-                 "'COM<N> <pty path>'. Each record received is logged on stderr.\n"
-                 "\n"
-                 "  --reply ok          answer every well-formed record with FB 'o' 'k' FE (default)\n"
-                 "  --reply abnormal:K  answer FB 'n' 'g' FE to the first K sends of each record\n"
-                 "  --reply silent      answer nothing\n"
-                 "  --reply silent:K    ignore the first K sends of each record\n"
-                 "  --reply garbage     answer noise without a reply frame\n"
-                 "  --pace BAUD         read and answer at the wire speed of BAUD (10 bits a byte)\n"
-                 "  --once              exit after answering the end-of-transfer byte\n"
-                 "\n"
-                 "A malformed record gets the abnormal answer. SIGINT or SIGTERM end it; the link is\n"
-                 "removed on the way out.\n",
-                 GetPortsDirectory().c_str());
-}
-
-// The number of an option that must be an int in [nMin, nMax].
-bool ParseIntOption(const char* pszText, int nMin, int nMax, int* pnValue)
-{
-    long nValue = 0;
-    if (!ParseNumberArgument(pszText, nMin, nMax, &nValue))
-        return false;
-    *pnValue = static_cast<int>(nValue);
-    return true;
-}
 
 // Closing the master hangs the terminal up, and a hang-up throws away input nobody has read
 // yet: the program would never see the last answer. So give it a moment to read it: until the
@@ -280,43 +249,33 @@ int RunSimulator(const CSimulatorOptions& options)
 
 } // namespace
 
-int RunSimulateCommand(int argc, char** argv)
+int RunSimulateCommand(const std::vector<std::string>& args)
 {
     CSimulatorOptions options;
-    for (int i = 0; i < argc; ++i) {
-        const char* pszArg = argv[i];
-        const char* pszValue = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (std::strcmp(pszArg, "--help") == 0 || std::strcmp(pszArg, "-h") == 0) {
-            PrintSimulateUsage(stdout);
-            return EXIT_OK;
-        }
-        if (std::strcmp(pszArg, "--once") == 0) {
-            options.bOnce = true;
-        } else if (std::strcmp(pszArg, "--port") == 0) {
-            if (!ParseIntOption(pszValue, MIN_COM_PORT, MAX_COM_PORT, &options.nPort)) {
-                std::fprintf(stderr, "matrixctl simulate: --port needs a COM number from %d to %d.\n", MIN_COM_PORT,
-                             MAX_COM_PORT);
-                return EXIT_USAGE;
-            }
-            ++i;
-        } else if (std::strcmp(pszArg, "--reply") == 0) {
-            if (pszValue == nullptr || !ParseReplyMode(pszValue, &options)) {
-                std::fprintf(stderr,
-                             "matrixctl simulate: --reply needs ok, abnormal:K, silent, silent:K or garbage.\n");
-                return EXIT_USAGE;
-            }
-            ++i;
-        } else if (std::strcmp(pszArg, "--pace") == 0) {
-            if (!ParseIntOption(pszValue, 1, 4000000, &options.nPaceBaud)) {
-                std::fprintf(stderr, "matrixctl simulate: --pace needs a baud rate from 1 to 4000000.\n");
-                return EXIT_USAGE;
-            }
-            ++i;
-        } else {
-            std::fprintf(stderr, "matrixctl simulate: unknown argument '%s'.\n", pszArg);
-            PrintSimulateUsage(stderr);
-            return EXIT_USAGE;
-        }
-    }
+    long nPort = options.nPort;
+    long nPace = 0;
+    std::string strReply;
+    CCommandLine line("simulate", "[OPTIONS]",
+                      "Runs a simulated device on a pseudo-terminal and links it as COM<N> (default 9) in\n"
+                      "the ports directory (" + EscapeForTerminal(GetPortsDirectory()) + "). The first line printed is\n"
+                      "'COM<N> <pty path>'. Each record received is logged on stderr.");
+    line.AddComPort("-p,--port", &nPort, "--port needs a COM number from 1 to 255", "the COM port to register as");
+    line.AddText("--reply", "MODE", &strReply,
+                 "ok: answer every well-formed record with FB 'o' 'k' FE (default)\n"
+                 "abnormal:K: answer FB 'n' 'g' FE to the first K sends of each record\n"
+                 "silent: answer nothing\n"
+                 "silent:K: ignore the first K sends of each record\n"
+                 "garbage: answer noise without a reply frame",
+                 [&options](const std::string& strMode) { return ParseReplyMode(strMode, &options); },
+                 "--reply needs ok, abnormal:K, silent, silent:K or garbage");
+    line.AddNumber("--pace", "BAUD", &nPace, 1, 4000000, "--pace needs a baud rate from 1 to 4000000",
+                   "read and answer at the wire speed of BAUD (10 bits a byte)");
+    line.AddFlag("--once", &options.bOnce, "exit after answering the end-of-transfer byte");
+    line.SetNotes("A malformed record gets the abnormal answer. SIGINT or SIGTERM end it; the link is\n"
+                  "removed on the way out.");
+    if (const int nStatus = line.Parse(args); nStatus >= 0)
+        return nStatus;
+    options.nPort = static_cast<int>(nPort);
+    options.nPaceBaud = static_cast<int>(nPace);
     return RunSimulator(options);
 }

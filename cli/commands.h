@@ -3,6 +3,9 @@
 // the process exit status: 0 success, 1 usage, 2 cannot start, 3 finished with records
 // given up unanswered, 4 cancelled, 5 finished but its output could not all be written.
 
+#include <string>
+#include <vector>
+
 enum : int {
     EXIT_OK = 0,
     EXIT_USAGE = 1,
@@ -12,12 +15,12 @@ enum : int {
     EXIT_OUTPUT_LOST = 5,
 };
 
-int RunPortsCommand(int argc, char** argv);
-int RunSendCommand(int argc, char** argv);
-int RunPatternCommand(int argc, char** argv);
-int RunSkinCommand(int argc, char** argv);
-int RunSimulateCommand(int argc, char** argv);
-int RunDemoCommand(int argc, char** argv);
+int RunPortsCommand(const std::vector<std::string>& args);
+int RunSendCommand(const std::vector<std::string>& args);
+int RunPatternCommand(const std::vector<std::string>& args);
+int RunSkinCommand(const std::vector<std::string>& args);
+int RunSimulateCommand(const std::vector<std::string>& args);
+int RunDemoCommand(const std::vector<std::string>& args);
 
 // Reads a whole decimal number in [nMin, nMax] from a command-line argument; false for
 // anything else (empty, trailing characters, out of range).

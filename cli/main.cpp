@@ -1,36 +1,19 @@
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
 #include <string>
 #include <vector>
 
 #include "app/version.h"
+#include "cli/cli_output.h"
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "platform/console_cancel.h"
+#include "platform/printable.h"
 #include "platform/program_path.h"
-
-const char* g_pszArgv0 = "matrixctl";
-
-bool ParseNumberArgument(const char* pszText, long nMin, long nMax, long* pnValue)
-{
-    if (pszText == nullptr || *pszText == '\0')
-        return false;
-    char* pszEnd = nullptr;
-    errno = 0;
-    const long nValue = std::strtol(pszText, &pszEnd, 10);
-    if (errno != 0 || *pszEnd != '\0' || nValue < nMin || nValue > nMax)
-        return false;
-    *pnValue = nValue;
-    return true;
-}
 
 namespace {
 
 struct CCommand {
     const char* pszName;
-    int (*pfnRun)(int, char**);
+    int (*pfnRun)(const std::vector<std::string>&);
     const char* pszSummary;
 };
 
@@ -43,12 +26,15 @@ const CCommand g_aCommands[] = {
     {"demo", RunDemoCommand, "run a whole update of the sample file against a simulated device"},
 };
 
-void PrintUsage(FILE* pOut)
+std::string DescribeCommands()
 {
-    std::fprintf(pOut, "usage: matrixctl COMMAND [ARGS...]\n\ncommands:\n");
+    std::string strText = "commands:\n";
     for (const CCommand& cmd : g_aCommands)
-        std::fprintf(pOut, "  %-9s %s\n", cmd.pszName, cmd.pszSummary);
-    std::fprintf(pOut, "\n'matrixctl COMMAND --help' tells more about each; 'matrixctl --version' the version.\n");
+        strText += FormatText("  %-10s%s\n", cmd.pszName, cmd.pszSummary);
+    strText += "\n'matrixctl COMMAND --help' tells more about each.\n"
+               "Exit status: 0 done, 1 usage, 2 cannot start, 3 records without reply, 4 cancelled,\n"
+               "5 done but the output could not all be written.";
+    return strText;
 }
 
 } // namespace
@@ -57,34 +43,37 @@ int main(int argc, char** argv)
 {
     // Every command reads its arguments as UTF-8, whatever the system handed over.
     std::vector<std::string> args = TakeProgramArguments(argc, argv);
-    std::vector<char*> apszArgs;
-    for (std::string& strArg : args)
-        apszArgs.push_back(strArg.data());
-    apszArgs.push_back(nullptr);
-    argc = static_cast<int>(args.size());
-    argv = apszArgs.data();
-    if (argc > 0 && argv[0] != nullptr)
-        g_pszArgv0 = argv[0];
+    if (!args.empty())
+        g_pszArgv0 = args.front().c_str();
+    CConsoleSession console;
     // A closed output pipe is an error of the write, not a reason to die: a transfer must
     // still end with its end-of-transfer byte.
     IgnoreClosedOutput();
-    if (argc < 2) {
-        PrintUsage(stderr);
-        return EXIT_USAGE;
-    }
-    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "help") == 0) {
-        PrintUsage(stdout);
+
+    bool bVersion = false;
+    CCommandLine line("", "COMMAND [ARGS...]",
+                      "Loads pattern files into a serial-attached dot-matrix device, as the dialog\n"
+                      "matrix-update does, and more.");
+    line.AddFlag("-V,--version", &bVersion, "print the version and exit");
+    line.SetNotes(DescribeCommands());
+    line.StopAtFirstArgument();
+    const std::vector<std::string> options(args.begin() + (args.empty() ? 0 : 1), args.end());
+    if (const int nStatus = line.Parse(options); nStatus >= 0)
+        return nStatus;
+    if (bVersion) {
+        PrintOutput("matrixctl %s\n", GetProgramVersion());
         return EXIT_OK;
     }
-    if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("matrixctl %s\n", GetProgramVersion());
+    const std::vector<std::string> rest = line.TakeRest();
+    if (rest.empty())
+        return line.RefuseUsage("a COMMAND is missing");
+    if (rest.front() == "help") {
+        WriteOutput(line.GetHelp());
         return EXIT_OK;
     }
     for (const CCommand& cmd : g_aCommands) {
-        if (std::strcmp(argv[1], cmd.pszName) == 0)
-            return cmd.pfnRun(argc - 2, argv + 2);
+        if (rest.front() == cmd.pszName)
+            return cmd.pfnRun(std::vector<std::string>(rest.begin() + 1, rest.end()));
     }
-    std::fprintf(stderr, "matrixctl: unknown command '%s'.\n", argv[1]);
-    PrintUsage(stderr);
-    return EXIT_USAGE;
+    return line.RefuseUsage("unknown command '" + EscapeForTerminal(rest.front()) + "'");
 }

@@ -5,6 +5,7 @@
 #   lib/matrix-update/libmatrixskin.so           the skin library, where only the dialog looks
 #   share/applications, share/icons/hicolor      desktop entry and icon
 #   share/bash-completion/completions/matrixctl  completion of matrixctl's commands
+#   share/matrix-update/sample.bin               the sample pattern file of the README's walk-through
 #   share/doc/matrix-update                      copyright, changelog, README.Debian
 #   share/man/man1                               the manual pages
 # `make package` builds it; tests/package/check_package.sh checks it.
@@ -27,6 +28,8 @@ if(MATRIX_BUILD_GUI)
 endif()
 install(FILES ${_deb_src}/matrixctl.bash-completion DESTINATION share/bash-completion/completions
         RENAME matrixctl COMPONENT deb EXCLUDE_FROM_ALL)
+# Outside the doc folder, which minimal systems leave out when they install a package.
+install(FILES ${CMAKE_SOURCE_DIR}/res/sample.bin DESTINATION share/matrix-update COMPONENT deb EXCLUDE_FROM_ALL)
 
 # Debian wants the changelog and the manual pages compressed with gzip -9n: -n leaves out the
 # name and time, so the package is the same from one build to the next.
@@ -69,8 +72,20 @@ and tells the operator how to finish the update on the device.
 
 The package holds the dialog (matrix-update) and a command-line front end
 (matrixctl) with a device simulator.")
-# Depends computed from the programs and the skin library by dpkg-shlibdeps.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Depends computed from the programs and the skin library by dpkg-shlibdeps, at cpack time, in
+# cmake/matrix_package_depends.cmake (which says why not by CPack itself). To that the dialog
+# adds what it loads at run time: Qt's platform plugins to start at all (xcb, wayland), and a
+# font that has the Chinese texts.
+set(_deb_elf_files $<TARGET_FILE:matrixctl>)
+if(MATRIX_BUILD_GUI)
+  list(APPEND _deb_elf_files $<TARGET_FILE:matrix-update> $<TARGET_FILE:matrixskin>)
+  set(CPACK_MATRIX_DEB_MORE_DEPENDS ", qt6-qpa-plugins")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-arphic-uming | fonts-noto-cjk")
+endif()
+file(GENERATE OUTPUT ${_deb_gen}/elf_files.cmake CONTENT "set(MATRIX_DEB_ELF_FILES \"${_deb_elf_files}\")\n")
+set(CPACK_MATRIX_DEB_ELF_LIST ${_deb_gen}/elf_files.cmake)
+set(CPACK_MATRIX_DEB_WORK_DIR ${_deb_gen}/shlibdeps)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/matrix_package_depends.cmake)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

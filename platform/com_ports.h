@@ -36,6 +36,7 @@ struct CComPortResolution {
     std::string strDevice;       // the device path to show: the link's target, or the kernel device
     std::string strKernelDevice; // the kernel rule's device for this number ("" outside 1..96)
     std::string strPortsDir;     // the ports directory that was searched
+    int nPortsDirErrno = 0;      // why it could not be read (0: it was, or it does not exist)
 };
 
 // Resolves COMn. When no link names it and the kernel rule gives no existing device (or a
@@ -51,13 +52,16 @@ bool IsRealUart(int nIndex, const CDeviceRoots& roots = CDeviceRoots());
 
 // The COM numbers that have a link (any letter case) in strDir, ascending, without duplicates.
 // Links named for a number outside the range are left out; their names go to *pastrOutOfRange.
-std::vector<int> ListLinkedComPorts(const std::string& strDir, std::vector<std::string>* pastrOutOfRange = nullptr);
+// A directory that is there but cannot be read lists nothing; *pnDirErrno says why (0 when it
+// was read or does not exist).
+std::vector<int> ListLinkedComPorts(const std::string& strDir, std::vector<std::string>* pastrOutOfRange = nullptr,
+                                    int* pnDirErrno = nullptr);
 
 bool IsCharacterDevice(const std::string& strPath);
 
 // True when strPath is a character device that a terminal driver serves (a serial port, a
 // pseudo-terminal), told from the kernel's list of tty drivers without opening it. /dev/null
-// and other character devices are not.
+// and other character devices are not, nor the pseudo-terminal multiplexer /dev/ptmx.
 bool IsTerminalDevice(const std::string& strPath);
 
 // Opens the device without waiting and closes it at once: true when that worked, or when it

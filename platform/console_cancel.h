@@ -1,6 +1,6 @@
 #pragma once
-// The console's requests to stop a command-line program, as one notice: SIGINT, SIGTERM and
-// SIGHUP on Linux; Ctrl-C, Ctrl-Break and closing the console window on Windows.
+// The console's requests to stop a command-line program, as one notice: SIGINT, SIGTERM,
+// SIGHUP and SIGQUIT on Linux; Ctrl-C, Ctrl-Break and closing the console window on Windows.
 
 #include <functional>
 #include <memory>

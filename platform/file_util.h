@@ -14,8 +14,14 @@
 // flushed to the disk and then renamed over the target. On failure the old file is left as
 // it was and the temporary file is removed. A replaced file keeps its permission bits; a new
 // one gets the usual 0666 less the process's umask. When strPath is a symbolic link, the file
-// it points to is replaced and the link stays.
+// it points to is replaced and the link stays. A file marked read-only (IsFileReadOnly) is not
+// replaced. Temporary files that earlier writes of the same file left behind when they were
+// killed are removed first; those of a write still under way are left alone.
 bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t nSize, std::string* pstrError);
+
+// True when strPath (or the file a link there names) is a regular file marked read-only: its
+// owner may not write it (Linux), or it has the read-only attribute (Windows).
+bool IsFileReadOnly(const std::string& strPath);
 
 // What a path names, for a sentence about a file that is not a regular one.
 enum class EFileType {
@@ -79,9 +85,10 @@ bool IsPathAbsent(const std::string& strPath);
 // Creates one directory; false when it cannot (also when it is there already).
 bool MakeDirectory(const std::string& strPath);
 
-// Whether strPath can be replaced by WriteFileAtomically: the file, when there, can be read,
-// and a new file can be created beside it (for a link: beside the file it names). False with
-// the system's reason in *pstrReason (and its errno-style code in *pnErrno) otherwise.
+// Whether strPath can be replaced by WriteFileAtomically: the file, when there, can be read
+// and is not read-only, and a new file can be created beside it (for a link: beside the file it
+// names). False with the system's reason in *pstrReason (and its errno-style code in *pnErrno,
+// EACCES for a read-only file) otherwise.
 bool CanReplaceFile(const std::string& strPath, std::string* pstrReason, int* pnErrno = nullptr);
 
 // A directory opened below a root to unpack into. Every component is entered without following
@@ -96,8 +103,12 @@ public:
 
     // Opens strRoot ("" for the current directory), then each component of strRelDir ('/'
     // separated) below it, creating the missing ones when bCreate. False when a component is a
-    // link, no directory, or cannot be made.
+    // link, no directory, or cannot be made; the directories it made on the way are removed
+    // again then.
     bool Open(const std::string& strRoot, const std::string& strRelDir, bool bCreate);
+    // Removes the directories the last Open made, deepest first and only while they are empty,
+    // so that a failed extraction leaves none of its own behind.
+    void RemoveCreatedDirectories();
     // Creates strName in the directory as CreateNewFile does; a descriptor or -1 (errno set).
     int CreateNewFileIn(const std::string& strName, unsigned int nMode);
     // Renames strFrom to strTo inside the directory, replacing what is at strTo (a link there
@@ -106,8 +117,17 @@ public:
     bool RemoveIn(const std::string& strName);
 
 private:
+    // A directory Open made: where it was made (its parent's descriptor where the system has
+    // one, kept open for the removal; else -1 and the full path in strName) and its name.
+    struct CCreatedDirectory {
+        intptr_t nParent;
+        std::string strName;
+    };
+    void ForgetCreatedDirectories();
+
     intptr_t m_nNative = -1; // the directory's descriptor where the system has one
     std::string m_strPath;   // its path where it has none
+    std::vector<CCreatedDirectory> m_aCreated; // outermost first
 };
 
 // A file mapped read-only for as long as this object lives.

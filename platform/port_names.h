@@ -38,7 +38,8 @@ struct CPortDeviceEntry {
 std::vector<CPortDeviceEntry> ListPortDeviceEntries();
 
 // One sentence each for the names of COM ports that are ignored because no port can have their
-// number (a link numbered outside 1 to 255 on Linux). Windows gives its own names: none there.
+// number (a link numbered outside 1 to 255 on Linux), and for a ports directory whose links
+// cannot be seen because it cannot be read. Windows gives its own names: none there.
 std::vector<std::string> DescribeIgnoredPortNames();
 
 // A few lines for a help text: how this system names its COM ports.

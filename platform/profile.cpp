@@ -1,4 +1,5 @@
 #include "platform/profile.h"
+#include "platform/printable.h"
 
 #include <cstdint>
 #include <vector>
@@ -256,20 +257,20 @@ bool WritePrivateProfileString(const char* pszSection, const char* pszKey, const
         return false;
     };
     if (pszSection == nullptr || pszKey == nullptr)
-        return fail("Cannot write " + strPath + ": no section or key was given.");
+        return fail("Cannot write " + EscapeForTerminal(strPath) + ": no section or key was given.");
     std::string_view svSection = Trim(pszSection);
     std::string_view svKey = Trim(pszKey);
     // A line break, a bracket in a section name or '=' in a key would turn into other lines
     // or another key when the file is read back.
     if (svSection.empty() || HasLineBreak(svSection) || svSection.find(']') != std::string_view::npos)
-        return fail("Cannot write " + strPath + ": the section name \"" + std::string(pszSection) +
+        return fail("Cannot write " + EscapeForTerminal(strPath) + ": the section name \"" + std::string(pszSection) +
                     "\" cannot be stored in a settings file.");
     if (svKey.empty() || HasLineBreak(svKey) || svKey.find('=') != std::string_view::npos ||
         svKey.front() == '[' || svKey.front() == ';')
-        return fail("Cannot write " + strPath + ": the key \"" + std::string(pszKey) +
+        return fail("Cannot write " + EscapeForTerminal(strPath) + ": the key \"" + std::string(pszKey) +
                     "\" cannot be stored in a settings file.");
     if (pszValue != nullptr && HasLineBreak(pszValue))
-        return fail("Cannot write " + strPath + ": the value for " + std::string(svKey) +
+        return fail("Cannot write " + EscapeForTerminal(strPath) + ": the value for " + std::string(svKey) +
                     " contains a line break.");
 
     // The old file must be read completely before it is replaced, or its other lines are lost.

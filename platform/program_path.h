@@ -23,9 +23,6 @@ bool ChangeDirectory(const std::string& strPath, std::string* pstrReason = nullp
 // strPath made absolute against the working directory; strPath itself when that fails.
 std::string MakeAbsolutePath(const std::string& strPath);
 
-// Whether the standard error output is a terminal (a console window on Windows).
-bool IsErrorOutputTerminal();
-
 // The program's arguments in UTF-8 (on Windows taken from the wide command line, so that a
-// file named in any script arrives whole), and a console that shows UTF-8 output.
+// file named in any script arrives whole).
 std::vector<std::string> TakeProgramArguments(int argc, char** argv);

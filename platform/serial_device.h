@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/file_util.h"
+
 // The line settings of one open, as the "baud=%d parity=%c data=%d stop=%d" definition gives them.
 struct CLineSettings {
     int nBaud = 9600;
@@ -33,15 +35,31 @@ enum class EDeviceErrorKind {
     Busy,         // another open holds the device
     NoPermission, // the user may not open it (usually: not in the device's group)
     Lost,         // the device went away: unplugged, hung up, I/O error
-    NotSerialPort, // it opened, but it is no terminal (/dev/null, a plain file)
+    NotSerialPort, // it opened, but it is no terminal (/dev/null, a plain file), or it is a socket
+    PtyMultiplexer, // the pseudo-terminal multiplexer (/dev/ptmx): each open makes a new terminal
     Other,        // anything else; the system text says what
+};
+
+// For a device the user may not open: whom its owner, group and mode let in, which decides
+// what the user can do about it.
+enum class EDeviceAccess {
+    Unknown,   // not known, or its bits would let this user in and something else refuses
+    Group,     // its group, which is not root's, may read and write it: joining that group helps
+    OwnerOnly, // nobody but its owner (root, usually) may: mode 0600, or a group of root's
 };
 
 struct CDeviceError {
     EDeviceErrorKind eKind = EDeviceErrorKind::None;
     int nErrno = 0;            // errno on Linux, the system error code on Windows
     std::string strSystemText; // the system's own text for nErrno
-    std::string strGroup;      // for NoPermission: the group owning the device, when known
+    // For NoPermission, when the device can be looked at: its group and owner (names, or
+    // numbers where they have none), its permission bits, and what they mean for the user.
+    std::string strGroup;
+    std::string strOwner;
+    unsigned int nMode = 0;
+    EDeviceAccess eAccess = EDeviceAccess::Unknown;
+    // For NotSerialPort: what the path names, when it is no character device.
+    EFileType eFileType = EFileType::CharacterDevice;
 };
 
 enum class EIoResult {
@@ -126,17 +144,27 @@ enum class EPortOpenError {
     NotFound,     // COMn resolves to no device, or the device does not exist
     Busy,         // another program (or another link) holds the port
     NoPermission, // the user may not open the device (not in its group)
-    NotSerialPort, // the device is no serial port (COMn links to /dev/null, a plain file)
+    NotSerialPort, // the device is no serial port (COMn links to /dev/null, a plain file, a socket)
+    PtyMultiplexer, // COMn names /dev/ptmx, which makes a new pseudo-terminal at every open
     Other,        // any other system error; strSystemText says which
 };
 
 struct CPortOpenFailure {
     EPortOpenError eKind = EPortOpenError::None;
     std::string strDevice;     // the device path COMn resolved to, if any
-    std::string strGroup;      // for NoPermission: the group owning the device (e.g. dialout)
     std::string strSystemText; // the system's own text for the error
+    // For NoPermission: the device's group (e.g. dialout) and owner, its permission bits, and
+    // whether joining the group would give access (see EDeviceAccess).
+    std::string strGroup;
+    std::string strOwner;
+    unsigned int nMode = 0;
+    EDeviceAccess eAccess = EDeviceAccess::Unknown;
+    // For NotSerialPort: what the device path names, when it is no character device.
+    EFileType eFileType = EFileType::CharacterDevice;
     // For NotFound on Linux: where the name was looked up.
     std::string strPortsDir;     // the ports directory searched for a COMn link
+    int nPortsDirErrno = 0;      // why that directory could not be read (0: it was, or it is absent)
+    std::string strPortsDirError; // the system's text for nPortsDirErrno
     bool bLinked = false;        // a link named the port (its device is absent)
     std::string strKernelDevice; // the kernel rule's device for the number ("" when none)
     bool bKernelNodeExists = false; // that device node exists but is no real UART
@@ -145,8 +173,15 @@ struct CPortOpenFailure {
     std::string strHolderCommand;
     bool bHolderIsModemManager = false;
     // One sentence for a person: which port, which device and why, e.g.
-    // "COM5 (/dev/ttyUSB0) is busy: another program is using it."
+    // "COM5 (/dev/ttyUSB0) is busy: another program is using it." Names in it are escaped.
     std::string Describe(int nPort) const;
+    // For NoPermission with OwnerOnly: a udev rule line that gives the group dialout access to
+    // this device, for the advice in every language.
+    std::string ExampleUdevRule() const;
+    // The same facts with every name escaped for showing (EscapeForTerminal): device paths,
+    // link folders and process names come from outside and may hold control characters.
+    CPortOpenFailure WithPrintableNames() const;
+    bool HasUnprintableNames() const;
 };
 
 // Opens COMn exclusively, by the system's own name for it. Returns nullptr with *pFailure

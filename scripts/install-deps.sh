@@ -12,10 +12,12 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   xvfb xdotool x11-utils xauth
   fonts-liberation fonts-arphic-uming
+  libcli11-dev
   libarchive-tools zip unzip python3
   procps
   dpkg-dev file lintian bash-completion
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev binutils-mingw-w64-x86-64 wine wine64
+  librsvg2-bin icoutils wixl msitools x11-apps
 )
 
 missing=()

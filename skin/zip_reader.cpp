@@ -16,6 +16,9 @@ namespace {
 constexpr uint32_t SIG_END_RECORD = 0x06054B50;
 constexpr uint32_t SIG_CENTRAL = 0x02014B50;
 constexpr uint32_t SIG_LOCAL = 0x04034B50;
+constexpr uint32_t SIG_ZIP64_LOCATOR = 0x07064B50;
+constexpr size_t ZIP64_LOCATOR_SIZE = 20;
+constexpr uint16_t TAG_ZIP64 = 0x0001;
 constexpr size_t END_RECORD_SIZE = 22;
 constexpr size_t CENTRAL_HEADER_SIZE = 46;
 constexpr size_t LOCAL_HEADER_SIZE = 30;
@@ -195,11 +198,37 @@ uint32_t ApplyExtendedTimes(const uint8_t* pExtra, uint32_t nSize, ZipEntryInfo*
     return ZIP_OK;
 }
 
+// True when the current entry keeps a size, its offset or its disk in a ZIP64 block of its
+// central extra field: the header then holds only the all-ones mark in that field's place.
+bool NeedsZip64(ZipArchive* pArchive)
+{
+    const ZipCentralHeader& h = pArchive->m_header;
+    if (h.m_nCompressedSize != 0xFFFFFFFF && h.m_nUncompressedSize != 0xFFFFFFFF &&
+        h.m_nLocalHeaderOffset != 0xFFFFFFFF && h.m_nDiskStart != 0xFFFF)
+        return false;
+    // ReadEntryHeader has checked that the extra field lies inside the directory.
+    const uint64_t nExtraPos =
+        pArchive->m_nBytesBefore + pArchive->m_nCurrentHeaderPos + CENTRAL_HEADER_SIZE + h.m_nNameLength;
+    if (!RangeInSource(pArchive, nExtraPos, h.m_nExtraLength))
+        return false;
+    const uint8_t* pExtra = pArchive->m_pSource + nExtraPos;
+    uint32_t nPos = 0;
+    while (nPos + 4 <= h.m_nExtraLength) {
+        if (GetLe16(pExtra + nPos) == TAG_ZIP64)
+            return true;
+        nPos += 4 + GetLe16(pExtra + nPos + 2);
+    }
+    return false;
+}
+
 // Describes the entry nEntry, positioning the archive on it.
 uint32_t DescribeEntry(ZipArchive* pArchive, int32_t nEntry, ZipEntryInfo* pInfo)
 {
     if (!MoveToEntry(pArchive, nEntry))
         return ZIP_ERR_HEADER;
+    // Its sizes or its place are elsewhere: reading on would take the marks for the values.
+    if (NeedsZip64(pArchive))
+        return ZIP_ERR_ZIP64;
     const ZipCentralHeader& h = pArchive->m_header;
     // A name that does not fit is refused rather than cut, and a name with a zero byte in
     // it would be cut by every later use, so it is refused too.
@@ -382,8 +411,11 @@ uint64_t FindEndRecord(const uint8_t* pData, size_t nSize)
     return 0;
 }
 
-std::unique_ptr<ZipArchive> ZipOpenMemory(const void* pData, size_t nSize)
+std::unique_ptr<ZipArchive> ZipOpenMemory(const void* pData, size_t nSize, uint32_t* pnResult)
 {
+    uint32_t nUnused = 0;
+    uint32_t& nResult = pnResult != nullptr ? *pnResult : nUnused;
+    nResult = ZIP_ERR_HEADER;
     if (pData == nullptr)
         return nullptr;
     auto pArchive = std::make_unique<ZipArchive>();
@@ -396,6 +428,15 @@ std::unique_ptr<ZipArchive> ZipOpenMemory(const void* pData, size_t nSize)
     const uint64_t nEndPos = FindEndRecord(pArchive->m_pSource, nSize);
     if (nEndPos == 0)
         return nullptr;
+    // A ZIP64 archive keeps its directory's place and size in records of its own in front of
+    // the end record, whose fields then hold marks (or values that leave those records out).
+    uint8_t abLocator[4];
+    if (nEndPos >= ZIP64_LOCATOR_SIZE &&
+        ReadSource(pArchive.get(), nEndPos - ZIP64_LOCATOR_SIZE, abLocator, sizeof abLocator) &&
+        GetLe32(abLocator) == SIG_ZIP64_LOCATOR) {
+        nResult = ZIP_ERR_ZIP64;
+        return nullptr;
+    }
     uint8_t ab[END_RECORD_SIZE];
     if (!ReadSource(pArchive.get(), nEndPos, ab, sizeof ab))
         return nullptr;
@@ -416,6 +457,7 @@ std::unique_ptr<ZipArchive> ZipOpenMemory(const void* pData, size_t nSize)
     pArchive->m_nEntryCount = nEntriesTotal;
     pArchive->m_nBytesBefore = nEndPos - nDirEnd;
     GoToFirstEntry(pArchive.get());
+    nResult = ZIP_OK;
     return pArchive;
 }
 
@@ -615,6 +657,52 @@ void EnsureDirectories(const std::string& strRoot, const std::string& strPath)
     dir.Open(strRoot, NormaliseSeparators(strPath.c_str()), true);
 }
 
+namespace {
+
+// Unpacks the entry described by info into strLeaf in dir, through a temporary file that
+// replaces strLeaf only once every byte arrived whole.
+uint32_t WriteEntryInto(ZipArchive* pArchive, const ZipEntryInfo& info, CExtractDirectory& dir,
+                        const std::string& strLeaf)
+{
+    const unsigned int nMode = (info.m_nAttributes & ZIP_ATTR_READONLY) != 0 ? 0444 : 0666;
+    CTempFile tempFile(dir);
+    if (!tempFile.Create(nMode))
+        return ZIP_ERR_CREATE;
+
+    uint32_t nResult = OpenEntryData(pArchive);
+    if (nResult != ZIP_OK)
+        return ZIP_ERR_DATA;
+    std::unique_ptr<uint8_t[]> pBuffer(new uint8_t[ZIP_COPY_BUFFER_SIZE]);
+    bool bFailed = false;
+    for (;;) {
+        const int64_t nRead = ReadEntryData(pArchive, pBuffer.get(), ZIP_COPY_BUFFER_SIZE);
+        if (nRead < 0) {
+            bFailed = true;
+            break;
+        }
+        if (nRead == 0)
+            break;
+        if (!WriteAll(tempFile.Fd(), pBuffer.get(), static_cast<size_t>(nRead))) {
+            bFailed = true;
+            break;
+        }
+    }
+    if (CloseEntryData(pArchive) != ZIP_OK)
+        bFailed = true;
+    if (bFailed)
+        return ZIP_ERR_DATA;
+
+    // The creation time stays in the entry's description: Linux keeps none a program may set.
+    SetFileTimesUtc(tempFile.Fd(), static_cast<int64_t>(info.m_nAccessTime), static_cast<int64_t>(info.m_nModifyTime));
+    if (!tempFile.CloseFile())
+        return ZIP_ERR_DATA;
+    if (!tempFile.CommitAs(strLeaf))
+        return ZIP_ERR_CREATE;
+    return ZIP_OK;
+}
+
+} // namespace
+
 uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* pszFileName)
 {
     if (pArchive == nullptr || pszFileName == nullptr)
@@ -651,42 +739,11 @@ uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* psz
     CExtractDirectory dir;
     if (!dir.Open(pArchive->m_strRootDir, strDir, true))
         return ZIP_ERR_CREATE;
-
-    const unsigned int nMode = (info.m_nAttributes & ZIP_ATTR_READONLY) != 0 ? 0444 : 0666;
-    CTempFile tempFile(dir);
-    if (!tempFile.Create(nMode))
-        return ZIP_ERR_CREATE;
-
-    nResult = OpenEntryData(pArchive);
+    nResult = WriteEntryInto(pArchive, info, dir, strLeaf);
+    // The folders made for this entry go with it: a failed extraction leaves nothing behind.
     if (nResult != ZIP_OK)
-        return ZIP_ERR_DATA;
-    std::unique_ptr<uint8_t[]> pBuffer(new uint8_t[ZIP_COPY_BUFFER_SIZE]);
-    bool bFailed = false;
-    for (;;) {
-        const int64_t nRead = ReadEntryData(pArchive, pBuffer.get(), ZIP_COPY_BUFFER_SIZE);
-        if (nRead < 0) {
-            bFailed = true;
-            break;
-        }
-        if (nRead == 0)
-            break;
-        if (!WriteAll(tempFile.Fd(), pBuffer.get(), static_cast<size_t>(nRead))) {
-            bFailed = true;
-            break;
-        }
-    }
-    if (CloseEntryData(pArchive) != ZIP_OK)
-        bFailed = true;
-    if (bFailed)
-        return ZIP_ERR_DATA;
-
-    // The creation time stays in the entry's description: Linux keeps none a program may set.
-    SetFileTimesUtc(tempFile.Fd(), static_cast<int64_t>(info.m_nAccessTime), static_cast<int64_t>(info.m_nModifyTime));
-    if (!tempFile.CloseFile())
-        return ZIP_ERR_DATA;
-    if (!tempFile.CommitAs(strLeaf))
-        return ZIP_ERR_CREATE;
-    return ZIP_OK;
+        dir.RemoveCreatedDirectories();
+    return nResult;
 }
 
 uint32_t ZipReadEntryToMemory(ZipArchive* pArchive, int nEntry, std::vector<uint8_t>* pData, uint64_t nMaxSize)
@@ -738,6 +795,8 @@ const char* DescribeZipResult(uint32_t nResult)
         return "the entry's headers are damaged or disagree with each other";
     case ZIP_ERR_EXTRA:
         return "the entry's local extra field is damaged";
+    case ZIP_ERR_ZIP64:
+        return "it needs ZIP64 (sizes past 4 GiB or more than 65,535 entries), which is not supported";
     case ZIP_ERR_ARGS:
         return "there is no such entry in the archive";
     default:

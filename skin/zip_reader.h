@@ -23,6 +23,9 @@ constexpr uint32_t ZIP_ERR_DATA = 0x00000400;
 constexpr uint32_t ZIP_ERR_HEADER = 0x00000700;
 // The entry's local extra field cannot be read, or one of its blocks runs past it.
 constexpr uint32_t ZIP_ERR_EXTRA = 0x00000800;
+// The archive, or the entry, needs the ZIP64 extensions (sizes and offsets past 4 GiB, more
+// than 65,535 entries), which this reader does not read.
+constexpr uint32_t ZIP_ERR_ZIP64 = 0x00000900;
 // Bad arguments: entry number below -1 or not below the entry count, or no archive.
 constexpr uint32_t ZIP_ERR_ARGS = 0x00010000;
 
@@ -124,8 +127,10 @@ struct ZipArchive {
 // there is none (an end record at the very start of the block is not accepted either).
 uint64_t FindEndRecord(const uint8_t* pData, size_t nSize);
 
-// Opens the archive in the block. Returns nullptr when the block is not a readable archive.
-std::unique_ptr<ZipArchive> ZipOpenMemory(const void* pData, size_t nSize);
+// Opens the archive in the block. Returns nullptr when the block is not a readable archive;
+// *pnResult (when given) then says ZIP_ERR_ZIP64 for a ZIP64 archive and ZIP_ERR_HEADER for
+// anything else, and ZIP_OK on success.
+std::unique_ptr<ZipArchive> ZipOpenMemory(const void* pData, size_t nSize, uint32_t* pnResult = nullptr);
 
 // Ends an opened entry, if any, and releases the archive.
 void ZipClose(std::unique_ptr<ZipArchive>& pArchive);
@@ -139,7 +144,8 @@ uint32_t ZipGetEntry(ZipArchive* pArchive, int nEntry, ZipEntryInfo* pInfo);
 // the current directory when it was opened). No symbolic link below the root is followed: a
 // path through one is refused, a link at the file's own name is replaced.
 // The data goes to a temporary file beside the target, which replaces the target only when
-// every byte arrived and the size and CRC-32 agree; on failure nothing is left behind.
+// every byte arrived and the size and CRC-32 agree; on failure nothing is left behind, not even
+// the directories made for the entry.
 // A directory entry creates the directory below the root directory instead.
 uint32_t ZipExtractEntryToFile(ZipArchive* pArchive, int nEntry, const char* pszFileName);
 

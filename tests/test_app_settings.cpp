@@ -68,6 +68,10 @@ TEST(AppSettingsDirectory, LongCommandLineIsCutToTheWorkingBuffer)
     } const aCases[] = {
         {"259 bytes fit whole", SEP + strA244 + SEP + "matrix-update", SEP + strA244},
         {"260 bytes lose the last one", SEP + strA244 + "a" + SEP + "matrix-update", SEP + strA244 + "a"},
+        // The buffer's last byte is its terminator: a separator as byte 259 is still seen, one as
+        // byte 260 is already cut off.
+        {"separator as the 259th byte", SEP + std::string(257, 'a') + SEP + "matrix-update", SEP + std::string(257, 'a')},
+        {"separator as the 260th byte", SEP + std::string(258, 'a') + SEP + "matrix-update", ""},
         {"separators past the buffer are not seen", SEP + strA250 + SEP + std::string(40, 'b') + SEP + "matrix-update",
          SEP + strA250},
         {"5000 bytes without a visible separator", SEP + std::string(4999, 'c'), ""},

@@ -193,6 +193,7 @@ TEST(CsvRead, ReportsTheFirstBadRowWithItsLine)
         {"1,2,3,4,5\n1,2,3,4,5,\n1,2\n", "2: expected 5 fields"},
         // Control characters from the file are shown escaped, never sent to the terminal.
         {"1,a\x1b[2J\tb,3,4,5\n", "1: field 2 (y) is not a number: \"a\\x1b[2J\\tb\""},
+        {"1,2,a\x7f\x07,4,5\n", "1: field 3 (i1) is not a number: \"a\\x7f\\x07\""},
     };
     for (const auto& c : aCases) {
         std::vector<CPatternValues> rows;

@@ -6,13 +6,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/com_ports.h"
+#include "platform/port_names.h"
 #include "serial/enum_ports.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/temp_dir.h"
@@ -164,6 +167,7 @@ TEST_F(PortsTest, EnumerationListsLinkedDevicesThatExistAscending)
     MakeLink(first.GetSlavePath(), m_strPorts + "/notaport");
     MakeLink(first.GetSlavePath(), m_strPorts + "/COM300"); // outside the port range
     MakeLink("/dev/null", m_strPorts + "/COM153");          // a character device, not a terminal
+    MakeLink("/dev/ptmx", m_strPorts + "/COM154");          // a terminal, but a new one at every open
 
     CUIntArray listed, probed;
     listed.Add(999); // emptied first
@@ -180,6 +184,42 @@ TEST_F(PortsTest, EnumerationListsLinkedDevicesThatExistAscending)
         }
         EXPECT_EQ(aMine, (std::vector<uint32_t>{140, 150}));
     }
+}
+
+// A ports directory that is there but cannot be read is said so, never taken for one in which
+// nothing is linked.
+TEST_F(PortsTest, APortsDirectoryThatCannotBeReadIsSaid)
+{
+    WriteFile(m_strRoot + "/a-file", "x");
+    MakeDir(m_strRoot + "/locked");
+    ::chmod((m_strRoot + "/locked").c_str(), 0);
+    struct {
+        const char* pszName;
+        std::string strDir;
+        int nErrno;
+    } const aCases[] = {
+        {"not made yet", m_strRoot + "/none", 0},
+        {"a file in its place", m_strRoot + "/a-file", ENOTDIR},
+        {"no permission to read it", m_strRoot + "/locked", EACCES},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        if (c.nErrno == EACCES && ::geteuid() == 0) {
+            std::printf("skipped '%s': root reads every directory\n", c.pszName);
+            continue;
+        }
+        ::setenv("MATRIX_PORTS_DIR", c.strDir.c_str(), 1);
+        EXPECT_EQ(ResolveComPort(150, m_roots).nPortsDirErrno, c.nErrno);
+        std::vector<std::string> astrSaid = DescribeIgnoredPortNames();
+        if (c.nErrno == 0) {
+            EXPECT_TRUE(astrSaid.empty());
+        } else {
+            ASSERT_EQ(astrSaid.size(), 1u);
+            EXPECT_EQ(astrSaid[0], "the ports directory " + c.strDir + " cannot be read (" + std::strerror(c.nErrno)
+                                       + "): no COM<n> link in it is seen.");
+        }
+    }
+    ::chmod((m_strRoot + "/locked").c_str(), 0700);
 }
 
 TEST_F(PortsTest, RegisteringALinkKeepsOtherLiveLinksAndReplacesStaleOnes)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -45,6 +46,9 @@ TEST(ProfileText, FindsValuesByThePlatformsRules)
         {"empty value", "[Connection]\nComPort=\n", "Connection", "ComPort", true, ""},
         {"header without bracket", "[Connection\nComPort=8\n", "Connection", "ComPort", true, "8"},
         {"key in another section", "[Other]\nComPort=7\n[Connection]\n", "Connection", "ComPort", false, ""},
+        {"section whose name begins with the wanted one", "[ConnectionX]\nComPort=7\n", "Connection", "ComPort", false,
+         ""},
+        {"key whose name begins with the wanted one", "[Connection]\nComPortX=7\n", "Connection", "ComPort", false, ""},
         {"key before any section", "ComPort=7\n[Connection]\n", "Connection", "ComPort", false, ""},
         {"section missing", "[Other]\nComPort=7\n", "Connection", "ComPort", false, ""},
         {"line without =", "[Connection]\nComPort\n", "Connection", "ComPort", false, ""},
@@ -186,6 +190,34 @@ TEST(ProfileAtomicWrite, ReportsAndRefusesBadTargets)
     EXPECT_EQ(strError, "Cannot open " + dir.File("none.bin") + ": No such file or directory.");
     EXPECT_FALSE(ReadWholeFile(dir.File("adir"), &data, &strError));
     EXPECT_NE(strError.find("is a directory"), std::string::npos) << strError;
+}
+
+// A settings file its owner made read-only is kept as it is, as Windows has always done: the
+// rename would replace it without asking, since only its directory counts.
+TEST(ProfileAtomicWrite, AReadOnlyFileIsKeptAsItIs)
+{
+    namespace fs = std::filesystem;
+    CTempDir dir;
+    const std::string strPath = dir.File("setting.ini");
+    WriteText(strPath, "[Connection]\nComPort=2\n");
+    fs::permissions(strPath, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    EXPECT_TRUE(IsFileReadOnly(strPath));
+    std::string strReason;
+    int nErrno = 0;
+    EXPECT_FALSE(CanReplaceFile(strPath, &strReason, &nErrno));
+    EXPECT_EQ(strReason, "it is read-only");
+    EXPECT_EQ(nErrno, EACCES);
+    std::string strError;
+    EXPECT_FALSE(WritePrivateProfileString("Connection", "ComPort", "3", strPath, &strError));
+    EXPECT_EQ(strError, "Cannot write " + strPath + ": it is read-only, so it is left as it is.");
+    EXPECT_EQ(ReadText(strPath), "[Connection]\nComPort=2\n");
+    EXPECT_TRUE(IsFileReadOnly(strPath));
+    EXPECT_EQ(dir.ListTree().size(), 1u) << "no temporary file is left behind";
+    fs::permissions(strPath, fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_FALSE(IsFileReadOnly(strPath));
+    EXPECT_TRUE(CanReplaceFile(strPath, &strReason, &nErrno)) << strReason;
+    EXPECT_TRUE(WritePrivateProfileString("Connection", "ComPort", "3", strPath, &strError)) << strError;
 }
 
 TEST(ProfileAtomicWrite, ReplacesTheFileBehindASymbolicLink)

@@ -7,6 +7,8 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -23,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/operator_texts.h"
 #include "platform/message_queue.h"
 #include "platform/port_holder.h"
 #include "platform/posix/posix_serial.h"
@@ -208,26 +211,58 @@ TEST_F(SerialLinkTest, StaleInputIsPurgedBeforeEachWrite)
 
 TEST_F(SerialLinkTest, OpenFailuresReturnFalseWithAReasonAndShowNothing)
 {
-    ASSERT_EQ(::close(::open((m_strDir + "/plain-file").c_str(), O_CREAT | O_WRONLY, 0600)), 0);
+    const std::string strPlainFile = m_strDir + "/plain-file";
+    ASSERT_EQ(::close(::open(strPlainFile.c_str(), O_CREAT | O_WRONLY, 0600)), 0);
+    const std::string strSocket = m_strDir + "/socket";
+    const int nSocket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(nSocket, 0);
+    struct sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(strSocket.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, strSocket.c_str());
+    ASSERT_EQ(::bind(nSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::mkdir((m_strDir + "/folder").c_str(), 0700), 0);
+    char* pszPtmx = ::realpath("/dev/ptmx", nullptr);
+    ASSERT_NE(pszPtmx, nullptr);
+    const std::string strPtmx = pszPtmx;
+    std::free(pszPtmx);
     Link(6, m_strDir + "/no-such-device");
-    Link(7, m_strDir + "/plain-file");
+    Link(7, strPlainFile);
     Link(9, "/dev/null");
+    Link(10, strSocket);
+    Link(11, "/dev/ptmx");
+    Link(12, m_strDir + "/folder");
     struct {
         int nPort;
         EPortOpenError eKind;
         std::string strSentence;
+        std::string strPortsDir = std::string(); // another ports directory than the test's own
     } const aCases[] = {
         {200, EPortOpenError::NotFound,
          "COM200 does not exist: no device is linked as COM200 in " + m_strDir
              + " and no kernel device stands for that number."},
+        // A link may well be there; it just cannot be seen.
+        {200, EPortOpenError::NotFound,
+         "COM200 does not exist: the ports directory " + strPlainFile
+             + " cannot be read (Not a directory) and no kernel device stands for that number.",
+         strPlainFile},
         {6, EPortOpenError::NotFound,
          "COM6 (" + m_strDir + "/no-such-device) does not exist: the link COM6 in " + m_strDir
              + " points to a device that is absent."},
-        {7, EPortOpenError::NotSerialPort, "COM7 (" + m_strDir + "/plain-file) is not a serial port."},
+        {7, EPortOpenError::NotSerialPort, "COM7 (" + strPlainFile + ") is not a serial port: it is a regular file."},
         // Opened once, then polled readable for ever while every serial call failed.
         {9, EPortOpenError::NotSerialPort, "COM9 (/dev/null) is not a serial port."},
+        // A socket refuses the open as a device node without a device would.
+        {10, EPortOpenError::NotSerialPort, "COM10 (" + strSocket + ") is not a serial port: it is a socket."},
+        // It opens as a terminal, but a new one that no device is on.
+        {11, EPortOpenError::PtyMultiplexer,
+         "COM11 (" + strPtmx + ") is not a serial port: it is the pseudo-terminal multiplexer, which makes a new"
+                               " terminal at every open; link COM11 to the device's own terminal instead."},
+        {12, EPortOpenError::NotSerialPort, "COM12 (" + m_strDir + "/folder) is not a serial port: it is a directory."},
     };
     for (const auto& c : aCases) {
+        SCOPED_TRACE(c.strSentence);
+        ::setenv("MATRIX_PORTS_DIR", (c.strPortsDir.empty() ? m_strDir : c.strPortsDir).c_str(), 1);
         CTestOwner owner;
         CSerialLink link;
         EXPECT_FALSE(OpenProgramPort(link, owner, c.nPort)) << c.nPort;
@@ -236,6 +271,7 @@ TEST_F(SerialLinkTest, OpenFailuresReturnFalseWithAReasonAndShowNothing)
         EXPECT_FALSE(link.StartMonitor());
         EXPECT_TRUE(owner.GetErrors().empty());
     }
+    ::close(nSocket);
 }
 
 TEST_F(SerialLinkTest, ASecondOpenOfAnOpenPortIsRefusedAsBusy)
@@ -819,17 +855,75 @@ TEST(SerialDeviceErrors, ErrnoMapsToMeaning)
         EXPECT_EQ(error.eKind, c.eKind) << c.nErrno << " " << c.bOpening;
         EXPECT_EQ(error.strSystemText, std::strerror(c.nErrno));
     }
-    // No permission names the device's group, which is what the user must join.
+    // No permission looks at the device's owner, group and mode, which decide the advice.
     CDeviceError denied = MapDeviceErrno(EACCES, pty.GetSlavePath(), true);
     struct stat st {};
     ASSERT_EQ(::stat(pty.GetSlavePath().c_str(), &st), 0);
     EXPECT_FALSE(denied.strGroup.empty());
-    CPortOpenFailure failure;
-    failure.eKind = EPortOpenError::NoPermission;
-    failure.strDevice = "/dev/ttyUSB0";
-    failure.strGroup = "dialout";
-    EXPECT_EQ(failure.Describe(33),
-              "No permission to open COM33 (/dev/ttyUSB0): add your user to the group 'dialout' and log in again.");
+    EXPECT_EQ(denied.nMode, st.st_mode & 07777);
+    EXPECT_EQ(denied.eAccess, DeviceAccessOf(st.st_mode & 07777, st.st_gid));
+}
+
+// A group is named only when joining it gives access: it may read and write the device and is
+// not root's. A device only root may open gets a udev rule instead, in both languages.
+TEST(SerialDeviceErrors, PermissionAdviceNamesAGroupOnlyWhenJoiningItHelps)
+{
+    const struct {
+        unsigned int nMode;
+        gid_t nGid;
+        const char* pszOwner;
+        const char* pszGroup;
+        EDeviceAccess eAccess;
+        const char* pszEnglish;
+        const char* pszChinese;
+    } aCases[] = {
+        {0660, 20, "root", "dialout", EDeviceAccess::Group,
+         "No permission to open COM33 (/dev/ttyUSB0): add your user to the group 'dialout' and log in again.",
+         "沒有開啟 COM33 (/dev/ttyUSB0) 的權限:請將您的使用者加入群組「dialout」,然後重新登入。"},
+        {0600, 20, "root", "dialout", EDeviceAccess::OwnerOnly,
+         "No permission to open COM33 (/dev/ttyUSB0): only root may open it (mode 0600, group dialout); to give access,"
+         " put a udev rule such as SUBSYSTEM==\"tty\", KERNEL==\"ttyUSB0\", GROUP=\"dialout\", MODE=\"0660\" into a file"
+         " in /etc/udev/rules.d/, plug the device in again, and add your user to the group 'dialout'.",
+         "沒有開啟 COM33 (/dev/ttyUSB0) 的權限:只有 root 可以開啟這個裝置(權限 0600,群組 dialout)。請系統管理員以 udev"
+         " 規則開放存取,例如在 /etc/udev/rules.d/ 的規則檔中寫入一行 SUBSYSTEM==\"tty\", KERNEL==\"ttyUSB0\","
+         " GROUP=\"dialout\", MODE=\"0660\",重新插上裝置,再將您的使用者加入群組「dialout」並重新登入。"},
+        {0660, 0, "root", "root", EDeviceAccess::OwnerOnly,
+         "No permission to open COM33 (/dev/ttyUSB0): only root may open it (mode 0660, group root); to give access,"
+         " put a udev rule such as SUBSYSTEM==\"tty\", KERNEL==\"ttyUSB0\", GROUP=\"dialout\", MODE=\"0660\" into a file"
+         " in /etc/udev/rules.d/, plug the device in again, and add your user to the group 'dialout'.",
+         nullptr},
+        // Read-only for the group (a terminal's usual 0620 is write-only) does not help either.
+        {0640, 20, "alice", "dialout", EDeviceAccess::OwnerOnly,
+         "No permission to open COM33 (/dev/ttyUSB0): only its owner 'alice' may open it (mode 0640, group dialout);"
+         " to give access, put a udev rule such as SUBSYSTEM==\"tty\", KERNEL==\"ttyUSB0\", GROUP=\"dialout\","
+         " MODE=\"0660\" into a file in /etc/udev/rules.d/, plug the device in again, and add your user to the group"
+         " 'dialout'.",
+         "沒有開啟 COM33 (/dev/ttyUSB0) 的權限:只有擁有者 alice 可以開啟這個裝置(權限 0640,群組 dialout)。請系統管理員以"
+         " udev 規則開放存取,例如在 /etc/udev/rules.d/ 的規則檔中寫入一行 SUBSYSTEM==\"tty\", KERNEL==\"ttyUSB0\","
+         " GROUP=\"dialout\", MODE=\"0660\",重新插上裝置,再將您的使用者加入群組「dialout」並重新登入。"},
+        // Bits that let everybody in: something else refuses, and the system says what.
+        {0666, 0, "root", "root", EDeviceAccess::Unknown,
+         "No permission to open COM33 (/dev/ttyUSB0): Permission denied.",
+         "沒有開啟 COM33 (/dev/ttyUSB0) 的權限(Permission denied)。請洽系統管理員。"},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszEnglish);
+        EXPECT_EQ(DeviceAccessOf(c.nMode, c.nGid), c.eAccess);
+        CPortOpenFailure failure;
+        failure.eKind = EPortOpenError::NoPermission;
+        failure.strDevice = "/dev/ttyUSB0";
+        failure.strSystemText = std::strerror(EACCES);
+        failure.strOwner = c.pszOwner;
+        failure.strGroup = c.pszGroup;
+        failure.nMode = c.nMode;
+        failure.eAccess = c.eAccess;
+        EXPECT_EQ(failure.Describe(33), c.pszEnglish);
+        if (c.pszChinese != nullptr) {
+            EXPECT_EQ(PortOpenFailureText(33, failure), c.pszChinese);
+        }
+        EXPECT_EQ(failure.Describe(33).find("group 'root'"), std::string::npos);
+        EXPECT_EQ(PortOpenFailureText(33, failure).find("群組「root」"), std::string::npos);
+    }
 }
 
 } // namespace

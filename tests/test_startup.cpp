@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "app/matrix_app.h"
+#include "app/operator_texts.h"
 #include "app/startup.h"
+#include "platform/file_util.h"
 #include "serial/serial_link.h"
 #include "tests/support/env_guard.h"
 #include "tests/support/temp_dir.h"
@@ -256,8 +258,13 @@ std::string LibraryPathOf(const void* pSymbol)
 TEST(StartupSkinLibrary, MissingLibraryOrOperationMeansNothingIsCalled)
 {
     {
+        // A program folder of the test's own, with nothing beside it or in its package folder:
+        // a made-up one such as /nonexistent-dir would make the package folder /lib/matrix-update,
+        // which holds the real library wherever the package is installed.
+        CTempDir dir;
+        const std::string strBin = dir.File("usr/bin");
         CSkinLibrary skin;
-        skin.LoadSkin("/nonexistent-dir", "/nonexistent-dir/a.qss", 0);
+        skin.LoadSkin(strBin, (strBin + "/a.qss").c_str(), 0);
         EXPECT_FALSE(skin.IsLoaded());
         EXPECT_FALSE(skin.GetLoadError().empty());
         EXPECT_EQ(skin.CallLoadSkin("a.qss", 0), -1);
@@ -368,6 +375,43 @@ TEST_F(StartupSequence, SettingsThatBecomeUnwritableAreToldOnceThoughEverySaveFa
     EXPECT_EQ(astrSteps[2], "after presses told=1");
     ASSERT_EQ(astrTold.size(), 1u);
     EXPECT_NE(astrTold[0].find("setting.ini"), std::string::npos) << astrTold[0];
+}
+
+// A setting.ini its owner made read-only is read, kept as it is, and the operator is told once,
+// before the dialog, that the port chosen will not be remembered.
+TEST_F(StartupSequence, AReadOnlySettingsFileIsKeptAndToldOnce)
+{
+    const std::string strIni = m_strDir + "/setting.ini";
+    std::ofstream(strIni) << "[Connection]\nComPort=7\n; the operator's own\n";
+    fs::permissions(strIni, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    CMatrixApp app;
+    StartIn(app, m_strDir);
+    std::vector<std::string> astrSteps;
+    CRecordingSkin skin(astrSteps, app);
+    std::vector<CSettingsProblem> told;
+    CStartupHost host;
+    host.fnTellOperator = [&](const CSettingsProblem& problem) { told.push_back(problem); };
+    host.fnRunMainDialog = [&](CMatrixApp& appIn, CSettingsNotice& notice) {
+        astrSteps.push_back("dialog port=" + std::to_string(appIn.m_nComPort) + " told=" + std::to_string(told.size()));
+        appIn.m_nComPort = 5;
+        EXPECT_FALSE(appIn.SaveSettings());
+        notice.ReportSaveFailure(appIn.GetSettingsPath(), appIn.GetSettingsError());
+        return 1;
+    };
+
+    EXPECT_FALSE(RunInstanceStartup(app, skin, host));
+    ASSERT_EQ(astrSteps.size(), 3u);
+    EXPECT_EQ(astrSteps[1], "dialog port=7 told=1");
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_TRUE(told[0].bAtStartup);
+    EXPECT_TRUE(told[0].bReadOnly);
+    EXPECT_EQ(told[0].strText, strIni + " cannot be saved (it is read-only): the COM port you choose is used now but"
+                                        " will not be remembered for the next start.");
+    EXPECT_EQ(SettingsProblemText(told[0]),
+              "設定檔 " + strIni + " 是唯讀檔案,程式不會更改它:您選擇的通訊埠這次可以使用,但下次啟動時不會記住。");
+    EXPECT_EQ(ReadFileText(strIni), "[Connection]\nComPort=7\n; the operator's own\n");
+    EXPECT_TRUE(IsFileReadOnly(strIni));
 }
 
 TEST(StartupSettingsNotice, TellsOnlyOncePerRun)

@@ -15,6 +15,7 @@ struct CTestZipEntry {
     uint32_t m_nExternalAttributes = 0x81A40000; // regular file, 0644
     uint16_t m_nFlags = 0;                      // bit 3: sizes and CRC after the data
     std::string m_strLocalExtra;                // raw extra field bytes of the local header
+    bool m_bZip64 = false;                      // sizes in ZIP64 blocks, both headers marked 0xFFFFFFFF
     uint16_t m_nDosTime = (12 << 11);           // 12:00:00
     uint16_t m_nDosDate = ((2024 - 1980) << 9) | (1 << 5) | 1;  // 2024-01-01
 };
@@ -78,6 +79,19 @@ inline std::string MakeUtBlock(uint8_t nFlags, const std::vector<uint32_t>& anTi
     return s;
 }
 
+// A ZIP64 extended information block with the uncompressed and the compressed size.
+inline std::string MakeZip64Block(uint64_t nUncompressed, uint64_t nCompressed)
+{
+    std::string s;
+    PutTestLe16(s, 0x0001);
+    PutTestLe16(s, 16);
+    PutTestLe32(s, static_cast<uint32_t>(nUncompressed));
+    PutTestLe32(s, static_cast<uint32_t>(nUncompressed >> 32));
+    PutTestLe32(s, static_cast<uint32_t>(nCompressed));
+    PutTestLe32(s, static_cast<uint32_t>(nCompressed >> 32));
+    return s;
+}
+
 inline std::string BuildTestZip(const std::vector<CTestZipEntry>& entries, const std::string& strComment = "",
                                 const std::string& strPrefix = "", CTestZipLayout* pLayout = nullptr)
 {
@@ -90,6 +104,10 @@ inline std::string BuildTestZip(const std::vector<CTestZipEntry>& entries, const
         const uint32_t nCrc = static_cast<uint32_t>(
             crc32(0, reinterpret_cast<const Bytef*>(e.m_strData.data()), static_cast<uInt>(e.m_strData.size())));
         const bool bDescriptor = (e.m_nFlags & 8) != 0;
+        const std::string strZip64 = e.m_bZip64 ? MakeZip64Block(e.m_strData.size(), strPacked.size()) : "";
+        const std::string strLocalExtra = strZip64 + e.m_strLocalExtra;
+        const uint32_t nPackedField = e.m_bZip64 ? 0xFFFFFFFF : static_cast<uint32_t>(strPacked.size());
+        const uint32_t nSizeField = e.m_bZip64 ? 0xFFFFFFFF : static_cast<uint32_t>(e.m_strData.size());
         // Offsets in the archive count from its own first byte, not from the prefix.
         const uint32_t nLocal = static_cast<uint32_t>(strOut.size() - strPrefix.size());
         layout.m_anLocalOffset.push_back(strOut.size());
@@ -100,12 +118,12 @@ inline std::string BuildTestZip(const std::vector<CTestZipEntry>& entries, const
         PutTestLe16(strOut, e.m_nDosTime);
         PutTestLe16(strOut, e.m_nDosDate);
         PutTestLe32(strOut, bDescriptor ? 0 : nCrc);
-        PutTestLe32(strOut, bDescriptor ? 0 : static_cast<uint32_t>(strPacked.size()));
-        PutTestLe32(strOut, bDescriptor ? 0 : static_cast<uint32_t>(e.m_strData.size()));
+        PutTestLe32(strOut, bDescriptor ? 0 : nPackedField);
+        PutTestLe32(strOut, bDescriptor ? 0 : nSizeField);
         PutTestLe16(strOut, static_cast<uint32_t>(e.m_strName.size()));
-        PutTestLe16(strOut, static_cast<uint32_t>(e.m_strLocalExtra.size()));
+        PutTestLe16(strOut, static_cast<uint32_t>(strLocalExtra.size()));
         strOut += e.m_strName;
-        strOut += e.m_strLocalExtra;
+        strOut += strLocalExtra;
         layout.m_anDataOffset.push_back(strOut.size());
         layout.m_anDataSize.push_back(strPacked.size());
         strOut += strPacked;
@@ -124,16 +142,17 @@ inline std::string BuildTestZip(const std::vector<CTestZipEntry>& entries, const
         PutTestLe16(strDir, e.m_nDosTime);
         PutTestLe16(strDir, e.m_nDosDate);
         PutTestLe32(strDir, nCrc);
-        PutTestLe32(strDir, static_cast<uint32_t>(strPacked.size()));
-        PutTestLe32(strDir, static_cast<uint32_t>(e.m_strData.size()));
+        PutTestLe32(strDir, nPackedField);
+        PutTestLe32(strDir, nSizeField);
         PutTestLe16(strDir, static_cast<uint32_t>(e.m_strName.size()));
-        PutTestLe16(strDir, 0);
+        PutTestLe16(strDir, static_cast<uint32_t>(strZip64.size()));
         PutTestLe16(strDir, 0);
         PutTestLe16(strDir, 0);
         PutTestLe16(strDir, 0);
         PutTestLe32(strDir, e.m_nExternalAttributes);
         PutTestLe32(strDir, nLocal);
         strDir += e.m_strName;
+        strDir += strZip64;
     }
     const size_t nDirStart = strOut.size();
     for (size_t& n : layout.m_anCentralOffset)

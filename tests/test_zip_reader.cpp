@@ -268,7 +268,8 @@ TEST(ZipGetEntry, NamesThatDoNotFitAreRefused)
 }
 
 // Archives that lie about themselves, each with the result it must give. None may be read
-// out of bounds (the sanitizer builds check that), and none may leave a file behind.
+// out of bounds (the sanitizer builds check that), and none may leave a file behind, nor the
+// directories made for the entry.
 TEST_F(ZipFiles, MalformedArchivesAreRefused)
 {
     enum EOpen { OPEN_FAILS, OPENS };
@@ -289,6 +290,7 @@ TEST_F(ZipFiles, MalformedArchivesAreRefused)
         uint32_t nDescribe;   // ZipGetEntry(0)
         uint32_t nExtract;    // ZipExtractEntryToFile(0) and ZipReadEntryToMemory(0)
         bool bNextReads = true;   // entry 1 is reachable past entry 0's central header
+        uint32_t nOpen = ZIP_ERR_HEADER;   // why the open failed
     } aCases[] = {
         {"empty block", "", OPEN_FAILS, 0, 0},
         {"PK alone", "PK", OPEN_FAILS, 0, 0},
@@ -305,6 +307,10 @@ TEST_F(ZipFiles, MalformedArchivesAreRefused)
         {"huge entry count", [&] { std::string s = strGood; SetTestLe16(s, nEnd + 8, 0xFFFF); SetTestLe16(s, nEnd + 10, 0xFFFF); return s; }(), OPEN_FAILS, 0, 0},
         {"entry counts differ", [&] { std::string s = strGood; SetTestLe16(s, nEnd + 8, 1); return s; }(), OPEN_FAILS, 0, 0},
         {"second disk", [&] { std::string s = strGood; SetTestLe16(s, nEnd + 4, 1); return s; }(), OPEN_FAILS, 0, 0},
+        // ZIP64 is not read, and said so rather than called damage.
+        {"ZIP64 archive (zip -fz)", ReadFixture("infozip_zip64.zip"), OPEN_FAILS, 0, 0, true, ZIP_ERR_ZIP64},
+        {"ZIP64 entry: its sizes in the extra field", withEntry0([](CTestZipEntry& e) { e.m_bZip64 = true; }), OPENS,
+         ZIP_ERR_ZIP64, ZIP_ERR_ZIP64},
         // The comment is never read, so a length past the end does no harm.
         {"comment length past the end", [&] { std::string s = strGood; SetTestLe16(s, nEnd + 20, 0xFFFF); return s; }(), OPENS, ZIP_OK, ZIP_OK},
         {"central signature wrong", [&] { std::string s = strGood; s[nCentral0] = 'X'; return s; }(), OPENS, ZIP_ERR_HEADER, ZIP_ERR_HEADER, false},
@@ -360,25 +366,30 @@ TEST_F(ZipFiles, MalformedArchivesAreRefused)
     };
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszName);
-        std::unique_ptr<ZipArchive> pArchive = Open(c.strArchive);
+        uint32_t nOpen = ZIP_OK;
+        std::unique_ptr<ZipArchive> pArchive = ZipOpenMemory(c.strArchive.data(), c.strArchive.size(), &nOpen);
         if (c.eOpen == OPEN_FAILS) {
             EXPECT_EQ(pArchive, nullptr);
+            EXPECT_EQ(nOpen, c.nOpen);
             continue;
         }
+        EXPECT_EQ(nOpen, ZIP_OK);
         ASSERT_NE(pArchive, nullptr);
         EXPECT_EQ(CountEntries(pArchive.get()), 2);
         ZipEntryInfo info{};
         EXPECT_EQ(ZipGetEntry(pArchive.get(), 0, &info), c.nDescribe);
-        EXPECT_EQ(ZipExtractEntryToFile(pArchive.get(), 0, "out.qss"), c.nExtract);
+        fs::create_directory("kept");
+        EXPECT_EQ(ZipExtractEntryToFile(pArchive.get(), 0, "kept/made/for/it/out.qss"), c.nExtract);
         std::vector<uint8_t> data;
         EXPECT_EQ(ZipReadEntryToMemory(pArchive.get(), 0, &data, 1 << 20), c.nExtract);
         if (c.nExtract != ZIP_OK) {
             EXPECT_TRUE(data.empty());
-            EXPECT_EQ(m_dir.ListTree(), std::vector<std::string>{"work"});
+            EXPECT_EQ(m_dir.ListTree(), (std::vector<std::string>{"work", "work/kept"}));
         } else {
             EXPECT_EQ(std::string(data.begin(), data.end()), TwoEntries()[0].m_strData);
-            fs::remove("out.qss");
+            EXPECT_EQ(ReadFileText("kept/made/for/it/out.qss"), TwoEntries()[0].m_strData);
         }
+        fs::remove_all("kept");
         // Entry 1 is sound in every one of these archives; it reads unless there is no
         // telling where its header starts.
         EXPECT_EQ(ZipReadEntryToMemory(pArchive.get(), 1, &data, 1 << 20), c.bNextReads ? ZIP_OK : ZIP_ERR_HEADER);

@@ -365,3 +365,33 @@ CTransferOutcome RunUpdateTransfer(IStatusWindow* pStatus, CMatrixApp& app, IPro
     g_pTransferProgress = nullptr;
     return outcome;
 }
+
+namespace {
+
+// Whether strText is exactly what pszFormat makes of nNumbers whole numbers.
+bool IsTextOfFormat(const std::string& strText, const char* pszFormat, int nNumbers)
+{
+    const std::string strFormat = std::string(pszFormat) + "%n";
+    int anNumbers[2] = {0, 0};
+    int nEnd = -1;
+    const int nMatched = nNumbers == 1 ? std::sscanf(strText.c_str(), strFormat.c_str(), &anNumbers[0], &nEnd)
+                                       : std::sscanf(strText.c_str(), strFormat.c_str(), &anNumbers[0], &anNumbers[1], &nEnd);
+    return nMatched == nNumbers && nEnd == static_cast<int>(strText.size());
+}
+
+} // namespace
+
+EStatusTextKind ClassifyStatusText(const std::string& strText)
+{
+    if (IsTextOfFormat(strText, TEXT_PROGRAMMING, 1))
+        return EStatusTextKind::Starting;
+    if (IsTextOfFormat(strText, TEXT_SENDING, 2))
+        return EStatusTextKind::Sending;
+    if (IsTextOfFormat(strText, TEXT_REPLY_OK, 1))
+        return EStatusTextKind::Answered;
+    if (IsTextOfFormat(strText, TEXT_REPLY_ABNORMAL, 1))
+        return EStatusTextKind::AnsweredWrongly;
+    if (IsTextOfFormat(strText, TEXT_NO_REPLY, 1))
+        return EStatusTextKind::NoReply;
+    return EStatusTextKind::Other;
+}

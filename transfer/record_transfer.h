@@ -118,3 +118,15 @@ bool OpenUpdateLink(CSerialLink& link, ILinkOwner* pOwner, int nPort);
 
 // What the operator is told once an update has reached the device: how to finish it there.
 extern const char* const TEXT_CLOSING_INSTRUCTION;
+
+// What a status text of the transfer says, for a front end that shows only some of them (a
+// terminal with a progress bar needs no line per record).
+enum class EStatusTextKind {
+    Starting,        // "Now program N data..."
+    Sending,         // a record goes out: "傳送第i/N筆"
+    Answered,        // a record answered well
+    AnsweredWrongly, // a wrong reply: the record is sent again
+    NoReply,         // no reply in time: sent again, or given up after five sends
+    Other,           // the final text, a lost link, and anything else
+};
+EStatusTextKind ClassifyStatusText(const std::string& strText);

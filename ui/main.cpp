@@ -7,10 +7,14 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "app/dialog_command_line.h"
 #include "app/matrix_app.h"
 #include "app/startup.h"
 #include "app/version.h"
+#include "platform/program_path.h"
 #include "ui/operator_texts.h"
 #include "ui/quit_signals.h"
 #include "ui/update_dlg.h"
@@ -49,22 +53,47 @@ private:
 
 #endif
 
+// The arguments after the program's name.
+std::vector<std::string> ArgumentsOf(int argc, char** argv)
+{
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.emplace_back(argv[i] != nullptr ? argv[i] : "");
+    return args;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // Answered before Qt starts, so that it needs no display.
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    // Help and the version are answered before Qt starts, so that they need no display.
+    CDialogCommandLine commandLine = ReadDialogCommandLine(ArgumentsOf(argc, argv));
+    if (commandLine.eAction == CDialogCommandLine::EAction::ShowHelp) {
+        std::fputs(GetDialogHelpText().c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (commandLine.eAction == CDialogCommandLine::EAction::ShowVersion) {
         std::printf("matrix-update %s\n", GetProgramVersion());
-        return 0;
+        return std::fflush(stdout) == 0 ? 0 : 1;
     }
     QElapsedTimer timer;
     timer.start();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("matrix-update"));
+    // Qt has taken its own options (-style, -platform, ...) out of the arguments: what is left
+    // is ours.
+    commandLine = ReadDialogCommandLine(ArgumentsOf(argc, argv));
+    if (commandLine.eAction == CDialogCommandLine::EAction::Refuse) {
+        std::fprintf(stderr, "matrix-update: %s.\nusage: matrix-update [OPTIONS] [FILE]\n", commandLine.strProblem.c_str());
+        return 1;
+    }
 
     CMatrixApp app;
     app.InitCommandLineFromProcess(argc > 0 ? argv[0] : nullptr);
+    // Start-up makes the program's folder the current one: a relative FILE is taken from the
+    // folder the program was started in, before that.
+    const QString strStartFile =
+        commandLine.strFile.empty() ? QString() : QString::fromStdString(MakeAbsolutePath(commandLine.strFile));
 
     // A logout, kill or Ctrl-C ends the program as "離開" does, so the device gets its
     // end-of-transfer byte and the skin file and setting.ini are dealt with on the way out.
@@ -91,10 +120,13 @@ int main(int argc, char** argv)
                         QMessageBox::Ok, QApplication::activeModalWidget());
         box.exec();
     };
-    host.fnRunMainDialog = [&timer, &pDialog, &bQuitRequested](CMatrixApp& appIn, CSettingsNotice& notice) {
+    host.fnRunMainDialog = [&timer, &pDialog, &bQuitRequested, &strStartFile](CMatrixApp& appIn,
+                                                                               CSettingsNotice& notice) {
         if (bQuitRequested)
             return int{QDialog::Rejected};
         CUpdateDlg dialog(appIn);
+        if (!strStartFile.isEmpty())
+            dialog.SetFileName(strStartFile);
         dialog.SetSaveFailureHandler([&notice](const std::string& strPath, const std::string& strError) {
             notice.ReportSaveFailure(strPath, strError);
         });

@@ -16,7 +16,7 @@ namespace {
 // The self-pipe: a signal handler may only write a byte; the Qt thread reads it. One set of
 // signals per process, so the descriptors are process-wide.
 int g_anSignalPipe[2] = {-1, -1};
-const int g_anQuitSignals[] = {SIGTERM, SIGHUP, SIGINT};
+const int g_anQuitSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
 
 extern "C" void OnQuitSignal(int nSignal)
 {

@@ -1,7 +1,8 @@
 #pragma once
-// SIGTERM, SIGHUP and SIGINT (a logout, kill, Ctrl-C in the terminal) turned into a call on
-// the Qt thread, so the program can end the way "離開" ends it: a running update cancelled
-// with its end-of-transfer byte sent, the skin removed, setting.ini written.
+// SIGTERM, SIGHUP, SIGINT and SIGQUIT (a logout, kill, Ctrl-C or Ctrl-\ in the terminal)
+// turned into a call on the Qt thread, so the program can end the way "離開" ends it: a
+// running update cancelled with its end-of-transfer byte sent, the skin removed, setting.ini
+// written.
 
 #include <QObject>
 

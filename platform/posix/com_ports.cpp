@@ -2,6 +2,7 @@
 #include "platform/posix/posix_serial.h"
 
 #include "platform/file_util.h"
+#include "platform/printable.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -67,17 +68,30 @@ std::string BaseName(const std::string& strPath)
     return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
 }
 
-// The entry in strDir that names COMn, preferring the upper-case spelling; "" when none.
-std::string FindLinkName(const std::string& strDir, int nPort)
+// Why a ports directory that could not be opened was not read: 0 when it simply is not there,
+// which only means that nothing is linked yet.
+int UnreadableDirectoryErrno(int nErrno)
+{
+    return nErrno == ENOENT ? 0 : nErrno;
+}
+
+// The entry in strDir that names COMn, preferring the upper-case spelling; "" when none, with
+// *pnDirErrno saying why when the directory is there but cannot be read.
+std::string FindLinkName(const std::string& strDir, int nPort, int* pnDirErrno = nullptr)
 {
     std::vector<std::string> aNames;
+    int nDirErrno = 0;
     if (DIR* pDir = ::opendir(strDir.c_str())) {
         while (struct dirent* pEntry = ::readdir(pDir)) {
             if (ParseComPortName(pEntry->d_name) == nPort)
                 aNames.emplace_back(pEntry->d_name);
         }
         ::closedir(pDir);
+    } else {
+        nDirErrno = UnreadableDirectoryErrno(errno);
     }
+    if (pnDirErrno != nullptr)
+        *pnDirErrno = nDirErrno;
     if (aNames.empty())
         return std::string();
     std::sort(aNames.begin(), aNames.end());
@@ -144,10 +158,16 @@ bool IsCharacterDevice(const std::string& strPath)
     return ::stat(strPath.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
+bool IsPtyMultiplexer(dev_t nDevice)
+{
+    // Fixed by the kernel for /dev/ptmx; the ptmx node of a devpts mount has the same numbers.
+    return major(nDevice) == 5 && minor(nDevice) == 2;
+}
+
 bool IsTerminalDevice(const std::string& strPath)
 {
     struct stat st {};
-    if (::stat(strPath.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+    if (::stat(strPath.c_str(), &st) != 0 || !S_ISCHR(st.st_mode) || IsPtyMultiplexer(st.st_rdev))
         return false;
     // Each line: driver name, device path, major, minor or minor range, type.
     std::ifstream drivers("/proc/tty/drivers");
@@ -176,6 +196,10 @@ bool IsTerminalDevice(const std::string& strPath)
 
 bool ProbeComDevice(const std::string& strPath)
 {
+    // Opening the multiplexer would make a terminal only to throw it away.
+    struct stat st {};
+    if (::stat(strPath.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && IsPtyMultiplexer(st.st_rdev))
+        return false;
     // Non-blocking, so that a modem line cannot hold the open.
     int nFd = ::open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (nFd >= 0) {
@@ -219,10 +243,12 @@ bool IsRealUart(int nIndex, const CDeviceRoots& roots)
     return bReal;
 }
 
-std::vector<int> ListLinkedComPorts(const std::string& strDir, std::vector<std::string>* pastrOutOfRange)
+std::vector<int> ListLinkedComPorts(const std::string& strDir, std::vector<std::string>* pastrOutOfRange,
+                                    int* pnDirErrno)
 {
     std::set<int> ports;
     std::set<std::string> outOfRange;
+    int nDirErrno = 0;
     if (DIR* pDir = ::opendir(strDir.c_str())) {
         while (struct dirent* pEntry = ::readdir(pDir)) {
             int nPort = ParseComPortName(pEntry->d_name);
@@ -232,7 +258,11 @@ std::vector<int> ListLinkedComPorts(const std::string& strDir, std::vector<std::
                 outOfRange.insert(pEntry->d_name);
         }
         ::closedir(pDir);
+    } else {
+        nDirErrno = UnreadableDirectoryErrno(errno);
     }
+    if (pnDirErrno != nullptr)
+        *pnDirErrno = nDirErrno;
     if (pastrOutOfRange != nullptr)
         pastrOutOfRange->assign(outOfRange.begin(), outOfRange.end());
     return std::vector<int>(ports.begin(), ports.end());
@@ -247,7 +277,9 @@ CComPortResolution ResolveComPort(int nPort, const CDeviceRoots& roots)
         return result;
 
     // Links in a directory another user could have filled are not believed.
-    std::string strLinkName = IsPortsDirectoryTrusted(roots) ? FindLinkName(result.strPortsDir, nPort) : std::string();
+    std::string strLinkName = IsPortsDirectoryTrusted(roots)
+                                  ? FindLinkName(result.strPortsDir, nPort, &result.nPortsDirErrno)
+                                  : std::string();
     if (!strLinkName.empty()) {
         // The link is the user's word for this port: it holds even when its device is gone,
         // rather than quietly opening whatever the kernel rule would give.
@@ -287,10 +319,10 @@ bool RegisterComPortLink(int nPort, const std::string& strDevice, std::string* p
     };
     const std::string strDir = GetPortsDirectory();
     if (!MakeDirectories(strDir))
-        return fail("Cannot create the ports directory " + strDir + ": " + std::strerror(errno) + ".");
+        return fail("Cannot create the ports directory " + EscapeForTerminal(strDir) + ": " + std::strerror(errno) + ".");
     // A directory anyone could have made in /tmp must be ours before we put links in it.
     if (!IsDirectoryOwnedByUser(strDir) || !IsPortsDirectoryTrusted())
-        return fail("The ports directory " + strDir + " is not a directory owned by this user.");
+        return fail("The ports directory " + EscapeForTerminal(strDir) + " is not a directory owned by this user.");
 
     const std::string strName = "COM" + std::to_string(nPort);
     // Links for this number in any letter case: a live one belonging to another device is
@@ -302,14 +334,14 @@ bool RegisterComPortLink(int nPort, const std::string& strDevice, std::string* p
         std::string strPath = strDir + "/" + strExisting;
         std::string strTarget = CanonicalPath(strPath);
         if (!strTarget.empty() && IsCharacterDevice(strPath) && strTarget != CanonicalPath(strDevice))
-            return fail(strName + " is already linked to " + strTarget + " in " + strDir
+            return fail(strName + " is already linked to " + EscapeForTerminal(strTarget) + " in " + EscapeForTerminal(strDir)
                         + "; choose another port number or remove that link.");
         if (::unlink(strPath.c_str()) != 0)
-            return fail("Cannot remove the old link " + strPath + ": " + std::strerror(errno) + ".");
+            return fail("Cannot remove the old link " + EscapeForTerminal(strPath) + ": " + std::strerror(errno) + ".");
     }
     const std::string strLink = strDir + "/" + strName;
     if (::symlink(strDevice.c_str(), strLink.c_str()) != 0)
-        return fail("Cannot link " + strLink + " to " + strDevice + ": " + std::strerror(errno) + ".");
+        return fail("Cannot link " + EscapeForTerminal(strLink) + " to " + EscapeForTerminal(strDevice) + ": " + std::strerror(errno) + ".");
     return true;
 }
 

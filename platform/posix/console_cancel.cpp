@@ -24,8 +24,10 @@ CConsoleCancel::CConsoleCancel(std::function<void(int)> fnCancel) : m_pImpl(std:
     sigemptyset(&mask);
     sigaddset(&mask, SIGINT);
     sigaddset(&mask, SIGTERM);
-    // A closed terminal ends the transfer like the others: cancelled, end-of-transfer byte sent.
+    // A closed terminal and Ctrl-\ end the transfer like the others: cancelled, the
+    // end-of-transfer byte still sent (SIGQUIT would otherwise leave the device mid-update).
     sigaddset(&mask, SIGHUP);
+    sigaddset(&mask, SIGQUIT);
     pthread_sigmask(SIG_BLOCK, &mask, &m_pImpl->oldMask);
     m_pImpl->nSignalFd = signalfd(-1, &mask, SFD_CLOEXEC);
     m_pImpl->nStopFd = eventfd(0, EFD_CLOEXEC);

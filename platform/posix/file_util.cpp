@@ -1,4 +1,6 @@
 #include "platform/file_util.h"
+#include "platform/posix/posix_files.h"
+#include "platform/printable.h"
 
 #include <cerrno>
 #include <climits>
@@ -6,8 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,6 +78,73 @@ std::string DirectoryOf(const std::string& strPath)
     return strPath.substr(0, nSlash);
 }
 
+namespace {
+
+// True for a name mkstemp gives a temporary file beside strLeaf: the leaf, a point and six
+// letters or digits.
+bool IsTemporaryNameOf(const char* pszName, const std::string& strLeaf)
+{
+    const size_t nLength = std::strlen(pszName);
+    if (nLength != strLeaf.size() + 7 || std::strncmp(pszName, strLeaf.c_str(), strLeaf.size()) != 0
+        || pszName[strLeaf.size()] != '.')
+        return false;
+    for (size_t i = strLeaf.size() + 1; i < nLength; ++i) {
+        const char ch = pszName[i];
+        if (!((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9')))
+            return false;
+    }
+    return true;
+}
+
+// True while strName in the directory fdDir (or strName as a path, with AT_FDCWD) still names
+// the open file fd.
+bool IsStillNamed(int fdDir, const std::string& strName, int fd)
+{
+    struct stat stOpen {};
+    struct stat stNamed {};
+    return ::fstat(fd, &stOpen) == 0 && ::fstatat(fdDir, strName.c_str(), &stNamed, AT_SYMLINK_NOFOLLOW) == 0
+           && stOpen.st_dev == stNamed.st_dev && stOpen.st_ino == stNamed.st_ino;
+}
+
+// Removes the temporary files that saves of strTarget left behind when they were killed
+// half-way (the rename never came). A save still under way holds a lock on its file as long
+// as it lives, so only files nobody holds go, and only regular files of this user.
+void RemoveLeftoverTemporaries(const std::string& strTarget)
+{
+    const size_t nSlash = strTarget.rfind('/');
+    const std::string strLeaf = nSlash == std::string::npos ? strTarget : strTarget.substr(nSlash + 1);
+    DIR* pDir = ::opendir(DirectoryOf(strTarget).c_str());
+    if (pDir == nullptr)
+        return;
+    std::vector<std::string> astrNames;
+    while (struct dirent* pEntry = ::readdir(pDir)) {
+        if (IsTemporaryNameOf(pEntry->d_name, strLeaf))
+            astrNames.emplace_back(pEntry->d_name);
+    }
+    const int fdDir = ::dirfd(pDir);
+    for (const std::string& strName : astrNames) {
+        const int fd = ::openat(fdDir, strName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
+            && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && IsStillNamed(fdDir, strName, fd))
+            ::unlinkat(fdDir, strName.c_str(), 0);
+        ::close(fd);
+    }
+    ::closedir(pDir);
+}
+
+} // namespace
+
+bool IsFileReadOnly(const std::string& strPath)
+{
+    // The owner's write bit is the read-only mark: a rename would replace the file without
+    // asking for it (only the directory counts), where Windows refuses to.
+    struct stat st {};
+    return ::stat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+}
+
 bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t nSize, std::string* pstrError)
 {
     if (strPath.empty()) {
@@ -92,18 +164,40 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     mode_t nMode = DefaultFileMode();
     if (::stat(strTarget.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode)) {
-            SetError(pstrError, "Cannot write " + strPath + ": it exists and is not a regular file.");
+            SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": it exists and is not a regular file.");
+            return false;
+        }
+        if (IsFileReadOnly(strTarget)) {
+            SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": it is read-only, so it is left as it is.");
             return false;
         }
         nMode = st.st_mode & 07777;
     }
 
-    std::string strTemp = strTarget + ".XXXXXX";
-    int fd = ::mkostemp(strTemp.data(), O_CLOEXEC);
+    RemoveLeftoverTemporaries(strTarget);
+    std::string strTemp;
+    int fd = -1;
+    for (int nTry = 0; nTry < 8 && fd < 0; ++nTry) {
+        strTemp = strTarget + ".XXXXXX";
+        fd = ::mkostemp(strTemp.data(), O_CLOEXEC);
+        if (fd < 0) {
+            int nErrno = errno;
+            SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": a temporary file in " +
+                                    EscapeForTerminal(DirectoryOf(strTarget)) + " cannot be created (" +
+                                    SystemReason(nErrno) + ").");
+            return false;
+        }
+        // The lock lasts as long as this save, so that the clean-up of another one leaves the
+        // file alone. That clean-up may have taken it before the lock: then another is made.
+        (void)::flock(fd, LOCK_EX);
+        if (!IsStillNamed(AT_FDCWD, strTemp, fd)) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
     if (fd < 0) {
-        int nErrno = errno;
-        SetError(pstrError, "Cannot write " + strPath + ": a temporary file in " + DirectoryOf(strTarget) +
-                                " cannot be created (" + SystemReason(nErrno) + ").");
+        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": its temporary files in " +
+                                EscapeForTerminal(DirectoryOf(strTarget)) + " keep disappearing.");
         return false;
     }
 
@@ -118,19 +212,19 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
         nErrno = errno;
         bOk = false;
     }
-    if (::close(fd) != 0 && bOk) {
-        nErrno = errno;
-        bOk = false;
-    }
+    // Renamed while still open and locked: closed first, it could be taken for a leftover.
     if (bOk && ::rename(strTemp.c_str(), strTarget.c_str()) != 0) {
         nErrno = errno;
         bOk = false;
     }
     if (!bOk) {
         ::unlink(strTemp.c_str());
-        SetError(pstrError, "Cannot write " + strPath + ": " + SystemReason(nErrno) + ".");
+        ::close(fd);
+        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": " + SystemReason(nErrno) + ".");
         return false;
     }
+    // The bytes are on the disk (fsync said so) and in place: the close has nothing left to fail.
+    ::close(fd);
 
     // The rename is only durable once the directory entry is on the disk too. A failure here
     // leaves a complete file either way, so it is not reported.
@@ -142,9 +236,7 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     return true;
 }
 
-namespace {
-
-EFileType FileTypeOf(mode_t nMode)
+EFileType FileTypeOfMode(mode_t nMode)
 {
     switch (nMode & S_IFMT) {
     case S_IFREG: return EFileType::Regular;
@@ -156,8 +248,6 @@ EFileType FileTypeOf(mode_t nMode)
     default: return EFileType::Other;
     }
 }
-
-} // namespace
 
 const char* DescribeFileType(EFileType eType)
 {
@@ -190,25 +280,25 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
     int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         int nErrno = errno;
-        return fail({EFileReadError::CannotOpen, nErrno}, "Cannot open " + strPath + ": " + SystemReason(nErrno) + ".");
+        return fail({EFileReadError::CannotOpen, nErrno}, "Cannot open " + EscapeForTerminal(strPath) + ": " + SystemReason(nErrno) + ".");
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         int nErrno = errno;
         ::close(fd);
-        return fail({EFileReadError::CannotRead, nErrno}, "Cannot read " + strPath + ": " + SystemReason(nErrno) + ".");
+        return fail({EFileReadError::CannotRead, nErrno}, "Cannot read " + EscapeForTerminal(strPath) + ": " + SystemReason(nErrno) + ".");
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        const EFileType eType = FileTypeOf(st.st_mode);
+        const EFileType eType = FileTypeOfMode(st.st_mode);
         return fail({EFileReadError::NotRegularFile, 0, eType},
-                    "Cannot read " + strPath + ": it is " + DescribeFileType(eType) + ", not a regular file.");
+                    "Cannot read " + EscapeForTerminal(strPath) + ": it is " + DescribeFileType(eType) + ", not a regular file.");
     }
     // Refused before a byte is read: a huge (or sparse) file must not fill the memory first.
     if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > nMaxBytes) {
         ::close(fd);
         return fail({EFileReadError::TooLong, 0},
-                    "Cannot read " + strPath + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.");
+                    "Cannot read " + EscapeForTerminal(strPath) + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.");
     }
 
     std::string strFailure;
@@ -223,7 +313,7 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
                 if (errno == EINTR)
                     continue;
                 facts = {EFileReadError::CannotRead, errno};
-                strFailure = "Cannot read " + strPath + ": " + SystemReason(facts.nErrno) + ".";
+                strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": " + SystemReason(facts.nErrno) + ".";
                 break;
             }
             if (nRead == 0)
@@ -231,7 +321,7 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
             // The file may grow while it is read.
             if (static_cast<size_t>(nRead) > nMaxBytes - pData->size()) {
                 facts = {EFileReadError::TooLong, 0};
-                strFailure = "Cannot read " + strPath + ": it is longer than " + std::to_string(nMaxBytes) +
+                strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": it is longer than " + std::to_string(nMaxBytes) +
                              " bytes.";
                 break;
             }
@@ -239,7 +329,7 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
         }
     } catch (const std::bad_alloc&) {
         facts = {EFileReadError::NoMemory, 0};
-        strFailure = "Cannot read " + strPath + ": it does not fit in memory.";
+        strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": it does not fit in memory.";
     }
     ::close(fd);
     if (!strFailure.empty()) {
@@ -310,6 +400,11 @@ bool CanReplaceFile(const std::string& strPath, std::string* pstrReason, int* pn
         *pstrReason = std::strerror(nErrno);
         return false;
     }
+    if (IsFileReadOnly(strTarget)) {
+        nErrno = EACCES;
+        *pstrReason = "it is read-only";
+        return false;
+    }
     std::string strScratch = DirectoryOf(strTarget) + "/.setting.ini.XXXXXX";
     const int nFd = ::mkstemp(strScratch.data());
     if (nFd < 0) {
@@ -330,7 +425,9 @@ CReadOnlyFileMap::~CReadOnlyFileMap()
 
 bool CReadOnlyFileMap::Open(const std::string& strPath, std::string* pstrError)
 {
-    const int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK, as for ReadWholeFile: a FIFO without a writer must be refused at once, not
+    // waited on for ever. O_NOCTTY: a terminal given by mistake must not become ours.
+    const int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         *pstrError = std::strerror(errno);
         return false;
@@ -340,7 +437,7 @@ bool CReadOnlyFileMap::Open(const std::string& strPath, std::string* pstrError)
     if (!bOk) {
         *pstrError = std::strerror(errno);
     } else if (!S_ISREG(st.st_mode)) {
-        *pstrError = "it is not a regular file";
+        *pstrError = std::string("it is ") + DescribeFileType(FileTypeOfMode(st.st_mode)) + ", not a regular file";
         bOk = false;
     } else if (st.st_size > 0) {
         void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
@@ -358,12 +455,30 @@ bool CReadOnlyFileMap::Open(const std::string& strPath, std::string* pstrError)
 
 CExtractDirectory::~CExtractDirectory()
 {
+    ForgetCreatedDirectories();
     if (m_nNative >= 0)
         ::close(static_cast<int>(m_nNative));
 }
 
+void CExtractDirectory::ForgetCreatedDirectories()
+{
+    for (const CCreatedDirectory& created : m_aCreated)
+        ::close(static_cast<int>(created.nParent));
+    m_aCreated.clear();
+}
+
+void CExtractDirectory::RemoveCreatedDirectories()
+{
+    // By name in the parent that was entered on the way in, never by a path that a link put
+    // there since could lead elsewhere.
+    for (auto it = m_aCreated.rbegin(); it != m_aCreated.rend(); ++it)
+        ::unlinkat(static_cast<int>(it->nParent), it->strName.c_str(), AT_REMOVEDIR);
+    ForgetCreatedDirectories();
+}
+
 bool CExtractDirectory::Open(const std::string& strRoot, const std::string& strRelDir, bool bCreate)
 {
+    ForgetCreatedDirectories();
     int fd = ::open(strRoot.empty() ? "." : strRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     size_t nStart = 0;
     while (fd >= 0 && nStart < strRelDir.size()) {
@@ -374,15 +489,19 @@ bool CExtractDirectory::Open(const std::string& strRoot, const std::string& strR
         nStart = nEnd + 1;
         if (strPart.empty() || strPart == ".")
             continue;
-        if (bCreate)
-            ::mkdirat(fd, strPart.c_str(), 0777);
+        const bool bMade = bCreate && ::mkdirat(fd, strPart.c_str(), 0777) == 0;
         const int fdNext = ::openat(fd, strPart.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        ::close(fd);
+        if (bMade)
+            m_aCreated.push_back({fd, strPart}); // the parent stays open for the removal
+        else
+            ::close(fd);
         fd = fdNext;
     }
     if (m_nNative >= 0)
         ::close(static_cast<int>(m_nNative));
     m_nNative = fd;
+    if (fd < 0)
+        RemoveCreatedDirectories();
     return fd >= 0;
 }
 

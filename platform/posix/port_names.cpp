@@ -3,6 +3,7 @@
 
 #include "platform/port_names.h"
 
+#include <cstring>
 #include <set>
 
 #include "platform/com_ports.h"
@@ -69,8 +70,12 @@ std::vector<std::string> DescribeIgnoredPortNames()
 {
     std::vector<std::string> astrOutOfRange;
     const std::string strDir = GetPortsDirectory();
-    ListLinkedComPorts(strDir, &astrOutOfRange);
+    int nDirErrno = 0;
+    ListLinkedComPorts(strDir, &astrOutOfRange, &nDirErrno);
     std::vector<std::string> astrSentences;
+    if (nDirErrno != 0)
+        astrSentences.push_back("the ports directory " + EscapeForTerminal(strDir) + " cannot be read ("
+                                + std::strerror(nDirErrno) + "): no COM<n> link in it is seen.");
     for (const std::string& strName : astrOutOfRange)
         astrSentences.push_back("the link " + EscapeForTerminal(strDir) + "/" + strName +
                                 " is ignored: COM ports are numbered " + std::to_string(MIN_COM_PORT) + " to " +

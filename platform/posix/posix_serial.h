@@ -2,10 +2,20 @@
 // The Linux serial device's own calls, beside the portable interface: the tests of the
 // termios path and the COM port namespace use them directly.
 
+#include <sys/types.h>
+
 #include <memory>
 #include <string>
 
 #include "platform/serial_device.h"
+
+// True for the device number of the pseudo-terminal multiplexer (/dev/ptmx, /dev/pts/ptmx):
+// every open of it makes a new pseudo-terminal, so it is never anybody's port.
+bool IsPtyMultiplexer(dev_t nDevice);
+
+// Whom a device's permission bits and group let open it; nGid 0 is root's group, which
+// nobody is told to join.
+EDeviceAccess DeviceAccessOf(unsigned int nMode, gid_t nGid);
 
 // What an errno means for a serial device: the one place errno values are classified.
 // bOpening: the error came from the open itself (ENXIO/ENODEV then mean "no such device";

@@ -52,11 +52,6 @@ std::string MakeAbsolutePath(const std::string& strPath)
     return error ? strPath : strAbsolute;
 }
 
-bool IsErrorOutputTerminal()
-{
-    return ::isatty(STDERR_FILENO) != 0;
-}
-
 std::vector<std::string> TakeProgramArguments(int argc, char** argv)
 {
     // Linux hands the arguments over as the bytes they were given: UTF-8 in practice.

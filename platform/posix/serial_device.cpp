@@ -2,11 +2,13 @@
 // serial I/O is in this file.
 
 #include "platform/posix/posix_serial.h"
+#include "platform/posix/posix_files.h"
 #include "platform/port_holder.h"
 #include "platform/com_ports.h"
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -36,19 +38,40 @@ std::string SystemText(int nErrno)
     return std::strerror(nErrno);
 }
 
-// The name of the group owning the device, or its number when it has no name.
-std::string DeviceGroupName(const std::string& strPath)
+// The name of a group, or its number when it has none.
+std::string GroupName(gid_t nGid)
 {
-    struct stat st {};
-    if (::stat(strPath.c_str(), &st) != 0)
-        return std::string();
     std::vector<char> buffer(16384);
     struct group grp {};
     struct group* pResult = nullptr;
-    if (::getgrgid_r(st.st_gid, &grp, buffer.data(), buffer.size(), &pResult) == 0 && pResult != nullptr
+    if (::getgrgid_r(nGid, &grp, buffer.data(), buffer.size(), &pResult) == 0 && pResult != nullptr
         && pResult->gr_name != nullptr)
         return pResult->gr_name;
-    return std::to_string(st.st_gid);
+    return std::to_string(nGid);
+}
+
+// The name of a user, or its number when it has none.
+std::string UserName(uid_t nUid)
+{
+    std::vector<char> buffer(16384);
+    struct passwd pwd {};
+    struct passwd* pResult = nullptr;
+    if (::getpwuid_r(nUid, &pwd, buffer.data(), buffer.size(), &pResult) == 0 && pResult != nullptr
+        && pResult->pw_name != nullptr)
+        return pResult->pw_name;
+    return std::to_string(nUid);
+}
+
+// Who may open the device at strPath, for the advice on a refused open.
+void NoteDeviceAccess(const std::string& strPath, CDeviceError* pError)
+{
+    struct stat st {};
+    if (::stat(strPath.c_str(), &st) != 0)
+        return;
+    pError->strGroup = GroupName(st.st_gid);
+    pError->strOwner = UserName(st.st_uid);
+    pError->nMode = static_cast<unsigned int>(st.st_mode & 07777);
+    pError->eAccess = DeviceAccessOf(pError->nMode, st.st_gid);
 }
 
 bool LookUpSpeed(int nBaud, speed_t* pSpeed)
@@ -367,6 +390,18 @@ private:
 
 } // namespace
 
+EDeviceAccess DeviceAccessOf(unsigned int nMode, gid_t nGid)
+{
+    // Joining the group helps only when the group may both read and write; root's group is
+    // not one to send a user into.
+    if ((nMode & 0060) == 0060 && nGid != 0)
+        return EDeviceAccess::Group;
+    // Bits that would let anybody in say nothing about why this user was refused.
+    if ((nMode & 0006) == 0006)
+        return EDeviceAccess::Unknown;
+    return EDeviceAccess::OwnerOnly;
+}
+
 EDeviceErrorKind DeviceErrorKindOf(int nErrno, bool bOpening)
 {
     switch (nErrno) {
@@ -403,7 +438,7 @@ CDeviceError MapDeviceErrno(int nErrno, const std::string& strPath, bool bOpenin
     error.strSystemText = SystemText(nErrno);
     error.eKind = DeviceErrorKindOf(nErrno, bOpening);
     if (error.eKind == EDeviceErrorKind::NoPermission)
-        error.strGroup = DeviceGroupName(strPath);
+        NoteDeviceAccess(strPath, &error);
     return error;
 }
 
@@ -414,21 +449,43 @@ std::unique_ptr<ISerialDevice> OpenPosixSerialDevice(const std::string& strPath,
             *pError = MapDeviceErrno(nErrno, strPath, true);
         return nullptr;
     };
+    // Something that is there but is no serial port: eKind says why, st what it is.
+    auto failAs = [&](EDeviceErrorKind eKind, const struct stat& st) -> std::unique_ptr<ISerialDevice> {
+        if (pError != nullptr) {
+            *pError = MapDeviceErrno(ENOTTY, strPath, true);
+            pError->eKind = eKind;
+            pError->eFileType = FileTypeOfMode(st.st_mode);
+        }
+        return nullptr;
+    };
+    // The multiplexer opens fine and is a terminal, but each open makes a new pseudo-terminal
+    // that no device is on the other end of: refused before it is opened.
+    struct stat st {};
+    if (::stat(strPath.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && IsPtyMultiplexer(st.st_rdev))
+        return failAs(EDeviceErrorKind::PtyMultiplexer, st);
     int nFd = -1;
     do {
         nFd = ::open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (nFd < 0 && errno == EINTR);
-    if (nFd < 0)
-        return fail(errno);
+    if (nFd < 0) {
+        const int nErrno = errno;
+        // A socket refuses an open with ENXIO, which for a device node would mean that no
+        // device answers to it, and a directory with EISDIR: either is there all the same,
+        // and is no serial port.
+        if (::stat(strPath.c_str(), &st) == 0 && !S_ISCHR(st.st_mode))
+            return failAs(EDeviceErrorKind::NotSerialPort, st);
+        return fail(nErrno);
+    }
     CFdOwner fd(nFd);
 
-    struct stat st {};
     if (::fstat(fd.Get(), &st) != 0)
         return fail(errno);
+    if (S_ISCHR(st.st_mode) && IsPtyMultiplexer(st.st_rdev))
+        return failAs(EDeviceErrorKind::PtyMultiplexer, st);
     // Only a terminal is a serial port: /dev/null or a plain file would open, poll readable
     // for ever and refuse every serial call.
     if (!S_ISCHR(st.st_mode) || ::isatty(fd.Get()) == 0)
-        return fail(ENOTTY);
+        return failAs(EDeviceErrorKind::NotSerialPort, st);
     // Both locks, because each covers a gap of the other: TIOCEXCL keeps other programs from
     // opening the terminal at all but root ignores it; flock is honoured by root, but only
     // among programs that ask for it.
@@ -463,6 +520,9 @@ std::unique_ptr<ISerialDevice> OpenComPort(int nPort, CPortOpenFailure* pFailure
     if (!resolution.bResolved) {
         failure.eKind = EPortOpenError::NotFound;
         failure.strPortsDir = resolution.strPortsDir;
+        failure.nPortsDirErrno = resolution.nPortsDirErrno;
+        if (resolution.nPortsDirErrno != 0)
+            failure.strPortsDirError = SystemText(resolution.nPortsDirErrno);
         failure.strKernelDevice = resolution.strKernelDevice;
         failure.bKernelNodeExists = !resolution.strKernelDevice.empty() && IsCharacterDevice(resolution.strKernelDevice);
         *pFailure = failure;
@@ -474,6 +534,10 @@ std::unique_ptr<ISerialDevice> OpenComPort(int nPort, CPortOpenFailure* pFailure
         failure.strDevice = resolution.strDevice;
         failure.strSystemText = error.strSystemText;
         failure.strGroup = error.strGroup;
+        failure.strOwner = error.strOwner;
+        failure.nMode = error.nMode;
+        failure.eAccess = error.eAccess;
+        failure.eFileType = error.eFileType;
         failure.strPortsDir = resolution.strPortsDir;
         failure.strKernelDevice = resolution.strKernelDevice;
         switch (error.eKind) {
@@ -487,6 +551,7 @@ std::unique_ptr<ISerialDevice> OpenComPort(int nPort, CPortOpenFailure* pFailure
             break;
         case EDeviceErrorKind::NoPermission: failure.eKind = EPortOpenError::NoPermission; break;
         case EDeviceErrorKind::NotSerialPort: failure.eKind = EPortOpenError::NotSerialPort; break;
+        case EDeviceErrorKind::PtyMultiplexer: failure.eKind = EPortOpenError::PtyMultiplexer; break;
         default: failure.eKind = EPortOpenError::Other; break;
         }
     }

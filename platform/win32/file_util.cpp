@@ -1,10 +1,13 @@
 #include "platform/file_util.h"
+#include "platform/printable.h"
 
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cwchar>
+#include <cwctype>
 #include <new>
 #include <random>
 
@@ -42,6 +45,43 @@ std::string TemporaryNameBeside(const std::string& strPath, std::random_device& 
     char szSuffix[32];
     std::snprintf(szSuffix, sizeof szSuffix, ".%08x.tmp", static_cast<unsigned>(rd()));
     return strPath + szSuffix;
+}
+
+// True for a name TemporaryNameBeside gives beside strLeaf: the leaf, a point, eight hex
+// digits and ".tmp". Windows compares names without regard to letter case.
+bool IsTemporaryNameOf(const std::wstring& strName, const std::wstring& strLeaf)
+{
+    if (strName.size() != strLeaf.size() + 13 || _wcsnicmp(strName.c_str(), strLeaf.c_str(), strLeaf.size()) != 0
+        || strName[strLeaf.size()] != L'.' || _wcsicmp(strName.c_str() + strLeaf.size() + 9, L".tmp") != 0)
+        return false;
+    for (size_t i = strLeaf.size() + 1; i < strLeaf.size() + 9; ++i) {
+        if (!iswxdigit(strName[i]))
+            return false;
+    }
+    return true;
+}
+
+// Removes the temporary files that writes of strPath left behind when they were killed half-way
+// (the move never came). A write still under way has its file open without sharing, so the
+// system refuses to delete that one.
+void RemoveLeftoverTemporaries(const std::string& strPath)
+{
+    const std::string strDir = DirectoryOf(strPath);
+    const size_t nSlash = strPath.find_last_of("\\/");
+    const std::wstring strLeaf = Utf8ToWide(nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1));
+    std::wstring strPrefix = Utf8ToWide(strDir);
+    if (strPrefix.empty() || (strPrefix.back() != L'\\' && strPrefix.back() != L'/'))
+        strPrefix += L'\\';
+    WIN32_FIND_DATAW found;
+    HANDLE hFind = ::FindFirstFileW((strPrefix + strLeaf + L".*.tmp").c_str(), &found);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0
+            && IsTemporaryNameOf(found.cFileName, strLeaf))
+            ::DeleteFileW((strPrefix + found.cFileName).c_str());
+    } while (::FindNextFileW(hFind, &found));
+    ::FindClose(hFind);
 }
 
 bool IsDirectory(const std::wstring& strPath)
@@ -117,9 +157,14 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     }
     const std::wstring strTarget = Utf8ToWide(strPath);
     if (IsDirectory(strTarget)) {
-        SetError(pstrError, "Cannot write " + strPath + ": it exists and is not a regular file.");
+        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": it exists and is not a regular file.");
         return false;
     }
+    if (IsFileReadOnly(strPath)) {
+        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": it is read-only, so it is left as it is.");
+        return false;
+    }
+    RemoveLeftoverTemporaries(strPath);
     std::random_device rd;
     std::string strTemp;
     HANDLE hFile = INVALID_HANDLE_VALUE;
@@ -131,7 +176,7 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
         dwError = hFile == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
     }
     if (hFile == INVALID_HANDLE_VALUE) {
-        SetError(pstrError, "Cannot write " + strPath + ": a temporary file in " + DirectoryOf(strPath) +
+        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": a temporary file in " + EscapeForTerminal(DirectoryOf(strPath)) +
                                 " cannot be created (" + SystemErrorText(dwError) + ").");
         return false;
     }
@@ -158,9 +203,16 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     }
     if (!bOk) {
         ::DeleteFileW(strTempWide.c_str());
-        SetError(pstrError, "Cannot write " + strPath + ": " + SystemErrorText(dwError) + ".");
+        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": " + SystemErrorText(dwError) + ".");
     }
     return bOk;
+}
+
+bool IsFileReadOnly(const std::string& strPath)
+{
+    const DWORD dwAttributes = ::GetFileAttributesW(Utf8ToWide(strPath).c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0
+           && (dwAttributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 const char* DescribeFileType(EFileType eType)
@@ -192,13 +244,13 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
     const std::wstring strWide = Utf8ToWide(strPath);
     if (IsDirectory(strWide))
         return fail({EFileReadError::NotRegularFile, 0, EFileType::Directory},
-                    "Cannot read " + strPath + ": it is a directory, not a regular file.");
+                    "Cannot read " + EscapeForTerminal(strPath) + ": it is a directory, not a regular file.");
     CHandleOwner file(::CreateFileW(strWide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid()) {
         const DWORD dwError = ::GetLastError();
         return fail({EFileReadError::CannotOpen, ErrnoOfSystemError(dwError)},
-                    "Cannot open " + strPath + ": " + SystemErrorText(dwError) + ".");
+                    "Cannot open " + EscapeForTerminal(strPath) + ": " + SystemErrorText(dwError) + ".");
     }
     // A device or a pipe opened by name is refused: it has no end to read to.
     const DWORD dwType = ::GetFileType(file.Get());
@@ -207,18 +259,18 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
                                 : dwType == FILE_TYPE_CHAR ? EFileType::CharacterDevice
                                                            : EFileType::Other;
         return fail({EFileReadError::NotRegularFile, 0, eType},
-                    "Cannot read " + strPath + ": it is " + DescribeFileType(eType) + ", not a regular file.");
+                    "Cannot read " + EscapeForTerminal(strPath) + ": it is " + DescribeFileType(eType) + ", not a regular file.");
     }
     // Refused before a byte is read: a huge file must not fill the memory first.
     LARGE_INTEGER size {};
     if (!::GetFileSizeEx(file.Get(), &size)) {
         const DWORD dwError = ::GetLastError();
         return fail({EFileReadError::CannotRead, ErrnoOfSystemError(dwError)},
-                    "Cannot read " + strPath + ": " + SystemErrorText(dwError) + ".");
+                    "Cannot read " + EscapeForTerminal(strPath) + ": " + SystemErrorText(dwError) + ".");
     }
     if (size.QuadPart < 0 || static_cast<uint64_t>(size.QuadPart) > nMaxBytes)
         return fail({EFileReadError::TooLong, 0},
-                    "Cannot read " + strPath + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.");
+                    "Cannot read " + EscapeForTerminal(strPath) + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.");
 
     std::string strFailure;
     CFileReadFailure facts;
@@ -231,7 +283,7 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
             if (!::ReadFile(file.Get(), abChunk, sizeof abChunk, &dwRead, nullptr)) {
                 const DWORD dwError = ::GetLastError();
                 facts = {EFileReadError::CannotRead, ErrnoOfSystemError(dwError)};
-                strFailure = "Cannot read " + strPath + ": " + SystemErrorText(dwError) + ".";
+                strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": " + SystemErrorText(dwError) + ".";
                 break;
             }
             if (dwRead == 0)
@@ -239,14 +291,14 @@ bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std:
             // The file may grow while it is read.
             if (dwRead > nMaxBytes - pData->size()) {
                 facts = {EFileReadError::TooLong, 0};
-                strFailure = "Cannot read " + strPath + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.";
+                strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.";
                 break;
             }
             pData->insert(pData->end(), abChunk, abChunk + dwRead);
         }
     } catch (const std::bad_alloc&) {
         facts = {EFileReadError::NoMemory, 0};
-        strFailure = "Cannot read " + strPath + ": it does not fit in memory.";
+        strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": it does not fit in memory.";
     }
     if (!strFailure.empty()) {
         pData->clear();
@@ -328,6 +380,11 @@ bool CanReplaceFile(const std::string& strPath, std::string* pstrReason, int* pn
             *pstrReason = SystemErrorText(dwError);
             return false;
         }
+        if (IsFileReadOnly(strPath)) {
+            nErrno = EACCES;
+            *pstrReason = "it is read-only";
+            return false;
+        }
     }
     std::random_device rd;
     const std::string strScratch = TemporaryNameBeside(DirectoryOf(strPath) + "\\.setting.ini", rd);
@@ -382,8 +439,23 @@ bool CReadOnlyFileMap::Open(const std::string& strPath, std::string* pstrError)
 
 CExtractDirectory::~CExtractDirectory() = default;
 
+void CExtractDirectory::ForgetCreatedDirectories()
+{
+    m_aCreated.clear();
+}
+
+void CExtractDirectory::RemoveCreatedDirectories()
+{
+    // RemoveDirectoryW removes only an empty directory, and a junction put in the place of
+    // one is removed itself, never what it leads to.
+    for (auto it = m_aCreated.rbegin(); it != m_aCreated.rend(); ++it)
+        ::RemoveDirectoryW(Utf8ToWide(it->strName).c_str());
+    ForgetCreatedDirectories();
+}
+
 bool CExtractDirectory::Open(const std::string& strRoot, const std::string& strRelDir, bool bCreate)
 {
+    ForgetCreatedDirectories();
     std::string strPath = strRoot.empty() ? std::string(".") : strRoot;
     while (!strPath.empty() && (strPath.back() == '\\' || strPath.back() == '/') && strPath.size() > 3)
         strPath.pop_back();
@@ -399,16 +471,20 @@ bool CExtractDirectory::Open(const std::string& strRoot, const std::string& strR
             continue;
         strPath += "\\" + strPart;
         const std::wstring strWide = Utf8ToWide(strPath);
-        if (bCreate)
-            ::CreateDirectoryW(strWide.c_str(), nullptr);
+        if (bCreate && ::CreateDirectoryW(strWide.c_str(), nullptr))
+            m_aCreated.push_back({-1, strPath});
         // A junction or a symbolic link is not entered: it could lead anywhere.
         const DWORD dwAttributes = ::GetFileAttributesW(strWide.c_str());
         if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-            (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            RemoveCreatedDirectories();
             return false;
+        }
     }
-    if (!IsDirectory(Utf8ToWide(strPath)))
+    if (!IsDirectory(Utf8ToWide(strPath))) {
+        RemoveCreatedDirectories();
         return false;
+    }
     m_strPath = strPath;
     return true;
 }

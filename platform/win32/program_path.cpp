@@ -59,12 +59,6 @@ std::string MakeAbsolutePath(const std::string& strPath)
     return WideToUtf8(buffer.data(), dwLength);
 }
 
-bool IsErrorOutputTerminal()
-{
-    DWORD dwMode = 0;
-    return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &dwMode) != 0;
-}
-
 std::vector<std::string> TakeProgramArguments(int argc, char** argv)
 {
     // The narrow arguments went through the ANSI code page, which loses every character it
@@ -79,12 +73,5 @@ std::vector<std::string> TakeProgramArguments(int argc, char** argv)
         for (int i = 0; i < argc; ++i)
             args.emplace_back(argv[i] != nullptr ? argv[i] : "");
     }
-    // Texts are UTF-8; a console shows them so only when told. The progress line redraws
-    // itself with terminal sequences, which a console follows once asked to.
-    ::SetConsoleOutputCP(CP_UTF8);
-    HANDLE hError = ::GetStdHandle(STD_ERROR_HANDLE);
-    DWORD dwMode = 0;
-    if (::GetConsoleMode(hError, &dwMode))
-        ::SetConsoleMode(hError, dwMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     return args;
 }

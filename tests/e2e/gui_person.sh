@@ -44,7 +44,7 @@ cmake --install "$build" --prefix "$inst" >/dev/null || fail "cmake --install fa
 for f in matrix-update matrixctl libmatrixskin.so matrix-update.desktop matrix-update.svg; do
   [ -e "$inst/$f" ] || fail "the installed folder has no $f"
 done
-grep -qxF "Exec=\"$inst/matrix-update\"" "$inst/matrix-update.desktop" || fail "the desktop entry does not start the installed program"
+grep -qxF "Exec=\"$inst/matrix-update\" %f" "$inst/matrix-update.desktop" || fail "the desktop entry does not start the installed program"
 
 # A display of our own: Xvfb picks a free number and tells it on descriptor 5.
 # Without key auto-repeat: on a loaded machine a key held between xdotool's press and release
@@ -188,20 +188,19 @@ skin="$inst/matrix-calm.qss"
 records=$(( $(stat -c %s "$MATRIX_SOURCE_DIR/res/sample.bin") / 12 ))
 cp "$MATRIX_SOURCE_DIR/res/sample.bin" "$work/pattern.bin"
 
-# Run 1: a whole update. Another device is listed first, so the operator must pick COM11.
+# Run 1: a whole update. Another device is listed first, so the operator must pick COM11. The
+# file comes as the program's argument (matrix-update FILE), straight into the file field.
 start_device other 4 --reply ok
 start_device device 11 --reply ok --once
 device_once=$device_pid
-start_program "$inst"
+launch_program "$inst/matrix-update" "$work/pattern.bin"
+wait_for_dialog
 [ -f "$skin" ] || fail "the skin file is not beside the running program"
 grep -q libmatrixskin.so "/proc/$app_pid/maps" || fail "the skin library was not brought in"
 no_box || fail "a message box came up at start-up"
 click_port_field
 xdotool key ctrl+a
 xdotool type --delay 20 "COM11"
-click_file_field
-xdotool key ctrl+a
-xdotool type --delay 10 "$work/pattern.bin"
 click_start
 device_done "$device_once" "whole update"
 answer_box "closing instruction"

@@ -163,6 +163,28 @@ grep -q "^COM19	\|^COM300	" "$work/out" && fail "ports lists /dev/null or COM300
 grep -q "COM300 is ignored" "$work/err" || { cat "$work/err" >&2; fail "ports does not say that COM300 is ignored"; }
 rm -f "$MATRIX_PORTS_DIR/COM19" "$MATRIX_PORTS_DIR/COM300"
 
+# Permission refused (as nobody, so only when run as root): the group is named only when it may
+# read and write the device; a device only root may open gets a udev rule instead.
+if [ "$(id -u)" = 0 ] && command -v setpriv > /dev/null; then
+  chmod 755 "$work"
+  start_device 21 --reply ok
+  tty=${first#COM21 }
+  for access in "0600 root:tty|only root may open it (mode 0600, group tty)" \
+                "0660 root:dialout|add your user to the group 'dialout'"; do
+    read -r mode owner <<< "${access%%|*}"
+    chmod "$mode" "$tty"; chown "$owner" "$tty"
+    set +e
+    setpriv --reuid=65534 --regid=65534 --clear-groups "$bin/matrixctl" send --port 21 "$work/three.bin" > "$work/out" 2> "$work/err"
+    status=$?
+    set -e
+    [ "$status" = 2 ] || { cat "$work/err" >&2; fail "$mode $owner: send as nobody exited $status, expected 2"; }
+    grep -qF "${access#*|}" "$work/err" || { cat "$work/err" >&2; fail "$mode $owner: the advice is not '${access#*|}'"; }
+    ! grep -q "group 'root'\|group 'tty'" "$work/err" || { cat "$work/err" >&2; fail "$mode $owner: a group that does not help is named"; }
+  done
+  kill "$sim_pid" 2>/dev/null || true
+  stop_device
+fi
+
 # Files that cannot be sent: status 2, the file named, nothing sent. A FIFO without a writer
 # used to block the open for ever; 1 to 11 bytes used to send only the end-of-transfer byte.
 mkfifo "$work/fifo.bin"

@@ -87,6 +87,15 @@ grep -q "cannot read the archive" err || fail "no message for a missing archive"
 head -c 5000 /dev/urandom > noise.bin
 expect 2 "$bin" skin list noise.bin
 grep -q "not a readable ZIP archive" err || fail "no message for a block that is no archive"
+# An archive that is no regular file is refused at once (a FIFO without a writer used to block
+# the open for ever), by both actions.
+mkfifo pipe.zip
+expect 2 "$bin" skin list pipe.zip
+grep -qF "cannot read the archive pipe.zip: it is a FIFO, not a regular file." err || { cat err >&2; fail "FIFO not refused"; }
+expect 2 "$bin" skin extract 0 pipe.zip --dir jail
+grep -qF "it is a FIFO, not a regular file" err || { cat err >&2; fail "FIFO not refused by extract"; }
+expect 2 "$bin" skin list "$work"
+grep -qF "it is a directory, not a regular file" err || { cat err >&2; fail "a directory is not refused"; }
 expect 2 "$bin" skin extract 0 "$data/infozip_encrypted.zip" --dir jail
 expect 2 "$bin" skin extract 0 --dir "$work/nowhere"
 
@@ -104,13 +113,20 @@ mkdir ctl
 expect 0 "$bin" skin extract 0 ctl.zip --dir ctl
 ! grep -q $'\x1b' out || fail "extract printed an escape character"
 
-# A damaged archive of many entries: one sentence per kind of problem, not one per entry.
+# A damaged archive of many entries (every local header spoilt): one sentence per kind of
+# problem, not one per entry.
 python3 - <<'PY'
-import zipfile
-with zipfile.ZipFile("many.zip", "w") as z:
-    for i in range(100000):
+import io, zipfile
+buffer = io.BytesIO()
+with zipfile.ZipFile(buffer, "w") as z:
+    for i in range(60000):
         z.writestr("e%d" % i, "")
+open("many.zip", "wb").write(buffer.getvalue().replace(b"PK\x03\x04", b"PK\x03\x05"))
 PY
 expect 2 "$bin" skin list many.zip
 [ "$(wc -l < err)" -le 3 ] || { head -n 5 err >&2; fail "$(wc -l < err) error lines for one damaged archive"; }
+grep -q "60000 entries of many.zip cannot be read" err || { cat err >&2; fail "the damage is not told once for all entries"; }
+# ZIP64 (here forced by zip -fz; needed past 4 GiB or 65,535 entries) is not read, and said so.
+expect 2 "$bin" skin list "$data/infozip_zip64.zip"
+grep -q "needs ZIP64.*not supported" err || { cat err >&2; fail "a ZIP64 archive is not said to be one"; }
 echo "skin_cli: all checks passed"

@@ -92,7 +92,7 @@ records_received() { grep -c '^record ' "$work/$1.log" || true; }
 
 win=""
 start_program() {
-  wine "$inst/matrix-update.exe" < /dev/null > "$work/app.out" 2>&1 &
+  wine "$inst/matrix-update.exe" "$@" < /dev/null > "$work/app.out" 2>&1 &
   app_pid=$!
   pids+=("$app_pid")
   wait_for 60 xdotool search --onlyvisible --name '^RED udized idirediz$' || fail "the window did not appear"
@@ -178,10 +178,10 @@ grep -q "end of transfer" "$work/whole.log" || fail "the device log shows no end
 tr -d '\r' < "$inst/setting.ini" | grep -qx "ComPort=7" || fail "setting.ini does not hold ComPort=7"
 echo "dialog_wine: whole update passed"
 
-# 2. Cancel by a second press: the device still gets the end byte, the box still follows.
+# 2. Cancel by a second press: the device still gets the end byte, the box still follows. The
+# file comes as the program's argument (matrix-update.exe FILE), straight into the file field.
 start_device silent --reply silent --once
-start_program
-type_into 106 156 "$(winpath "$work/pattern.bin")"
+start_program "$(winpath "$work/pattern.bin")"
 click_start
 wait_for 30 bash -c "xdotool getwindowname $win | grep -q 傳送第0/" || fail "the transfer did not start: $(caption)"
 sleep 1

@@ -285,8 +285,18 @@ INT_PTR CUpdateDlg::OnMessage(UINT nMsg, WPARAM wParam)
     }
 }
 
+void CUpdateDlg::SetFileName(const std::string& strFileName)
+{
+    m_strFileName = strFileName;
+    if (m_hWnd != nullptr)
+        ::SetDlgItemTextW(m_hWnd, IDC_FILE_NAME, Utf8ToWide(strFileName).c_str());
+}
+
 void CUpdateDlg::OnInitDialog()
 {
+    m_icon.Attach(m_hWnd);
+    if (!m_strFileName.empty())
+        ::SetDlgItemTextW(m_hWnd, IDC_FILE_NAME, Utf8ToWide(m_strFileName).c_str());
     FillPortCombo(static_cast<uint32_t>(m_app.m_nComPort));
     m_banner.Load();
     ::SetTimer(m_hWnd, BANNER_TIMER, BANNER_TIMER_MS, nullptr);

@@ -16,6 +16,7 @@
 #include "transfer/transfer_host.h"
 #include "ui/win32/banner.h"
 #include "ui/win32/taskbar_progress.h"
+#include "ui/win32/window_icon.h"
 #include "ui/win32/win32_api.h"
 
 class CMatrixApp;
@@ -91,6 +92,8 @@ public:
     // it could not be created. A quit message ends it too and is posted again for the caller.
     int DoModal();
     HWND GetSafeHwnd() const { return m_hWnd; }
+    // The file in the file field (the program's FILE argument, before the dialog opens).
+    void SetFileName(const std::string& strFileName);
 
     // Who hears that setting.ini could not be written at a press of "開始更新". By default a
     // box says so each time.
@@ -125,6 +128,7 @@ private:
     CMatrixApp& m_app;
     HWND m_hWnd = nullptr;
     CBanner m_banner;
+    CWindowIcon m_icon;
     CUIntArray m_aPorts;
     std::string m_strFileName;
     SaveFailureHandler m_fnSaveFailure;

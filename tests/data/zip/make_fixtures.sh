@@ -58,6 +58,8 @@ chmod 0444 tree/skins/plain.qss
 chmod 0644 tree/skins/plain.qss
 # Streamed from standard input: a data descriptor again, this time from zip.
 TZ=UTC zip -q - - < tree/skins/plain.qss | cat > "$here/infozip_stdin.zip"
+# ZIP64 forced on a small file: the end records and the entry's sizes in ZIP64 form.
+(cd tree && TZ=UTC zip -q -fz "$here/infozip_zip64.zip" skins/plain.qss)
 # Encrypted with the traditional password scheme.
 (cd tree && TZ=UTC zip -q -P secret "$here/infozip_encrypted.zip" skins/plain.qss)
 
