@@ -11,6 +11,8 @@ mkdir -p "$dist/$name"
 for program in matrix-update matrixctl; do
   x86_64-w64-mingw32-strip -o "$dist/$name/$program.exe" "$win_build/bin/$program.exe"
 done
+# The skin library, beside the dialog that looks for it there.
+x86_64-w64-mingw32-strip -o "$dist/$name/matrixskin.dll" "$win_build/bin/matrixskin.dll"
 cp res/sample.bin "$dist/$name/sample.bin"
 # Windows readers expect CRLF line ends in a text file.
 sed 's/$/\r/' res/windows-readme.txt > "$dist/$name/README.txt"

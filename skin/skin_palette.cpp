@@ -253,9 +253,11 @@ bool CSheetReader::Read(std::vector<CRule>* pRules, CSkinFileProblem* pProblem)
     if (bInRule)
         return Fail(ESkinProblem::UNBALANCED_BRACES, nRuleLine,
                     "the rule of line " + std::to_string(nRuleLine) + " is not closed", pProblem);
-    if (!m_bPendingBlank)
-        return Fail(ESkinProblem::BAD_DECLARATION, m_nPendingLine,
-                    "\"" + Trimmed(m_strPending) + "\" is followed by no rule", pProblem);
+    if (!m_bPendingBlank) {
+        const std::string strSelector = Trimmed(m_strPending);
+        return Fail(ESkinProblem::BAD_DECLARATION, m_nPendingLine, "\"" + strSelector + "\" is followed by no rule",
+                    pProblem);
+    }
     return true;
 }
 
