@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -219,10 +220,24 @@ private:
     }
 };
 
+// Calls into code that is gone: Wine lets a window procedure or hook fail that way without
+// ending the program, so they are counted.
+int g_nAccessViolations = 0;
+
+LONG CALLBACK CountAccessViolations(EXCEPTION_POINTERS* pException)
+{
+    if (pException->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION)
+        ++g_nAccessViolations;
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
 class SkinLibrary : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // As the program does: the common controls stay loaded whatever the library does.
+        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+        ASSERT_TRUE(::InitCommonControlsEx(&controls));
         wchar_t szModule[MAX_PATH] = {};
         ::GetModuleFileNameW(nullptr, szModule, MAX_PATH);
         const std::filesystem::path folder = std::filesystem::path(szModule).parent_path();
@@ -378,6 +393,14 @@ TEST_F(SkinLibrary, ExitGivesEverythingBack)
     ASSERT_EQ(m_pfnExitSkin(), 0);
     EXPECT_EQ(CountGdiObjects(), nBefore) << "GDI objects left behind by the skin";
 
+    // A dialog still open when the skin goes is left with the ordinary look.
+    ASSERT_EQ(m_pfnLoadSkin(m_strSkinFile.c_str(), 0), 0);
+    CTestDialog live;
+    ASSERT_EQ(m_pfnExitSkin(), 0);
+    EXPECT_EQ(BrushColour(::SendMessageW(live.m_hWnd, WM_CTLCOLORDLG, 0, reinterpret_cast<LPARAM>(live.m_hWnd))),
+              ::GetSysColor(COLOR_BTNFACE))
+        << "the open dialog kept the skin";
+
     // Made after the exit: the ordinary look.
     {
         CTestDialog dlg;
@@ -391,11 +414,20 @@ TEST_F(SkinLibrary, ExitGivesEverythingBack)
     ::FreeLibrary(m_hLibrary);
     m_hLibrary = nullptr;
     m_pfnExitSkin = nullptr;
-    CTestDialog after;
-    ::SetFocus(after.m_hButton);
-    ::RedrawWindow(after.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Pump();
-    EXPECT_NE(after.m_hWnd, nullptr);
+    EXPECT_EQ(::GetModuleHandleW(L"matrixskin.dll"), nullptr) << "something still holds the library";
+    g_nAccessViolations = 0;
+    void* pHandler = ::AddVectoredExceptionHandler(1, &CountAccessViolations);
+    {
+        CTestDialog after;
+        for (HWND hWnd : {after.m_hWnd, live.m_hWnd}) {
+            ::RedrawWindow(hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+            ::SetFocus(::GetWindow(hWnd, GW_CHILD));
+        }
+        Pump();
+        EXPECT_NE(after.m_hWnd, nullptr);
+    }
+    ::RemoveVectoredExceptionHandler(pHandler);
+    EXPECT_EQ(g_nAccessViolations, 0) << "a hook or subclass of the released library was called";
 }
 
 TEST_F(SkinLibrary, RefusedFilesLeaveTheOrdinaryLook)
