@@ -156,10 +156,12 @@ CPicture Picture(HWND hWnd)
     return picture;
 }
 
+// Handles what is waiting. Bounded: a window whose paint keeps failing would otherwise get
+// its paint message for ever.
 void Pump()
 {
     MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    for (int n = 0; n < 1000 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);
     }
@@ -223,11 +225,14 @@ private:
 // Calls into code that is gone: Wine lets a window procedure or hook fail that way without
 // ending the program, so they are counted.
 int g_nAccessViolations = 0;
+void* g_pFaultAddress = nullptr;
 
 LONG CALLBACK CountAccessViolations(EXCEPTION_POINTERS* pException)
 {
-    if (pException->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION)
+    if (pException->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION) {
         ++g_nAccessViolations;
+        g_pFaultAddress = pException->ExceptionRecord->ExceptionAddress;
+    }
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
@@ -411,6 +416,7 @@ TEST_F(SkinLibrary, ExitGivesEverythingBack)
     }
 
     // Released: a hook or subclass left behind would now call into nothing.
+    const void* pLibraryBase = m_hLibrary;
     ::FreeLibrary(m_hLibrary);
     m_hLibrary = nullptr;
     m_pfnExitSkin = nullptr;
@@ -427,7 +433,8 @@ TEST_F(SkinLibrary, ExitGivesEverythingBack)
         EXPECT_NE(after.m_hWnd, nullptr);
     }
     ::RemoveVectoredExceptionHandler(pHandler);
-    EXPECT_EQ(g_nAccessViolations, 0) << "a hook or subclass of the released library was called";
+    EXPECT_EQ(g_nAccessViolations, 0) << "a hook or subclass of the released library was called (at "
+                                      << g_pFaultAddress << ", the library was at " << pLibraryBase << ")";
 }
 
 TEST_F(SkinLibrary, RefusedFilesLeaveTheOrdinaryLook)
