@@ -206,6 +206,9 @@ run_update skinned
 expect_colour "the closing box's button" "$box_button" "$accent"
 expect_colour "the full progress bar" "$(colour_of 1087)" "$accent"
 if [ -n "${MATRIX_SKIN_SCREENSHOT:-}" ]; then
+  # The picture without the mouse pointer on it.
+  xdotool mousemove 1020 760
+  sleep 0.5
   eval "$(xdotool getwindowgeometry --shell "$win")"
   px grab "$screen" "$X" "$Y" "$WIDTH" "$HEIGHT" "$MATRIX_SKIN_SCREENSHOT"
 fi
