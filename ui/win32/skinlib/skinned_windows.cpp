@@ -357,6 +357,10 @@ LRESULT CSkinnedWindows::HandleButton(HWND hWnd, CSkinnedWindow& window, UINT nM
             window.m_bHot = true;
             TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, hWnd, 0};
             ::TrackMouseEvent(&track);
+        } else if (::GetCapture() != hWnd) {
+            // Nothing changes while the mouse moves over the button, unless it is held down
+            // (then leaving the button releases it).
+            return ::DefSubclassProc(hWnd, nMsg, wParam, lParam);
         }
         break;
     case WM_MOUSELEAVE:
