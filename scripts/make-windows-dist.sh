@@ -11,6 +11,8 @@ mkdir -p "$dist/$name"
 for program in matrix-update matrixctl; do
   x86_64-w64-mingw32-strip -o "$dist/$name/$program.exe" "$win_build/bin/$program.exe"
 done
+# The skin library, beside the dialog that looks for it there.
+x86_64-w64-mingw32-strip -o "$dist/$name/matrixskin.dll" "$win_build/bin/matrixskin.dll"
 cp res/sample.bin "$dist/$name/sample.bin"
 # The skin library, once the build makes one: the dialog looks for it beside itself.
 if [ -f "$win_build/bin/matrixskin.dll" ]; then
