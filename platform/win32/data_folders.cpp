@@ -1,6 +1,7 @@
 #include "platform/data_folders.h"
 
 #include <cerrno>
+#include <cwchar>
 #include <memory>
 #include <random>
 #include <vector>

@@ -99,12 +99,14 @@ void CTaskbarMirroredBar::SetRange(uint64_t nMin, uint64_t nMax)
     m_pBar->SetRange(nMin, nMax);
     m_nMin = nMin;
     m_nMax = nMax > nMin ? nMax : nMin;
-    m_pTaskbar->ShowProgress(0, m_nMax - m_nMin);
+    if (m_pTaskbar != nullptr)
+        m_pTaskbar->ShowProgress(0, m_nMax - m_nMin);
 }
 
 void CTaskbarMirroredBar::SetPos(uint64_t nPos)
 {
     m_pBar->SetPos(nPos);
     const uint64_t nDone = nPos < m_nMin ? 0 : (nPos > m_nMax ? m_nMax : nPos) - m_nMin;
-    m_pTaskbar->ShowProgress(nDone, m_nMax - m_nMin);
+    if (m_pTaskbar != nullptr)
+        m_pTaskbar->ShowProgress(nDone, m_nMax - m_nMin);
 }

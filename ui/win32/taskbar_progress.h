@@ -47,7 +47,7 @@ private:
     uint64_t m_nMax = 0;
 };
 
-// The dialog's progress bar with the taskbar button following it.
+// The dialog's progress bar with the taskbar button (when there is one) following it.
 class CTaskbarMirroredBar : public IProgressBar {
 public:
     CTaskbarMirroredBar(IProgressBar* pBar, CTaskbarProgress* pTaskbar) : m_pBar(pBar), m_pTaskbar(pTaskbar) {}

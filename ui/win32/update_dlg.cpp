@@ -462,7 +462,7 @@ void CUpdateDlg::OnStartUpdate()
     CWin32MessagePump pump(m_hWnd);
     const CTransferOutcome outcome = RunUpdateTransfer(this, m_app, &progress, &pump);
     // The taskbar button shows what went wrong until the operator has read the ending box.
-    if (outcome.bLinkLost || outcome.nUnanswered > 0)
+    if (m_pTaskbar && (outcome.bLinkLost || outcome.nUnanswered > 0))
         m_pTaskbar->ShowError();
 
     if (m_bCloseAfterUpdate) {
