@@ -298,13 +298,12 @@ answer_box "closing instruction"
   fail "unexpected caption: $(xdotool getwindowname "$win")"
 finish_program
 [ "$(grep -c '^record ' "$work/whole.log")" -ge "$records" ] || fail "the device did not log every record"
-# Where the installed program keeps the port: the user's %APPDATA% once it knows it is
-# installed, else beside itself (Wine lets it write Program Files).
-settings=""
-for candidate in "$drive_c/users/$(id -un)/AppData/Roaming/matrix-update/setting.ini" "$inst/setting.ini"; do
-  if [ -f "$candidate" ] && tr -d '\r' < "$candidate" | grep -qx "ComPort=7"; then settings=$candidate; break; fi
-done
-[ -n "$settings" ] || fail "no setting.ini holds ComPort=7 after the update"
+# The installed program keeps the port in the user's %APPDATA%, never beside itself (Wine
+# would let it write Program Files, so a program that did not know it is installed would).
+settings="$drive_c/users/$(id -un)/AppData/Roaming/matrix-update/setting.ini"
+[ -f "$settings" ] && tr -d '\r' < "$settings" | grep -qx "ComPort=7" ||
+  fail "%APPDATA%\\matrix-update\\setting.ini does not hold ComPort=7 after the update"
+[ ! -e "$inst/setting.ini" ] || fail "the installed program wrote setting.ini into its program folder"
 echo "msi_wine: the installed dialog's update passed (settings in ${settings#"$drive_c/"})"
 
 # 4. A higher version replaces this one: one installation, the new files, the settings kept;
