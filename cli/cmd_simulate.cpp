@@ -27,7 +27,8 @@ using CClock = std::chrono::steady_clock;
 void PrintSimulateUsage(FILE* pOut)
 {
     std::fprintf(pOut,
-                 "usage: matrixctl simulate [--port N] [--reply ok|abnormal:K|silent|silent:K|garbage]\n"
+                 "usage: matrixctl simulate [--port N]\n"
+                 "                          [--reply ok|abnormal:K|wrong|silent|silent:K|garbage|split]\n"
                  "                          [--pace BAUD] [--once]\n"
                  "\n"
                  "Runs a simulated device on a pseudo-terminal and links it as COM<N> (default 9) in\n"
@@ -36,10 +37,15 @@ void PrintSimulateUsage(FILE* pOut)
                  "\n"
                  "  --reply ok          answer every well-formed record with FB 'o' 'k' FE (default)\n"
                  "  --reply abnormal:K  answer FB 'n' 'g' FE to the first K sends of each record\n"
+                 "  --reply wrong       answer FB 'n' 'g' FE to every record, for ever\n"
                  "  --reply silent      answer nothing\n"
                  "  --reply silent:K    ignore the first K sends of each record\n"
                  "  --reply garbage     answer noise without a reply frame\n"
-                 "  --pace BAUD         read and answer at the wire speed of BAUD (10 bits a byte)\n"
+                 "  --reply split       cut each ok answer in two: FB 'o' after one record, 'k' FE\n"
+                 "                      after the next (never a whole frame after one send)\n"
+                 "  --pace BAUD         read and answer at the wire speed of BAUD (10 bits a byte): a\n"
+                 "                      slow device, whose answer comes late (a record takes 120 s / BAUD\n"
+                 "                      to arrive, its answer 40 s / BAUD more)\n"
                  "  --once              exit after answering the end-of-transfer byte\n"
                  "\n"
                  "A malformed record gets the abnormal answer. SIGINT or SIGTERM end it; the link is\n"
@@ -302,7 +308,8 @@ int RunSimulateCommand(int argc, char** argv)
         } else if (std::strcmp(pszArg, "--reply") == 0) {
             if (pszValue == nullptr || !ParseReplyMode(pszValue, &options)) {
                 std::fprintf(stderr,
-                             "matrixctl simulate: --reply needs ok, abnormal:K, silent, silent:K or garbage.\n");
+                             "matrixctl simulate: --reply needs ok, abnormal:K, wrong, silent, silent:K, garbage or "
+                             "split.\n");
                 return EXIT_USAGE;
             }
             ++i;
