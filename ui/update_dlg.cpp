@@ -49,6 +49,9 @@ public:
                         QMessageBox::Icon eIcon) override
     {
         QMessageBox box(eIcon, strCaption, strText, QMessageBox::Ok, pParent);
+        // The operator can select and copy what the box says (into a report, say); on Linux a
+        // message box does not copy itself on Ctrl+C as it does on Windows.
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         box.exec();
     }
     bool RunFileDialog(QFileDialog& dialog) override { return dialog.exec() == QDialog::Accepted; }

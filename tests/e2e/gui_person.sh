@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The whole program as a person uses it: the installed matrix-update on a real X server
 # (Xvfb), driven with real keyboard and mouse events (xdotool), against simulated devices
-# registered as COM ports. Six runs: a whole update, failed starts, a double-click, a cancel
-# and a kill mid-update, the port busy, the skin library gone, a folder the user cannot
-# write, and the package's layout run by an ordinary user. Every wait is bounded and a
-# failure names the step that timed out.
+# registered as COM ports. Six runs: a whole update, failed starts, a file that is not a
+# pattern file, a double-click, a cancel, a record without reply and a kill mid-update, the port
+# busy, the skin library gone, a folder the user cannot write, and the package's layout run by
+# an ordinary user. The ending's box is read (the box copies its text on Ctrl+C): the closing
+# instruction only after a complete update. Every wait is bounded and a failure names the step
+# that timed out.
 set -euo pipefail
 bin=${MATRIX_BIN_DIR:?}
 build=${MATRIX_BUILD_DIR:?}
@@ -34,7 +36,7 @@ if [ ! -x "$bin/matrix-update" ]; then
   echo "SKIP: matrix-update is not built here (MATRIX_BUILD_GUI is off)" >&2
   exit 77
 fi
-for tool in Xvfb xdotool; do
+for tool in Xvfb xdotool xclip; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps.sh installs it)"
 done
 
@@ -166,6 +168,44 @@ answer_box() {
   fail "the message box did not close${1:+: $1}"
 }
 
+# read_box WHAT: the text of the message box that is up, in $box_text, read as a person would
+# copy it: a triple click selects the text (one paragraph), Ctrl+C copies it. The clipboard is
+# given a marker first, so an earlier box's text is never read.
+copies=0
+read_box() {
+  wait_for 30 xdotool search --onlyvisible --name '^matrix-update$' || fail "no message box appeared: $1"
+  local box marker tries
+  copies=$((copies + 1))
+  marker="no copy yet $copies"
+  box=$(xdotool search --onlyvisible --name '^matrix-update$' | head -n 1)
+  printf '%s' "$marker" | xclip -selection clipboard -i 2>/dev/null
+  for tries in 1 2 3 4 5; do
+    xdotool windowfocus --sync "$box" 2>/dev/null || true
+    eval "$(xdotool getwindowgeometry --shell "$box")"
+    # The text stands at the top, right of the icon; the buttons at the bottom.
+    xdotool mousemove --window "$box" $(( WIDTH * 3 / 5 )) $(( HEIGHT / 4 )) click --repeat 3 --delay 80 1
+    xdotool key ctrl+c
+    box_text=$(timeout 5 xclip -selection clipboard -o 2>/dev/null || true)
+    [ -n "$box_text" ] && [ "$box_text" != "$marker" ] && return 0
+    sleep 0.3
+  done
+  fail "the text of the box could not be read: $1"
+}
+# expect_closing WHAT / expect_warning WHAT PART: the box up now is the closing instruction, or
+# the warning that the update did not complete (holding PART, never a word of how to finish);
+# then it is answered.
+expect_closing() {
+  read_box "$1"
+  [[ "$box_text" == *"請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新"* ]] || fail "$1: not the closing instruction: $box_text"
+  answer_box "$1"
+}
+expect_warning() {
+  read_box "$1"
+  [[ "$box_text" == *"更新未完成:"*"$2"*"再按「開始更新」傳送整個檔案。"* ]] || fail "$1: not the warning holding '$2': $box_text"
+  [[ "$box_text" != *"完成更新"* ]] || fail "$1: the warning tells how to finish: $box_text"
+  answer_box "$1"
+}
+
 # caption: the dialog's caption now.
 caption() { xdotool getwindowname "$win"; }
 caption_matches() { caption | grep -q "$1"; }
@@ -204,7 +244,7 @@ xdotool key ctrl+a
 xdotool type --delay 10 "$work/pattern.bin"
 click_start
 device_done "$device_once" "whole update"
-answer_box "closing instruction"
+expect_closing "closing instruction"
 stays_without_box 1 || fail "a second box followed the closing instruction"
 caption=$(caption)
 [ "$caption" = "點矩陣繪圖軟體 傳輸埠:COM11 已傳送共 $records 行資料..." ] || fail "unexpected caption: $caption"
@@ -217,7 +257,9 @@ grep -qx "ComPort=11" "$inst/setting.ini" || fail "setting.ini does not hold the
 echo "run 1: whole update passed"
 
 # Run 2: the dialog as a hurried operator meets it, on a device at the line's own pace.
-# A start that fails shows one box and no closing instruction; a double-click on 開始更新
+# A start that fails shows one box and no closing instruction (a file that is not a pattern
+# file too, before the port opens); a record without reply, a cancel and a lost device end in
+# the warning, never the closing instruction; a double-click on 開始更新
 # starts an update and does not cancel it; a later press cancels, and the caption says so;
 # a kill mid-update ends the program as 離開 does.
 for i in $(seq 1 40); do printf '%s\n' "$i.5,$i.25,$i,$i,$i"; done > "$work/forty.csv"
@@ -232,6 +274,53 @@ click_start
 answer_box "the file cannot be opened"
 stays_without_box 1 || fail "a box followed the failed start (the closing instruction after nothing was sent?)"
 
+# A CSV file renamed .bin: refused, naming the file, before the port is opened; the device
+# on the port gets nothing, not even the end-of-transfer byte.
+start_device refused 11 --reply ok
+cp "$work/forty.csv" "$work/rows.bin"
+click_port_field
+xdotool key ctrl+a
+xdotool type --delay 20 "COM11"
+click_file_field
+xdotool key ctrl+a
+xdotool type --delay 10 "$work/rows.bin"
+click_start
+read_box "a CSV file renamed .bin"
+[[ "$box_text" == *"$work/rows.bin 不是圖樣檔案:第 1 筆資料(第 0 位元組起)的開頭是 0x31,應為 0xC1。"* ]] ||
+  fail "the CSV file was not refused as it should be: $box_text"
+answer_box "a CSV file renamed .bin"
+stays_without_box 1 || fail "a second box followed the refused file"
+sleep 0.5
+[ ! -s "$work/refused.log" ] || { cat "$work/refused.log" >&2; fail "the device got bytes of a refused file"; }
+kill "$device_pid"
+
+# A record the device never answers (five sends, 16.2 s each), then a cancel: the warning says
+# both, and never how to finish.
+head -c 24 "$work/forty.bin" > "$work/two.bin"
+start_device mute 11 --reply silent:9 --once
+device_once=$device_pid
+click_file_field
+xdotool key ctrl+a
+xdotool type --delay 10 "$work/two.bin"
+click_start
+wait_for 30 caption_matches '^傳送第0/2筆' || fail "the update of two records did not start"
+wait_for 120 caption_matches '^傳送第1/2筆' || fail "record 0 was not given up after five sends without reply"
+click_start
+device_done "$device_once" "cancel after a record without reply"
+expect_warning "a record without reply, then a cancel" "已取消更新,傳輸埠 COM11 的裝置只確認收到 0/2 筆資料,其中 1 筆無回應"
+caption_matches ' 已取消更新$' || fail "the caption does not tell of the cancel: $(caption)"
+
+# A device lost mid-update: the warning names the port.
+start_device lost 11 --reply ok --pace 9600
+click_file_field
+xdotool key ctrl+a
+xdotool type --delay 10 "$work/forty.bin"
+click_start
+wait_for 30 caption_matches '^傳送第' || fail "the update to lose its device did not start"
+kill "$device_pid"
+expect_warning "a device lost mid-update" "傳輸埠 COM11 連線中斷,裝置只確認收到 "
+stays_without_box 1 || fail "a second box followed the lost device's"
+
 start_device double 11 --reply ok --once --pace 9600
 device_once=$device_pid
 click_port_field
@@ -242,7 +331,7 @@ xdotool key ctrl+a
 xdotool type --delay 10 "$work/forty.bin"
 xdotool mousemove --window "$win" $(( win_width * 130 / 215 )) $(( win_height * 226 / 240 )) click --repeat 2 --delay 60 1
 device_done "$device_once" "double-click"
-answer_box "closing instruction after a double-click"
+expect_closing "closing instruction after a double-click"
 caption=$(caption)
 [ "$caption" = "點矩陣繪圖軟體 傳輸埠:COM11 已傳送共 40 行資料..." ] || fail "a double-click did not run the whole update: $caption"
 [ "$(records_received double)" -ge 40 ] || fail "a double-click cancelled the update it started"
@@ -257,7 +346,7 @@ wait_for 30 caption_matches '^傳送第' || fail "the update did not start"
 sleep 0.8 # longer than a double-click: this press is a cancel
 click_start
 device_done "$device_once" "cancel"
-answer_box "closing instruction after a cancel"
+expect_warning "the warning after a cancel" "已取消更新,傳輸埠 COM11 的裝置只確認收到 "
 caption=$(caption)
 case "$caption" in
   *" 已取消更新") ;;

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The Windows person test: matrix-update.exe from the Windows folder people copy, under Wine
 # on a virtual display, driven with xdotool as a person would, against the Linux device
-# simulator mapped as COM7. A whole update; a cancel by a second press; a device lost
-# mid-transfer. Wine keeps the display its server started with, so the server is restarted
-# inside this script's display and stopped at the end.
+# simulator mapped as COM7. A whole update; a file that is not a pattern file; a record without
+# reply, then a cancel by a second press; a device lost mid-transfer. The ending's box is read
+# (a message box copies its text on Ctrl+C): the closing instruction only after a complete
+# update. Wine keeps the display its server started with, so the server is restarted inside
+# this script's display and stopped at the end.
 # Needs: WINEPREFIX prepared, MATRIX_BIN_DIR (Linux programs), MATRIX_WIN_BIN_DIR (Windows ones).
 set -euo pipefail
 bin=${MATRIX_BIN_DIR:?}
@@ -13,8 +15,9 @@ src=${MATRIX_SOURCE_DIR:?}
 export WINEDEBUG=-all
 
 if [ -z "${MATRIX_UNDER_XVFB:-}" ]; then
-  if ! command -v xvfb-run >/dev/null || ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
-    echo "SKIP: Xvfb or xdotool is not installed, so the Windows person test cannot run" >&2
+  if ! command -v xvfb-run >/dev/null || ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null ||
+     ! command -v xclip >/dev/null; then
+    echo "SKIP: Xvfb, xdotool or xclip is not installed, so the Windows person test cannot run" >&2
     exit 77
   fi
   set +e
@@ -126,6 +129,37 @@ answer_box() {
   xdotool key --window "$box" Return
   wait_for 10 no_box || fail "the message box did not close: $1"
 }
+# read_box WHAT: the text of the message box that is up, in $box_text, as the box copies it on
+# Ctrl+C (Wine hands the copy to the display's clipboard). The clipboard is given a marker first,
+# so an earlier box's text is never read.
+copies=0
+read_box() {
+  wait_for 60 xdotool search --onlyvisible --name '^matrix-update$' || fail "no message box appeared: $1"
+  local box marker tries
+  copies=$((copies + 1))
+  marker="no copy yet $copies"
+  box=$(xdotool search --onlyvisible --name '^matrix-update$' | head -n 1)
+  printf '%s' "$marker" | xclip -selection clipboard -i 2>/dev/null
+  for tries in 1 2 3 4 5; do
+    xdotool windowfocus --sync "$box" 2>/dev/null || true
+    xdotool key --window "$box" ctrl+c
+    sleep 0.3
+    box_text=$(timeout 5 xclip -selection clipboard -o 2>/dev/null | tr -d '\r' || true)
+    [ -n "$box_text" ] && [ "$box_text" != "$marker" ] && return 0
+  done
+  fail "the text of the box could not be read: $1"
+}
+expect_closing() {
+  read_box "$1"
+  [[ "$box_text" == *"請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新"* ]] || fail "$1: not the closing instruction: $box_text"
+  answer_box "$1"
+}
+expect_warning() {
+  read_box "$1"
+  [[ "$box_text" == *"更新未完成:"*"$2"*"再按「開始更新」傳送整個檔案。"* ]] || fail "$1: not the warning holding '$2': $box_text"
+  [[ "$box_text" != *"完成更新"* ]] || fail "$1: the warning tells how to finish: $box_text"
+  answer_box "$1"
+}
 finish_program() {
   click_exit
   wait_for 30 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "離開 did not close the program"
@@ -158,7 +192,7 @@ wait_for 120 update_over || fail "the update did not end"
 # on its way out; what counts is that the byte reached it before the box.
 grep -q "end of transfer" "$work/whole.log" || fail "a box came before the device got the end-of-transfer byte"
 wait_for 10 bash -c "! kill -0 $device_pid 2>/dev/null" || fail "the device did not end after the end-of-transfer byte"
-answer_box "closing instruction"
+expect_closing "closing instruction"
 sleep 1
 no_box || fail "a second box followed the closing instruction"
 [ "$(caption)" = "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 $records 行資料..." ] || fail "unexpected caption: $(caption)"
@@ -178,19 +212,36 @@ grep -q "end of transfer" "$work/whole.log" || fail "the device log shows no end
 tr -d '\r' < "$inst/setting.ini" | grep -qx "ComPort=7" || fail "setting.ini does not hold ComPort=7"
 echo "dialog_wine: whole update passed"
 
-# 2. Cancel by a second press: the device still gets the end byte, the box still follows.
-start_device silent --reply silent --once
+# 2. A CSV file renamed .bin is refused before the port opens: the device gets nothing. Then a
+# record the device never answers (five sends of 16.2 s), and a cancel by a second press
+# during the next: the device still gets the end byte, and the warning says both.
+start_device refused --reply ok
 start_program
-type_into 106 156 "$(winpath "$work/pattern.bin")"
+printf 'x,y,i1,i2,i3\n1.5,2.25,1,2,3\n' > "$work/rows.bin"
+type_into 106 156 "$(winpath "$work/rows.bin")"
 click_start
-wait_for 30 bash -c "xdotool getwindowname $win | grep -q 傳送第0/" || fail "the transfer did not start: $(caption)"
-sleep 1
+read_box "a CSV file renamed .bin"
+[[ "$box_text" == *"rows.bin 不是圖樣檔案:第 1 筆資料(第 0 位元組起)的開頭是 0x78,應為 0xC1。"* ]] ||
+  fail "the CSV file was not refused as it should be: $box_text"
+answer_box "a CSV file renamed .bin"
+sleep 0.5
+[ ! -s "$work/refused.log" ] || { cat "$work/refused.log" >&2; fail "the device got bytes of a refused file"; }
+kill "$device_pid"
+finish_program
+
+head -c 24 "$src/res/sample.bin" > "$work/two.bin"
+start_device silent --reply silent:9 --once
+start_program
+type_into 106 156 "$(winpath "$work/two.bin")"
+click_start
+wait_for 30 bash -c "xdotool getwindowname $win | grep -q 傳送第0/2" || fail "the transfer did not start: $(caption)"
+wait_for 120 bash -c "xdotool getwindowname $win | grep -q 傳送第1/2" || fail "record 0 was not given up: $(caption)"
 click_start
 wait_for 30 bash -c "! kill -0 $device_pid 2>/dev/null" || fail "a cancel did not send the end-of-transfer byte"
-answer_box "closing instruction after a cancel"
+expect_warning "a record without reply, then a cancel" "已取消更新,傳輸埠 COM7 的裝置只確認收到 0/2 筆資料,其中 1 筆無回應"
 caption | grep -q "已取消更新" || fail "the caption does not tell of the cancel: $(caption)"
 finish_program
-echo "dialog_wine: cancel passed"
+echo "dialog_wine: refused file, record without reply and cancel passed"
 
 # 3. A device killed mid-transfer: one box naming the port, and the program does not spin.
 start_device lost --reply ok --pace 9600
@@ -206,7 +257,7 @@ before=$(cpu_ticks)
 sleep 2
 after=$(cpu_ticks)
 [ $(( after - before )) -lt 50 ] || fail "the program used $(( after - before )) ticks of CPU in 2 s while a box was up"
-answer_box "lost device"
+expect_warning "lost device" "傳輸埠 COM7 連線中斷,裝置只確認收到 "
 sleep 1
 no_box || fail "a second box followed the lost device's"
 finish_program
