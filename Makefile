@@ -4,7 +4,8 @@
 #   make gui    build, then start the dialog with a simulated device as a COM port
 #   make package  build, then the Debian package build/matrix-update_<version>_amd64.deb
 #   make windows  cross-build the Windows programs into build-win/ and lay them out in
-#               dist/matrix-update-windows/ and dist/matrix-update-windows.zip
+#               dist/matrix-update-windows/ and dist/matrix-update-windows.zip, and the
+#               installer dist/matrix-update-<version>-x64.msi
 # Each first runs scripts/install-deps.sh, which installs what is missing (and nothing else).
 
 JOBS ?= 2

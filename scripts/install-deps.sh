@@ -16,6 +16,7 @@ packages=(
   procps
   dpkg-dev file lintian bash-completion
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev binutils-mingw-w64-x86-64 wine wine64
+  librsvg2-bin icoutils wixl msitools x11-apps
 )
 
 missing=()

@@ -12,7 +12,14 @@ for program in matrix-update matrixctl; do
   x86_64-w64-mingw32-strip -o "$dist/$name/$program.exe" "$win_build/bin/$program.exe"
 done
 cp res/sample.bin "$dist/$name/sample.bin"
-# Windows readers expect CRLF line ends in a text file.
-sed 's/$/\r/' res/windows-readme.txt > "$dist/$name/README.txt"
+# The skin library, once the build makes one: the dialog looks for it beside itself.
+if [ -f "$win_build/bin/matrixskin.dll" ]; then
+  x86_64-w64-mingw32-strip -o "$dist/$name/matrixskin.dll" "$win_build/bin/matrixskin.dll"
+fi
+# Notepad on a Chinese Windows takes a text file without a byte-order mark for the local code
+# page (Big5) and garbles its Chinese; and older Notepads want CRLF line ends.
+{ printf '\xef\xbb\xbf'; sed 's/$/\r/' res/windows-readme.txt; } > "$dist/$name/README.txt"
 (cd "$dist" && zip -q -r -X "$name.zip" "$name")
 echo "Windows programs in $dist/$name and $dist/$name.zip"
+# The installer: the same files as the folder, installed into Program Files.
+scripts/make-windows-msi.sh "$win_build" "$dist/$name" "$dist"

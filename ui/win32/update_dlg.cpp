@@ -272,6 +272,7 @@ INT_PTR CUpdateDlg::OnMessage(UINT nMsg, WPARAM wParam)
 
 void CUpdateDlg::OnInitDialog()
 {
+    m_icon.Attach(m_hWnd);
     FillPortCombo(static_cast<uint32_t>(m_app.m_nComPort));
     m_banner.Load();
     ::SetTimer(m_hWnd, BANNER_TIMER, BANNER_TIMER_MS, nullptr);

@@ -15,6 +15,7 @@
 #include "serial/link_messages.h"
 #include "transfer/transfer_host.h"
 #include "ui/win32/banner.h"
+#include "ui/win32/window_icon.h"
 #include "ui/win32/win32_api.h"
 
 class CMatrixApp;
@@ -124,6 +125,7 @@ private:
     CMatrixApp& m_app;
     HWND m_hWnd = nullptr;
     CBanner m_banner;
+    CWindowIcon m_icon;
     CUIntArray m_aPorts;
     std::string m_strFileName;
     SaveFailureHandler m_fnSaveFailure;
