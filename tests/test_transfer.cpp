@@ -605,6 +605,46 @@ TEST_F(TransferTest, LimitsForADeviceThatAnswersBadly)
     }
 }
 
+// A cancel is the ending only while a record still waits for its answer: pressed during the
+// last record's wait (after an earlier one was given up) it is, pressed once every record was
+// answered it cuts nothing short.
+TEST_F(TransferTest, ACancelEndsTheUpdateOnlyBeforeEveryRecordWasAnswered)
+{
+    struct {
+        const char* pszName;
+        EDevice eDevice;
+        int nRecords;
+        const char* pszCancelAt; // the caption whose showing presses cancel
+        bool bCancelled;
+        int nExitStatus;
+        const char* pszFinal;
+    } const aCases[] = {
+        {"during the last record, after one was given up", SILENT, 2, "傳送第1/2筆", true, 4,
+         "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 2 行資料... 其中 1 筆無回應 已取消更新"},
+        {"once every record was answered", FIRST_RECORD_OK, 1, "傳送第0筆資料回應OK", false, 0,
+         "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 1 行資料..."},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        ReopenWithNewDevice();
+        SetDevice(c.eDevice);
+        WriteTransferFile(MakeRecords(c.nRecords));
+        const std::string strCancelAt = c.pszCancelAt;
+        m_host.m_onCaption = [strCancelAt](const std::string& strCaption) {
+            if (strCaption == strCancelAt)
+                g_bCancelTransfer = 1;
+        };
+
+        const CTransferOutcome outcome = Run();
+        g_bCancelTransfer = 0;
+
+        EXPECT_EQ(outcome.bCancelled, c.bCancelled);
+        EXPECT_EQ(SendExitStatus(outcome, false), c.nExitStatus);
+        EXPECT_EQ(m_host.m_astrCaptions.back(), c.pszFinal);
+        EXPECT_EQ(m_pDevice->GetWrites().back(), CBytes{0xC3});
+    }
+}
+
 TEST_F(TransferTest, ProgressRangeCarriesTheWholeLength)
 {
     m_pDevice->SetResponder([](const CBytes&) { return g_abOkReply; });
