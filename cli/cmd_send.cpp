@@ -158,13 +158,13 @@ void PrepareApp(const CSendOptions& options, CMatrixApp* pApp)
 }
 
 // Opens the port and sends data with the host as its window; the link is gone again when this
-// returns. A port that cannot be opened is said on stderr and noted in *pOutcome.
+// returns. A port that cannot be opened is said on stderr, and *pOutcome stays a transfer that
+// never started.
 void RunTransferOnPort(CMatrixApp& app, const std::vector<uint8_t>& data, CCliHost& host, CTransferOutcome* pOutcome)
 {
     auto pLink = std::make_unique<CSerialLink>();
     if (!OpenUpdateLink(*pLink, &host, app.m_nComPort)) {
         std::fprintf(stderr, "matrixctl send: %s\n", pLink->GetOpenFailure().Describe(app.m_nComPort).c_str());
-        pOutcome->bPortNotOpened = true;
         return;
     }
     g_pSerialLink = pLink.get();

@@ -714,7 +714,7 @@ TEST(TransferEnding, EveryEndingHasOneBoxAndOneExitStatus)
          false, 2, NO_BOX, ""},
         {"empty file", [] { CTransferOutcome o; o.fileProblem.eKind = EPatternFileProblem::Empty; return o; }(), false,
          2, NO_BOX, ""},
-        {"port not opened", [] { CTransferOutcome o; o.bPortNotOpened = true; return o; }(), false, 2, NO_BOX, ""},
+        {"port not opened", CTransferOutcome(), false, 2, NO_BOX, ""},
     };
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszName);

@@ -316,14 +316,14 @@ void SendEndOfTransfer()
 }
 
 // The text that stays in the caption once the transfer has ended.
-std::string FinalText(const CTransferOutcome& outcome, int nPortSetting)
+std::string FinalText(const CTransferOutcome& outcome)
 {
     // Nothing more can reach the device after a lost link: the operator must not take the
     // update for finished.
     if (outcome.bLinkLost)
         return FormatText(TEXT_LINK_LOST, g_nLinkLostPort, static_cast<int>(outcome.nHandled),
                           static_cast<int>(outcome.nRecords));
-    std::string strFinal = FormatText(TEXT_FINISHED, nPortSetting, static_cast<int>(outcome.nHandled));
+    std::string strFinal = FormatText(TEXT_FINISHED, outcome.nPort, static_cast<int>(outcome.nHandled));
     if (outcome.nUnanswered > 0)
         strFinal += FormatText(TEXT_UNANSWERED, static_cast<int>(outcome.nUnanswered));
     if (outcome.nTrailingBytes > 0)
@@ -351,8 +351,6 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app, const 
     outcome.nPort = app.m_nComPort;
     g_bTransferring = 1;
     g_bLinkLost = 0;
-    // Nothing read before this transfer's first send is an answer to it.
-    g_nAwaitedBlock = 0;
     const uint64_t nLength = data.size();
     // Only whole records are sent; a trailing piece shorter than a record is reported, never
     // read past or sent.
@@ -401,7 +399,7 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app, const 
     // The bar's positions are the records' offsets, so the last one leaves it a record short.
     if (outcome.GetEnding() == ETransferEnding::Complete && g_pTransferProgress != nullptr)
         g_pTransferProgress->SetPos(nLength);
-    pStatus->SetWindowText(FinalText(outcome, app.m_nComPort));
+    pStatus->SetWindowText(FinalText(outcome));
     g_bTransferring = 0;
     return outcome;
 }

@@ -59,7 +59,6 @@ enum class ETransferEnding {
 // lines and exit status).
 struct CTransferOutcome {
     bool bStarted = false;         // false: the file or the port could not be used, nothing was sent
-    bool bPortNotOpened = false;   // set by the host whose port would not open
     int nPort = 0;                 // the COM port the transfer ran on
     uint32_t nRecords = 0;         // whole records in the file
     uint32_t nHandled = 0;         // records handled (answered, given up, or left by a cancel)
@@ -121,8 +120,8 @@ void ExpectReplyTo(uint64_t nBlock);
 void NoteLinkLost(int nPort);
 
 // The message handling a transfer's owner needs: WM_LINK_RXBYTE to the reply assembler (unless
-// the byte was read before the send now answered), WM_LINK_LOST noted, WM_LINK_CTS and the others ignored. The host hands a sent
-// notification's result back (CSendCompletion) after this.
+// the byte was read before the send now answered), WM_LINK_LOST noted, WM_LINK_CTS and the
+// others ignored. The host hands a sent notification's result back (CSendCompletion) after this.
 void DispatchLinkMessage(const CLinkMessage& msg);
 
 // How a device update opens its port: 9600 baud, no parity, 8 data bits, 1 stop bit, the

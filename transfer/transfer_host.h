@@ -17,7 +17,7 @@ enum class EPatternFileProblem {
     TooLong,        // larger than the transfer takes
     CannotRead,     // nErrno says why
     NoMemory,
-    Empty,          // the file has no bytes: the transfer still counts as run
+    Empty,          // the file has no bytes
     NoWholeRecord,  // 1 to 11 bytes: nothing whole to send
     NotPatternFile, // a record's start or end marker is wrong: markerFault says where
 };
