@@ -4,9 +4,10 @@
 # registered as COM ports. Six runs: a whole update, failed starts, a file that is not a
 # pattern file, a double-click, a cancel, a record without reply and a kill mid-update, the port
 # busy, the skin library gone, a folder the user cannot write, and the package's layout run by
-# an ordinary user. The ending's box is read (the box copies its text on Ctrl+C): the closing
-# instruction only after a complete update. Every wait is bounded and a failure names the step
-# that timed out.
+# an ordinary user. The ending's box is read (its text selected with a triple click and copied
+# with Ctrl+C): the closing instruction only after a complete update, the warning after a cancel,
+# a record without reply and a lost device, the refusal of a file that is not a pattern file.
+# Every wait is bounded and a failure names the step that timed out.
 set -euo pipefail
 bin=${MATRIX_BIN_DIR:?}
 build=${MATRIX_BUILD_DIR:?}
@@ -151,6 +152,12 @@ click_port_field() { click 140 93; }
 click_file_field() { click 106 156; }
 click_start()      { click 130 226; }
 click_exit()       { click 183 226; }
+# choose_file PATH: types PATH over whatever the file field holds.
+choose_file() {
+  click_file_field
+  xdotool key ctrl+a
+  xdotool type --delay 10 "$1"
+}
 
 # answer_box WHAT: waits for a message box (the program's caption) and presses Enter in it,
 # once: a second Enter could answer the next box unseen. Only a box that is still up after a
@@ -191,8 +198,8 @@ read_box() {
   done
   fail "the text of the box could not be read: $1"
 }
-# expect_closing WHAT / expect_warning WHAT PART: the box up now is the closing instruction, or
-# the warning that the update did not complete (holding PART, never a word of how to finish);
+# expect_closing WHAT / expect_warning WHAT WORDS: the box up now is the closing instruction, or
+# the warning that the update did not complete (holding WORDS, never a word of how to finish);
 # then it is answered.
 expect_closing() {
   read_box "$1"
@@ -239,9 +246,7 @@ no_box || fail "a message box came up at start-up"
 click_port_field
 xdotool key ctrl+a
 xdotool type --delay 20 "COM11"
-click_file_field
-xdotool key ctrl+a
-xdotool type --delay 10 "$work/pattern.bin"
+choose_file "$work/pattern.bin"
 click_start
 device_done "$device_once" "whole update"
 expect_closing "closing instruction"
@@ -267,9 +272,7 @@ for i in $(seq 1 40); do printf '%s\n' "$i.5,$i.25,$i,$i,$i"; done > "$work/fort
 for i in $(seq 1 300); do printf '%s\n' "$i.5,$i.25,1,2,3"; done > "$work/long.csv"
 "$bin/matrixctl" pattern encode "$work/long.csv" "$work/long.bin"
 start_program "$inst"
-click_file_field
-xdotool key ctrl+a
-xdotool type --delay 10 "$work/no-such-file.bin"
+choose_file "$work/no-such-file.bin"
 click_start
 answer_box "the file cannot be opened"
 stays_without_box 1 || fail "a box followed the failed start (the closing instruction after nothing was sent?)"
@@ -281,9 +284,7 @@ cp "$work/forty.csv" "$work/rows.bin"
 click_port_field
 xdotool key ctrl+a
 xdotool type --delay 20 "COM11"
-click_file_field
-xdotool key ctrl+a
-xdotool type --delay 10 "$work/rows.bin"
+choose_file "$work/rows.bin"
 click_start
 read_box "a CSV file renamed .bin"
 [[ "$box_text" == *"$work/rows.bin 不是圖樣檔案:第 1 筆資料(第 0 位元組起)的開頭是 0x31,應為 0xC1。"* ]] ||
@@ -299,9 +300,7 @@ kill "$device_pid"
 head -c 24 "$work/forty.bin" > "$work/two.bin"
 start_device mute 11 --reply silent:9 --once
 device_once=$device_pid
-click_file_field
-xdotool key ctrl+a
-xdotool type --delay 10 "$work/two.bin"
+choose_file "$work/two.bin"
 click_start
 wait_for 30 caption_matches '^傳送第0/2筆' || fail "the update of two records did not start"
 wait_for 120 caption_matches '^傳送第1/2筆' || fail "record 0 was not given up after five sends without reply"
@@ -312,9 +311,7 @@ caption_matches ' 已取消更新$' || fail "the caption does not tell of the ca
 
 # A device lost mid-update: the warning names the port.
 start_device lost 11 --reply ok --pace 9600
-click_file_field
-xdotool key ctrl+a
-xdotool type --delay 10 "$work/forty.bin"
+choose_file "$work/forty.bin"
 click_start
 wait_for 30 caption_matches '^傳送第' || fail "the update to lose its device did not start"
 kill "$device_pid"
@@ -326,9 +323,7 @@ device_once=$device_pid
 click_port_field
 xdotool key ctrl+a
 xdotool type --delay 20 "COM11"
-click_file_field
-xdotool key ctrl+a
-xdotool type --delay 10 "$work/forty.bin"
+choose_file "$work/forty.bin"
 xdotool mousemove --window "$win" $(( win_width * 130 / 215 )) $(( win_height * 226 / 240 )) click --repeat 2 --delay 60 1
 device_done "$device_once" "double-click"
 expect_closing "closing instruction after a double-click"
@@ -338,9 +333,7 @@ caption=$(caption)
 
 start_device cancel 11 --reply ok --once --pace 9600
 device_once=$device_pid
-click_file_field
-xdotool key ctrl+a
-xdotool type --delay 10 "$work/long.bin"
+choose_file "$work/long.bin"
 click_start
 wait_for 30 caption_matches '^傳送第' || fail "the update did not start"
 sleep 0.8 # longer than a double-click: this press is a cancel

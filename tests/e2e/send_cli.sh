@@ -75,7 +75,7 @@ count_lines() { grep -cxF -- "$1" "$work/out" || true; }
 
 closing="請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新"
 
-# incomplete WHAT PART: the last line is the warning, holding PART, and no line tells how to
+# incomplete WHAT WORDS: the last line is the warning, holding WORDS, and no line tells how to
 # finish on the device.
 incomplete() {
   local last

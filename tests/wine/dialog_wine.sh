@@ -142,8 +142,8 @@ read_box() {
   box_text=$(wine "$winbin/read_box.exe" matrix-update.exe 60 < /dev/null 2> "$work/read_box.err") || status=$?
   [ "$status" = 0 ] || fail "the text of the box could not be read: $1 (read_box.exe: $(tr -d '\r' < "$work/read_box.err"))"
 }
-# expect_closing WHAT / expect_warning WHAT PART / expect_refusal WHAT TEXT: the box up now is
-# the closing instruction, the warning that the update did not complete (holding PART, never a
+# expect_closing WHAT / expect_warning WHAT WORDS / expect_refusal WHAT TEXT: the box up now is
+# the closing instruction, the warning that the update did not complete (holding WORDS, never a
 # word of how to finish), or the refusal of a file; then it is answered.
 expect_closing() {
   read_box "$1"

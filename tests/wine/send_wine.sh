@@ -69,8 +69,8 @@ run_send() {
 
 expect_line() { grep -qxF -- "$1" "$work/out" || { cat "$work/out" >&2; fail "missing line: $1"; }; }
 count_lines() { grep -cxF -- "$1" "$work/out" || true; }
-# incomplete WHAT PART: the last line is the warning that the update did not complete, holding
-# PART, and no line tells how to finish on the device.
+# incomplete WHAT WORDS: the last line is the warning that the update did not complete, holding
+# WORDS, and no line tells how to finish on the device.
 incomplete() {
   local last
   last=$(tail -n 1 "$work/out")
