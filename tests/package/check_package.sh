@@ -108,7 +108,7 @@ for helpers in "${helpers_list[@]}"; do
   done <<CASES
 matrixctl |--help --version demo pattern ports send simulate skin 
 matrixctl s|send simulate skin 
-matrixctl send --|--help --port --quiet --reply-timeout 
+matrixctl send --|--give-up-after --help --max-wrong-replies --port --quiet --reply-timeout 
 matrixctl send --port |$ports_want
 matrixctl pattern |--help decode encode 
 matrixctl skin |--help extract list 
