@@ -30,6 +30,11 @@ fail() {
     done
   fi
   [ -s "$work/app.out" ] && { echo "matrix-update said:" >&2; cat "$work/app.out" >&2; }
+  # A display server that went away or refused a client explains every window that did not come.
+  if [ -n "${xvfb_pid:-}" ]; then
+    kill -0 "$xvfb_pid" 2>/dev/null || echo "the display server (Xvfb, pid $xvfb_pid) is gone" >&2
+    [ -s "$work/xvfb.log" ] && { echo "Xvfb said:" >&2; tail -n 20 "$work/xvfb.log" >&2; }
+  fi
   exit 1
 }
 
@@ -52,8 +57,16 @@ grep -qxF "Exec=\"$inst/matrix-update\"" "$inst/matrix-update.desktop" || fail "
 # A display of our own: Xvfb picks a free number and tells it on descriptor 5.
 # Without key auto-repeat: on a loaded machine a key held between xdotool's press and release
 # would repeat into the next box that comes up and answer it unseen.
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -r 5>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
+# Only this test's programs hold its cookie: a program of someone else's that takes our display
+# for its own (a test of another checkout on the same machine) cannot connect and disturb it.
+# The server takes every cookie of its file, whatever display an entry names; the clients look
+# for their display's, added once the number is known.
+export XAUTHORITY="$work/Xauthority"
+cookie=$(mcookie)
+xauth -q -f "$XAUTHORITY" add :0 . "$cookie" 2>/dev/null
+Xvfb -displayfd 5 -auth "$XAUTHORITY" -screen 0 1280x1024x24 -nolisten tcp -r 5>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+pids+=("$xvfb_pid")
 for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 if [ ! -s "$work/display" ]; then
   echo "SKIP: Xvfb could not start, so the person test cannot run:" >&2
@@ -61,6 +74,7 @@ if [ ! -s "$work/display" ]; then
   exit 77
 fi
 export DISPLAY=":$(head -n 1 "$work/display")"
+xauth -q -f "$XAUTHORITY" add "$DISPLAY" . "$cookie"
 export QT_QPA_PLATFORM=xcb
 export MATRIX_PORTS_DIR="$work/ports"
 mkdir -p "$MATRIX_PORTS_DIR"
@@ -471,9 +485,11 @@ chmod 700 "$user/home" "$user/config" "$user/run"
 if [ "$(id -u)" = 0 ]; then
   # As nobody: the installed tree is root's and so read-only; the user's own folders and
   # the device the program opens must be nobody's to use.
+  # nobody gets the display's cookie in a file of its own.
+  cp "$XAUTHORITY" "$user/Xauthority"
   chown -R 65534:65534 "$user"
   chmod 755 "$work"
-  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups env XAUTHORITY="$user/Xauthority")
 else
   chmod -R a-w "$sys"
   as_user=()
