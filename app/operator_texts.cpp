@@ -33,7 +33,16 @@ std::string FileTypeText(EFileType eType)
 
 const char* const CHECK_ADAPTER = "請確認轉接器已接上,或選擇裝置所接的通訊埠。";
 
+// A byte as the operator reads it in a message: 0xC1.
+std::string HexByte(uint8_t nByte)
+{
+    const char* const pszDigits = "0123456789ABCDEF";
+    return std::string("0x") + pszDigits[nByte >> 4] + pszDigits[nByte & 0x0F];
+}
+
 } // namespace
+
+const char* const TEXT_CLOSING_INSTRUCTION = "請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新";
 
 std::string SystemReasonText(int nErrno)
 {
@@ -146,6 +155,12 @@ std::string PatternFileProblemText(const CPatternFileProblem& problem, const std
         return "無法讀取檔案 " + strPath + ":" + SystemReasonText(problem.nErrno) + "。";
     case EPatternFileProblem::NoMemory:
         return "無法讀取 " + strPath + ":記憶體不足以載入這個檔案。";
+    case EPatternFileProblem::NotPatternFile: {
+        const CPatternMarkerFault& fault = problem.markerFault;
+        return strPath + " 不是圖樣檔案:第 " + std::to_string(fault.nRecord) + " 筆資料(第 "
+               + std::to_string(fault.nOffset) + " 位元組起)的" + (fault.bEndMarker ? "結尾" : "開頭") + "是 "
+               + HexByte(fault.nFound) + ",應為 " + HexByte(fault.nExpected) + "。沒有傳送任何資料,請選擇要傳送的圖樣檔案。";
+    }
     case EPatternFileProblem::None:
     case EPatternFileProblem::Empty:
     case EPatternFileProblem::NoWholeRecord:
@@ -164,4 +179,35 @@ std::string SettingsProblemText(const CSettingsProblem& problem)
     if (problem.bAtStartup)
         return strHead + "您選擇的通訊埠這次可以使用,但下次啟動時不會記住。";
     return strHead + "您選擇的通訊埠下次啟動時不會記住。";
+}
+
+std::string UpdateEndingText(const CTransferOutcome& outcome, bool* pbWarning)
+{
+    *pbWarning = false;
+    switch (outcome.GetEnding()) {
+    case ETransferEnding::NothingSent: return std::string();
+    case ETransferEnding::Complete: return TEXT_CLOSING_INSTRUCTION;
+    case ETransferEnding::Incomplete: break;
+    }
+    *pbWarning = true;
+    const std::string strPort = "COM" + std::to_string(outcome.nPort);
+    const std::string strConfirmed = "裝置只確認收到 " + std::to_string(outcome.nAnswered) + "/"
+                                     + std::to_string(outcome.nRecords) + " 筆資料";
+    std::string strText = "更新未完成:";
+    if (outcome.bLinkLost)
+        strText += "傳輸埠 " + strPort + " 連線中斷," + strConfirmed;
+    else if (outcome.bCancelled)
+        strText += "已取消更新,傳輸埠 " + strPort + " 的" + strConfirmed;
+    else
+        strText += "傳輸埠 " + strPort + " 的" + strConfirmed;
+    const uint32_t nSilent = outcome.nUnanswered - outcome.nWrongGivenUp;
+    if (nSilent > 0)
+        strText += ",其中 " + std::to_string(nSilent) + " 筆無回應";
+    if (outcome.nWrongGivenUp > 0)
+        strText += "," + std::to_string(outcome.nWrongGivenUp) + " 筆一再回應異常";
+    if (outcome.bGaveUp)
+        strText += ",因連續多筆無回應而停止傳送";
+    if (outcome.bLinkLost)
+        return strText + "。請確認裝置已接上,再按「開始更新」傳送整個檔案。";
+    return strText + "。請再按「開始更新」傳送整個檔案。";
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/serial_device.h"
+#include "transfer/record_transfer.h"
 #include "transfer/transfer_host.h"
 
 struct CSettingsProblem;
@@ -23,3 +24,11 @@ std::string PortOpenFailureText(int nPort, const CPortOpenFailure& failure);
 std::string PatternFileProblemText(const CPatternFileProblem& problem, const std::string& strCoreText);
 // setting.ini cannot be saved.
 std::string SettingsProblemText(const CSettingsProblem& problem);
+
+// What the operator is told once every record reached the device: how to finish it there.
+extern const char* const TEXT_CLOSING_INSTRUCTION;
+// The box that ends an update which ran. Complete: the closing instruction (*pbWarning false).
+// Incomplete: a warning (*pbWarning true) naming the port, how many of the records the device
+// confirmed, what went wrong, and to send the whole file again; it never tells how to finish
+// the update. Nothing sent: "" (the box that said why was shown already).
+std::string UpdateEndingText(const CTransferOutcome& outcome, bool* pbWarning);

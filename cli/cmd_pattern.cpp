@@ -59,7 +59,12 @@ int DecodeBinFile(const std::string& strIn)
         return EXIT_CANNOT_START;
     }
     // Every record is checked before anything is printed, so a script never takes the rows
-    // of a damaged file for the whole file.
+    // of a damaged file for the whole file. The check is the one a transfer makes.
+    CPatternMarkerFault fault;
+    if (!CheckPatternRecords(data.data(), data.size(), &fault)) {
+        PrintError("%s\n", DescribePatternMarkerFault(strIn, fault).c_str());
+        return EXIT_CANNOT_START;
+    }
     size_t nRecords = data.size() / PATTERN_RECORD_SIZE;
     std::string strOut = std::string(PATTERN_CSV_HEADER) + "\n";
     for (size_t i = 0; i < nRecords; ++i) {

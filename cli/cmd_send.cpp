@@ -3,10 +3,12 @@
 #include <vector>
 
 #include "app/matrix_app.h"
+#include "app/operator_texts.h"
 #include "cli/cli_host.h"
 #include "cli/cli_output.h"
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "cli/send_status.h"
 #include "platform/printable.h"
 #include "serial/com_names.h"
 #include "platform/program_path.h"
@@ -17,37 +19,45 @@ namespace {
 
 constexpr long MIN_REPLY_TIMEOUT_MS = 100;
 
-// Says on stderr what went wrong and gives the exit status for how the transfer ended.
-int ReportSendOutcome(const CTransferOutcome& outcome, CMatrixApp& app, CCliHost& host)
+// Says on stderr what went wrong, then prints the ending's own line last on stdout: how to
+// finish on the device after a complete update, the dialogs' warning after an incomplete one.
+void ReportSendOutcome(const CTransferOutcome& outcome, CMatrixApp& app, CCliHost& host)
 {
+    const std::string strFile = EscapeForTerminal(app.GetTransferFile());
     if (!outcome.bStarted) {
-        if (outcome.nTrailingBytes > 0)
+        if (outcome.fileProblem.eKind == EPatternFileProblem::NoWholeRecord)
             PrintError("matrixctl send: %s has only %u bytes, less than one record; nothing was sent.\n",
-                       EscapeForTerminal(app.GetTransferFile()).c_str(), outcome.nTrailingBytes);
-        return EXIT_CANNOT_START;
+                       strFile.c_str(), outcome.nTrailingBytes);
+        return;
     }
-    if (outcome.bLinkLost) {
+    if (outcome.bLinkLost)
         PrintError("matrixctl send: the link to COM%d was lost after %u of %u records; the update is not complete.\n",
                    app.m_nComPort, outcome.nHandled, outcome.nRecords);
-        return EXIT_CANNOT_START;
-    }
-    host.PrintLine(TEXT_CLOSING_INSTRUCTION);
     if (outcome.nTrailingBytes > 0)
         PrintError("matrixctl send: the last %u bytes of %s are less than one record and were not sent.\n",
-                   outcome.nTrailingBytes, EscapeForTerminal(app.GetTransferFile()).c_str());
-    if (outcome.bCancelled)
-        return EXIT_CANCELLED;
-    if (outcome.nUnanswered > 0) {
-        PrintError("matrixctl send: %u record(s) got no reply after five sends.\n", outcome.nUnanswered);
-        return EXIT_UNANSWERED;
-    }
-    return EXIT_OK;
+                   outcome.nTrailingBytes, strFile.c_str());
+    if (outcome.nUnanswered > outcome.nWrongGivenUp)
+        PrintError("matrixctl send: %u record(s) got no reply after five sends.\n",
+                   outcome.nUnanswered - outcome.nWrongGivenUp);
+    if (outcome.nWrongGivenUp > 0)
+        PrintError("matrixctl send: %u record(s) were answered wrongly %u times in a row and given up.\n",
+                   outcome.nWrongGivenUp, g_nMaxWrongReplies);
+    if (outcome.bGaveUp)
+        PrintError("matrixctl send: stopped after %u records in a row got no reply; %u of %u records were not "
+                   "sent.\n",
+                   g_nGiveUpAfterRecords, outcome.nRecords - outcome.nHandled, outcome.nRecords);
+    bool bWarning = false;
+    const std::string strEnding = UpdateEndingText(outcome, &bWarning);
+    if (!strEnding.empty())
+        host.PrintLine(strEnding);
 }
 
 // What the command line asks of send.
 struct CSendOptions {
     long nPort = -1; // -1: the ComPort setting
     long nReplyTimeoutMs = REPLY_TIME_LIMIT_MS;
+    long nGiveUpAfter = 0;     // 0: never stop
+    long nMaxWrongReplies = 0; // 0: no limit
     bool bQuiet = false;
     bool bVerbose = false;
     std::string strFile;
@@ -59,6 +69,8 @@ int ParseSendArguments(const std::vector<std::string>& args, CSendOptions* pOpti
 {
     CCommandLine line("send", "[OPTIONS] FILE",
                       "Sends the pattern file FILE to the device on COM N, record by record, at 9600 baud.\n"
+                      "FILE is read and checked whole first: a file whose records do not start with 0xC1\n"
+                      "and end with 0xC3 is refused before the port is opened.\n"
                       "On a terminal a progress bar shows how far it is, with the lines that matter (a\n"
                       "resend, a record without reply, the end); into a file or a pipe every status\n"
                       "line is printed, one per line. Ctrl-C cancels: the end-of-transfer byte is still\n"
@@ -69,12 +81,24 @@ int ParseSendArguments(const std::vector<std::string>& args, CSendOptions* pOpti
     // the last one was written.
     line.AddNumber("--reply-timeout", "MS", &pOptions->nReplyTimeoutMs, MIN_REPLY_TIMEOUT_MS, 86400000,
                    "'%s' is not a reply timeout of 100 to 86400000 milliseconds",
-                   "how long to wait for each reply (100 or more; default 16200)");
-    line.AddFlag("-q,--quiet", &pOptions->bQuiet, "print only the final text and the closing instruction");
+                   "how long to wait for each reply: at least 100 (default 16200), and longer than the\n"
+                   "device takes to answer a record; with less, a late answer arrives during the next\n"
+                   "send and is taken for its answer");
+    line.AddNumber("--give-up-after", "N", &pOptions->nGiveUpAfter, 1, 1000000,
+                   "'%s' is not a number of records from 1 to 1000000",
+                   "stop once N records in a row got no reply at all (the end-of-transfer byte is\n"
+                   "still sent); default: never stop");
+    line.AddNumber("--max-wrong-replies", "N", &pOptions->nMaxWrongReplies, 1, 1000000,
+                   "'%s' is not a number of replies from 1 to 1000000",
+                   "give a record up, as one without a reply, once the device has answered it\n"
+                   "wrongly N times in a row; default: resend without limit");
+    line.AddFlag("-q,--quiet", &pOptions->bQuiet, "print only the final text and the last line");
     line.AddFlag("-v,--verbose", &pOptions->bVerbose, "print every status line, also on a terminal");
     line.SetExclusive("--quiet", "--verbose");
     line.AddArgument("FILE", &pOptions->strFile, true, "the pattern file to send (12-byte records)");
-    line.SetNotes("Exit status: 0 done, 1 usage, 2 cannot start or link lost, 3 some records got no reply,\n"
+    line.SetNotes("The last line is the closing instruction after a complete update, or the warning that\n"
+                  "it did not complete. Exit status: 0 done, 1 usage, 2 cannot start (file refused, port)\n"
+                  "or link lost, 3 records without a good reply (or stopped by --give-up-after),\n"
                   "4 cancelled, 5 done but the output could not all be written.");
     return line.Parse(args);
 }
@@ -93,21 +117,21 @@ void PrepareApp(const CSendOptions& options, CMatrixApp* pApp)
     pApp->SetTransferFile(strFile);
 }
 
-// Opens the port and runs the transfer with the host as its window; the link is gone again
-// when this returns. False, after saying why, when the port cannot be opened.
-bool RunTransferOnPort(CMatrixApp& app, CCliHost& host, CTransferOutcome* pOutcome)
+// Opens the port and sends data with the host as its window; the link is gone again when this
+// returns. A port that cannot be opened is said on stderr, and *pOutcome stays a transfer that
+// never started.
+void RunTransferOnPort(CMatrixApp& app, const std::vector<uint8_t>& data, CCliHost& host, CTransferOutcome* pOutcome)
 {
     auto pLink = std::make_unique<CSerialLink>();
     if (!OpenUpdateLink(*pLink, &host, app.m_nComPort)) {
         PrintError("matrixctl send: %s\n", pLink->GetOpenFailure().Describe(app.m_nComPort).c_str());
-        return false;
+        return;
     }
     g_pSerialLink = pLink.get();
-    *pOutcome = RunUpdateTransfer(&host, app, &host, &host);
+    *pOutcome = RunUpdateTransfer(&host, app, data, &host, &host);
     host.Finish();
     pLink->SetOwner(nullptr);
     g_pSerialLink = nullptr;
-    return true;
 }
 
 } // namespace
@@ -128,17 +152,19 @@ int RunSendCommand(const std::vector<std::string>& args)
     CMatrixApp app;
     PrepareApp(options, &app);
     g_nReplyTimeLimitMs = static_cast<uint32_t>(options.nReplyTimeoutMs);
+    g_nGiveUpAfterRecords = static_cast<uint32_t>(options.nGiveUpAfter);
+    g_nMaxWrongReplies = static_cast<uint32_t>(options.nMaxWrongReplies);
 
+    // The whole file is read and checked before the port is touched: a file that must not be
+    // sent leaves the port and the device alone.
     CTransferOutcome outcome;
-    if (!RunTransferOnPort(app, host, &outcome))
-        return EXIT_CANNOT_START;
+    std::vector<uint8_t> data;
+    if (LoadPatternFile(&host, app.GetTransferFile(), &data, &outcome))
+        RunTransferOnPort(app, data, host, &outcome);
 
-    const int nStatus = ReportSendOutcome(outcome, app, host);
-    if (host.IsOutputLost()) {
+    ReportSendOutcome(outcome, app, host);
+    if (host.IsOutputLost())
         PrintError("matrixctl send: standard output was closed during the transfer; the status lines after that "
                    "were lost.\n");
-        if (nStatus == EXIT_OK)
-            return EXIT_OUTPUT_LOST;
-    }
-    return nStatus;
+    return SendExitStatus(outcome, host.IsOutputLost());
 }

@@ -263,13 +263,17 @@ int RunSimulateCommand(const std::vector<std::string>& args)
     line.AddText("--reply", "MODE", &strReply,
                  "ok: answer every well-formed record with FB 'o' 'k' FE (default)\n"
                  "abnormal:K: answer FB 'n' 'g' FE to the first K sends of each record\n"
+                 "wrong: answer FB 'n' 'g' FE to every record, for ever\n"
                  "silent: answer nothing\n"
                  "silent:K: ignore the first K sends of each record\n"
-                 "garbage: answer noise without a reply frame",
+                 "garbage: answer noise without a reply frame\n"
+                 "split: cut each ok answer in two: FB 'o' after one record, 'k' FE after the next\n"
+                 "(never a whole frame after one send)",
                  [&options](const std::string& strMode) { return ParseReplyMode(strMode, &options); },
-                 "--reply needs ok, abnormal:K, silent, silent:K or garbage");
+                 "--reply needs ok, abnormal:K, wrong, silent, silent:K, garbage or split");
     line.AddNumber("--pace", "BAUD", &nPace, 1, 4000000, "--pace needs a baud rate from 1 to 4000000",
-                   "read and answer at the wire speed of BAUD (10 bits a byte)");
+                   "read and answer at the wire speed of BAUD (10 bits a byte): a slow device, whose\n"
+                   "answer comes late (a record takes 120 s / BAUD to arrive, its answer 40 s / BAUD more)");
     line.AddFlag("--once", &options.bOnce, "exit after answering the end-of-transfer byte");
     line.SetNotes("A malformed record gets the abnormal answer. SIGINT or SIGTERM end it; the link is\n"
                   "removed on the way out.");

@@ -43,6 +43,10 @@ bool ParseReplyMode(const std::string& strText, CSimulatorOptions* pOptions)
         pOptions->eMode = EReplyMode::Silent;
     } else if (strText == "garbage") {
         pOptions->eMode = EReplyMode::Garbage;
+    } else if (strText == "wrong") {
+        pOptions->eMode = EReplyMode::Wrong;
+    } else if (strText == "split") {
+        pOptions->eMode = EReplyMode::Split;
     } else if (strText.rfind("abnormal:", 0) == 0) {
         pOptions->eMode = EReplyMode::Abnormal;
         return ParseCount(strText.substr(9), &pOptions->nCount);
@@ -146,6 +150,13 @@ CSimulatedDevice::CEvent CSimulatedDevice::TakeRecord()
             break;
         case EReplyMode::Silent: break;
         case EReplyMode::Garbage: event.abReply = Noise(); break;
+        case EReplyMode::Wrong: event.abReply = ReplyAbnormal(); break;
+        case EReplyMode::Split:
+            // Never a whole frame after one send: a program that joins the halves is wrong.
+            event.abReply = m_bSplitTailDue ? std::vector<uint8_t>{'k', REPLY_END_MARKER}
+                                            : std::vector<uint8_t>{REPLY_START_MARKER, 'o'};
+            m_bSplitTailDue = !m_bSplitTailDue;
+            break;
         }
         std::snprintf(szLog, sizeof(szLog), "record %d (send %d): %.5f,%.5f,%u,%u,%u", m_nRecordsSeen,
                       m_nSendsOfLast, decoded.dFirst, decoded.dSecond, decoded.nFirst, decoded.nSecond,

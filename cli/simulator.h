@@ -14,6 +14,8 @@ enum class EReplyMode {
     Silent,      // nothing is ever answered
     SilentFirst, // the first K sends of each record are ignored, then ok
     Garbage,     // everything is answered with noise that holds no reply frame
+    Wrong,       // every record is answered ng, for ever
+    Split,       // each ok answer is cut in two: FB 'o' after one record, 'k' FE after the next
 };
 
 struct CSimulatorOptions {
@@ -24,7 +26,8 @@ struct CSimulatorOptions {
     bool bOnce = false; // exit after answering the end-of-transfer byte
 };
 
-// Parses ok | abnormal:K | silent | silent:K | garbage. False when it is none of these.
+// Parses ok | abnormal:K | wrong | silent | silent:K | garbage | split. False when it is none
+// of these.
 bool ParseReplyMode(const std::string& strText, CSimulatorOptions* pOptions);
 
 class CSimulatedDevice {
@@ -51,5 +54,6 @@ private:
     std::vector<uint8_t> m_abLastRecord;
     int m_nSendsOfLast = 0;
     int m_nRecordsSeen = 0;
+    bool m_bSplitTailDue = false; // split: the next record gets the second half
     std::minstd_rand m_random;
 };

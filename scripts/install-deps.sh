@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev libfuzzer-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-  xvfb xdotool x11-utils xauth
+  xvfb xdotool x11-utils xauth xclip
   fonts-liberation fonts-arphic-uming
   libcli11-dev
   libarchive-tools zip unzip python3

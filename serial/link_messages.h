@@ -73,6 +73,10 @@ struct CLinkMessage {
     intptr_t lParam = 0;
     // Set for sent notifications: whoever handles the message calls Complete on it.
     std::shared_ptr<CSendCompletion> pCompletion;
+    // For WM_LINK_RXBYTE: how many blocks the link had written (its QueueWrite numbers) when it
+    // read the byte. A byte may wait in the owner's queue while the next block goes out; this
+    // says which send it can answer.
+    uint64_t nWrittenBlocks = 0;
 };
 
 class ILinkOwner {

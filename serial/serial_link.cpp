@@ -74,6 +74,9 @@ struct CSerialLink::CImpl {
     // The number of the last block SendPending took, so that a block served between two
     // wake-ups is not written again when its request event is seen.
     uint64_t nServedBlock = 0;
+    // The number of the last block whose write began, stamped on every byte read after it.
+    // Only the monitor thread uses it while it runs.
+    uint64_t nWrittenBlocks = 0;
 };
 
 std::string CPortOpenFailure::ExampleUdevRule() const
@@ -209,6 +212,7 @@ bool CSerialLink::PrepareOpen(ILinkOwner* pOwner, int nPort, uint32_t dwEventMas
         m_pImpl->nWriteLength = 0;
         // A block the previous monitor never took is not written on the new port.
         m_pImpl->nServedBlock = m_pImpl->nQueuedBlocks;
+        m_pImpl->nWrittenBlocks = m_pImpl->nQueuedBlocks;
     }
     m_bWritePending.store(false);
     m_pImpl->dwEventMask = dwEventMask;
@@ -295,8 +299,9 @@ bool CSerialLink::StartMonitor()
     return true;
 }
 
-void CSerialLink::QueueWrite(const uint8_t* pData, uint32_t nLength)
+uint64_t CSerialLink::QueueWrite(const uint8_t* pData, uint32_t nLength)
 {
+    uint64_t nBlock = 0;
     {
         std::lock_guard<std::mutex> lock(m_pImpl->writeMutex);
         uint32_t nCapacity = static_cast<uint32_t>(m_pImpl->abWriteBuffer.size());
@@ -305,13 +310,14 @@ void CSerialLink::QueueWrite(const uint8_t* pData, uint32_t nLength)
         if (nLength > 0)
             std::memcpy(m_pImpl->abWriteBuffer.data(), pData, nLength);
         m_pImpl->nWriteLength = nLength;
-        ++m_pImpl->nQueuedBlocks;
+        nBlock = ++m_pImpl->nQueuedBlocks;
         m_bWritePending.store(true);
         m_bLastWriteFailed.store(false);
     }
     if (m_pImpl->pDevice)
         m_pImpl->pDevice->RaiseDtrRts();
     m_pImpl->writeRequestEvent.Signal();
+    return nBlock;
 }
 
 void CSerialLink::SetOwner(ILinkOwner* pOwner)
@@ -322,9 +328,11 @@ void CSerialLink::SetOwner(ILinkOwner* pOwner)
 
 void CSerialLink::PostToOwner(uint32_t nMsg, uintptr_t wParam)
 {
+    CLinkMessage msg{nMsg, wParam, m_nPortNumber, nullptr};
+    msg.nWrittenBlocks = m_pImpl->nWrittenBlocks;
     std::lock_guard<std::mutex> lock(m_pImpl->ownerMutex);
     if (m_pImpl->pOwner != nullptr)
-        m_pImpl->pOwner->PostLinkMessage(CLinkMessage{nMsg, wParam, m_nPortNumber, nullptr});
+        m_pImpl->pOwner->PostLinkMessage(std::move(msg));
 }
 
 void CSerialLink::SendToOwner(uint32_t nMsg)
@@ -512,6 +520,9 @@ bool CSerialLink::SendPending()
     const uint32_t nTimeoutMs = static_cast<uint32_t>(1000 + 2 * std::min<uint64_t>(nWireMs, 600000));
     EIoResult result;
     CDeviceError error;
+    // The monitor reads nothing while it writes, so every byte it reads from now on came after
+    // this block began to go out (the purge below drops what came before).
+    m_pImpl->nWrittenBlocks = nBlock;
     {
         std::lock_guard<std::mutex> lock(m_pImpl->portLock);
         // Whatever the device said before this block is stale: its answer comes after it.

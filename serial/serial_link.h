@@ -31,8 +31,9 @@ public:
     bool StartMonitor();
 
     // Copies up to the write capacity from pData and asks the monitor thread to write it.
-    // Returns at once; must not be called again before the previous block was written.
-    void QueueWrite(const uint8_t* pData, uint32_t nLength);
+    // Returns at once; must not be called again before the previous block was written. Returns
+    // the block's number: bytes read after its write are posted with nWrittenBlocks at least that.
+    uint64_t QueueWrite(const uint8_t* pData, uint32_t nLength);
 
     // Replaces the owner (nullptr: notifications are dropped). Safe while the monitor runs.
     void SetOwner(ILinkOwner* pOwner);

@@ -3,16 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/matrix_app.h"
+#include "app/operator_texts.h"
+#include "cli/send_status.h"
 #include "platform/message_queue.h"
 #include "platform/tick_clock.h"
 #include "serial/serial_link.h"
@@ -50,12 +56,37 @@ public:
     void SetWindowText(const std::string& strText) override
     {
         m_astrCaptions.push_back(strText);
+        Note(strText);
         if (m_onCaption)
             m_onCaption(strText);
     }
     void MessageBox(const std::string& strText) override { m_astrBoxes.push_back(strText); }
     void SetRange(uint64_t nMin, uint64_t nMax) override { m_anRanges.push_back({nMin, nMax}); }
-    void SetPos(uint64_t nPos) override { m_anPositions.push_back(nPos); }
+    void SetPos(uint64_t nPos) override
+    {
+        m_anPositions.push_back(nPos);
+        Note("position " + std::to_string(nPos));
+    }
+    // Captions, positions and (from a responder, on the monitor thread) writes, in the order
+    // they happened.
+    void Note(const std::string& strEvent)
+    {
+        std::lock_guard<std::mutex> lock(m_eventMutex);
+        m_astrEvents.push_back(strEvent);
+    }
+    std::vector<std::string> Events()
+    {
+        std::lock_guard<std::mutex> lock(m_eventMutex);
+        return m_astrEvents;
+    }
+    // Waits (in real time, bounded) until the monitor has posted nCount more bytes than
+    // nBefore, without dispatching them: they wait in the queue as a slow host's would.
+    bool WaitUntilPosted(uint64_t nBefore, uint64_t nCount)
+    {
+        for (int i = 0; i < 5000 && m_nBytesPosted.load() < nBefore + nCount; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return m_nBytesPosted.load() >= nBefore + nCount;
+    }
 
     bool WaitAndDispatch(uint32_t nMaxWaitMs, int*) override
     {
@@ -105,6 +136,8 @@ public:
     std::vector<std::pair<uint64_t, uint64_t>> m_anRanges;
     std::vector<uint64_t> m_anPositions;
     std::function<void(const std::string&)> m_onCaption;
+    std::mutex m_eventMutex;
+    std::vector<std::string> m_astrEvents;
 };
 
 class TransferTest : public ::testing::Test {
@@ -117,17 +150,70 @@ protected:
         g_bCancelTransfer = 0;
         g_bLinkLost = 0;
         g_nReplyTimeLimitMs = REPLY_TIME_LIMIT_MS;
+        g_nGiveUpAfterRecords = 0;
+        g_nMaxWrongReplies = 0;
         g_pMessagePump = &m_host;
         g_pTransferProgress = &m_host;
         m_app.m_nComPort = 7;
+        OpenLink();
+    }
 
+    void OpenLink(uint32_t dwEventMask = EV_RXCHAR | EV_CTS)
+    {
         auto pDevice = std::make_unique<CFakeSerialDevice>();
         m_pDevice = pDevice.get();
         m_host.m_pDevice = m_pDevice;
+        m_host.m_nBytesPosted = 0;
         m_pLink = std::make_unique<CSerialLink>();
-        ASSERT_TRUE(m_pLink->OpenDevice(&m_host, 7, std::move(pDevice), 9600, 'N', 8, 1, EV_RXCHAR | EV_CTS, 1024));
+        ASSERT_TRUE(m_pLink->OpenDevice(&m_host, 7, std::move(pDevice), 9600, 'N', 8, 1, dwEventMask, 1024));
         ASSERT_TRUE(m_pLink->StartMonitor());
         g_pSerialLink = m_pLink.get();
+    }
+
+    // A fresh device on a fresh link and a clean record of what the host was shown, for a
+    // table whose rows each need their own.
+    void ReopenWithNewDevice(uint32_t dwEventMask = EV_RXCHAR | EV_CTS)
+    {
+        m_pLink->SetOwner(nullptr);
+        g_pSerialLink = nullptr;
+        m_pLink.reset();
+        m_host.m_astrCaptions.clear();
+        m_host.m_astrPortErrors.clear();
+        m_host.m_onCaption = nullptr;
+        OpenLink(dwEventMask);
+    }
+
+    // Devices for the tables below; each answers the end-of-transfer byte ok.
+    enum EDevice {
+        SILENT,
+        WRONG,           // every record answered with a whole frame that holds no ok
+        SPLIT,           // FB 'o' to one send, 'k' FE to the next
+        FIRST_RECORD_OK, // answers record 0 ok, nothing else
+        SECOND_RECORD_OK,
+    };
+    void SetDevice(EDevice eDevice)
+    {
+        auto pnSends = std::make_shared<int>(0);
+        m_pDevice->SetResponder([eDevice, pnSends](const CBytes& written) -> CBytes {
+            if (written.size() == 1)
+                return g_abOkReply;
+            switch (eDevice) {
+            case SILENT: break;
+            case WRONG: return g_abNgReply;
+            case SPLIT: return ++*pnSends % 2 == 1 ? CBytes{0xFB, 'o'} : CBytes{'k', 0xFE};
+            case FIRST_RECORD_OK: return written[1] == 1 ? g_abOkReply : CBytes{};
+            case SECOND_RECORD_OK: return written[1] == 2 ? g_abOkReply : CBytes{};
+            }
+            return CBytes{};
+        });
+    }
+    // How many times the device got the record whose value bytes are nValue.
+    size_t SendsOf(uint8_t nValue) const
+    {
+        const std::vector<CBytes> aWrites = m_pDevice->GetWrites();
+        return static_cast<size_t>(std::count_if(aWrites.begin(), aWrites.end(), [nValue](const CBytes& w) {
+            return w.size() == 12 && w[1] == nValue;
+        }));
     }
 
     void TearDown() override
@@ -161,7 +247,20 @@ protected:
         return data;
     }
 
-    CTransferOutcome Run() { return SendPatternFile(&m_host, m_app); }
+    // What a host does: the file read and checked first, then sent as read.
+    CTransferOutcome Run()
+    {
+        std::vector<uint8_t> data;
+        CTransferOutcome outcome;
+        if (!LoadPatternFile(&m_host, m_app.GetTransferFile(), &data, &outcome))
+            return outcome;
+        return SendPatternFile(&m_host, m_app, data);
+    }
+    // How often each caption was shown.
+    size_t CaptionCount(const std::string& strCaption) const
+    {
+        return static_cast<size_t>(std::count(m_host.m_astrCaptions.begin(), m_host.m_astrCaptions.end(), strCaption));
+    }
     uint32_t FakeElapsed() const { return m_host.m_ticks.m_nNow.load() - 1000; }
 
     CTransferTestHost m_host;
@@ -174,25 +273,35 @@ protected:
 
 TEST_F(TransferTest, TwoRecordsAnsweredOkShowTheWholeCaptionSequence)
 {
-    m_pDevice->SetResponder([](const CBytes&) { return g_abOkReply; });
+    CTransferTestHost* pHost = &m_host;
+    m_pDevice->SetResponder([pHost](const CBytes& written) {
+        pHost->Note("write " + std::to_string(written.size()));
+        return g_abOkReply;
+    });
     const CBytes data = MakeRecords(2);
     WriteTransferFile(data);
 
     const CTransferOutcome outcome = Run();
 
+    // The bar moves once a record is handled, to its offset; a complete update leaves it full.
     const std::vector<std::string> astrExpected = {
         "Now program 2 data...",
         "傳送第0/2筆",
+        "write 12",
         "傳送第0筆資料回應OK",
+        "position 0",
         "傳送第1/2筆",
+        "write 12",
         "傳送第1筆資料回應OK",
+        "position 12",
+        "write 1",
+        "position 24",
         "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 2 行資料...",
     };
-    EXPECT_EQ(m_host.m_astrCaptions, astrExpected);
+    EXPECT_EQ(m_host.Events(), astrExpected);
     EXPECT_TRUE(m_host.m_astrBoxes.empty());
     ASSERT_EQ(m_host.m_anRanges.size(), 1u);
     EXPECT_EQ(m_host.m_anRanges[0], std::make_pair(uint64_t{0}, uint64_t{24}));
-    EXPECT_EQ(m_host.m_anPositions, (std::vector<uint64_t>{0, 12}));
     const std::vector<CBytes> aWrites = m_pDevice->GetWrites();
     ASSERT_EQ(aWrites.size(), 3u);
     EXPECT_EQ(aWrites[0], CBytes(data.begin(), data.begin() + 12));
@@ -200,7 +309,8 @@ TEST_F(TransferTest, TwoRecordsAnsweredOkShowTheWholeCaptionSequence)
     EXPECT_EQ(aWrites[2], CBytes{0xC3});
     EXPECT_TRUE(outcome.bStarted);
     EXPECT_EQ(outcome.nHandled, 2u);
-    EXPECT_EQ(outcome.nUnanswered, 0u);
+    EXPECT_EQ(outcome.nAnswered, 2u);
+    EXPECT_EQ(outcome.GetEnding(), ETransferEnding::Complete);
     EXPECT_EQ(g_bTransferring, 0);
     // The 10 ms pause after each record stays.
     EXPECT_GE(FakeElapsed(), 20u);
@@ -238,11 +348,15 @@ TEST_F(TransferTest, WrongRepliesResendWithoutLimitUntilCancelled)
     const CTransferOutcome outcome = Run();
 
     EXPECT_TRUE(outcome.bCancelled);
-    EXPECT_TRUE(outcome.NeedsClosingInstruction());
+    EXPECT_EQ(outcome.GetEnding(), ETransferEnding::Incomplete);
     const std::vector<CBytes> aWrites = m_pDevice->GetWrites();
     // 25 wrong replies, the send that the cancel interrupted, then the terminator alone.
     ASSERT_EQ(aWrites.size(), 27u);
     EXPECT_EQ(aWrites.back(), CBytes{0xC3});
+    // The wait the cancel cut short is not a missing reply.
+    EXPECT_EQ(CaptionCount("傳送第0筆資料無回應"), 0u);
+    ASSERT_GE(m_host.m_astrCaptions.size(), 2u);
+    EXPECT_EQ(m_host.m_astrCaptions[m_host.m_astrCaptions.size() - 2], "傳送第0筆資料時已取消更新");
     EXPECT_EQ(m_host.m_astrCaptions.back(), "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 1 行資料... 已取消更新");
 }
 
@@ -255,17 +369,23 @@ TEST_F(TransferTest, FilesThatCannotStartSendNothing)
         CBytes data;
         const char* pszBoxPart;
         EPatternFileProblem eKind;
-        bool bClosingInstruction; // a file with nothing to send still ends with how to finish
     } const aCases[] = {
-        {"missing file", MISSING, {}, "transfer-test-", EPatternFileProblem::CannotOpen, false},
-        {"empty file", DATA, {}, "傳送檔案為0,請先轉檔", EPatternFileProblem::Empty, true},
-        {"no whole record", DATA, {0xC1, 1, 2, 3, 4}, "傳送檔案為0,請先轉檔", EPatternFileProblem::NoWholeRecord, true},
-        {"no whole record, note", DATA, {0xC1, 1, 2, 3, 4}, "檔案尾端 5 位元組", EPatternFileProblem::NoWholeRecord, true},
+        {"missing file", MISSING, {}, "transfer-test-", EPatternFileProblem::CannotOpen},
+        {"empty file", DATA, {}, "傳送檔案為0,請先轉檔", EPatternFileProblem::Empty},
+        {"no whole record", DATA, {0xC1, 1, 2, 3, 4}, "傳送檔案為0,請先轉檔", EPatternFileProblem::NoWholeRecord},
+        {"no whole record, note", DATA, {0xC1, 1, 2, 3, 4}, "檔案尾端 5 位元組", EPatternFileProblem::NoWholeRecord},
         // A FIFO without a writer blocked the open for ever.
-        {"fifo", FIFO, {}, "is a FIFO, not a regular file", EPatternFileProblem::NotRegularFile, false},
-        {"directory", DIRECTORY, {}, "is a directory, not a regular file", EPatternFileProblem::NotRegularFile, false},
+        {"fifo", FIFO, {}, "is a FIFO, not a regular file", EPatternFileProblem::NotRegularFile},
+        {"directory", DIRECTORY, {}, "is a directory, not a regular file", EPatternFileProblem::NotRegularFile},
         // Refused from its size before a byte is read.
-        {"sparse 300 MiB", SPARSE, {}, "longer than", EPatternFileProblem::TooLong, false},
+        {"sparse 300 MiB", SPARSE, {}, "longer than", EPatternFileProblem::TooLong},
+        // A CSV file renamed .bin was sent, and each record waited out five reply limits.
+        {"csv renamed .bin", DATA, [] { const std::string str = "x,y,i1,i2,i3\n1.5,2.25,1,2,3\n"; return CBytes(str.begin(), str.end()); }(),
+         "is not a pattern file: record 1 (byte 0) starts with 0x78 instead of the start marker 0xC1.",
+         EPatternFileProblem::NotPatternFile},
+        {"bad end marker in record 2", DATA, [] { CBytes data = MakeRecords(3); data[23] = 0x00; return data; }(),
+         "is not a pattern file: record 2 (byte 12) ends with 0x00 instead of the end marker 0xC3.",
+         EPatternFileProblem::NotPatternFile},
     };
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszName);
@@ -299,7 +419,7 @@ TEST_F(TransferTest, FilesThatCannotStartSendNothing)
         EXPECT_TRUE(m_pDevice->GetWrites().empty());
         EXPECT_EQ(outcome.fileProblem.eKind, c.eKind);
         EXPECT_EQ(outcome.fileProblem.strPath, m_strFile);
-        EXPECT_EQ(outcome.NeedsClosingInstruction(), c.bClosingInstruction);
+        EXPECT_EQ(outcome.GetEnding(), ETransferEnding::NothingSent);
     }
     std::filesystem::remove_all(m_strFile);
 }
@@ -365,6 +485,166 @@ TEST_F(TransferTest, ARecordThatWasNotWrittenIsSentAgainNotCountedAsUnanswered)
     EXPECT_LT(FakeElapsed(), REPLY_TIME_LIMIT_MS);
 }
 
+TEST_F(TransferTest, AFailedWriteIsNoSendAndOnlyFailuresInARowEndTheLink)
+{
+    struct {
+        const char* pszName;
+        EDevice eDevice;
+        int nRecords;
+        std::vector<int> anFailedWrites; // the numbers of the writes that do not leave
+        size_t nSendsOfRecord0;
+        uint32_t nAnswered;
+        size_t nPortErrors;
+    } const aCases[] = {
+        // The write that failed is not one of the five sends a silent device gets.
+        {"a failed write, then silence", SILENT, 1, {1}, 5, 0, 1},
+        // A good write between two failures: they are not in a row, and the link stays.
+        {"failed, good, failed", FIRST_RECORD_OK, 2, {1, 3}, 1, 1, 2},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        ReopenWithNewDevice();
+        SetDevice(c.eDevice);
+        m_pDevice->FailWriteAttempts(c.anFailedWrites);
+        WriteTransferFile(MakeRecords(c.nRecords));
+
+        const CTransferOutcome outcome = Run();
+
+        EXPECT_FALSE(outcome.bLinkLost);
+        EXPECT_EQ(outcome.nHandled, static_cast<uint32_t>(c.nRecords));
+        EXPECT_EQ(SendsOf(1), c.nSendsOfRecord0);
+        EXPECT_EQ(outcome.nAnswered, c.nAnswered);
+        EXPECT_EQ(m_host.m_astrPortErrors.size(), c.nPortErrors);
+        EXPECT_EQ(m_pDevice->GetWrites().back(), CBytes{0xC3});
+    }
+}
+
+TEST_F(TransferTest, AnswersBelongToTheSendTheyAnswer)
+{
+    struct {
+        const char* pszName;
+        EDevice eDevice;
+        int nRecords;
+        // As this caption shows (first time), a whole good answer has been read by the link
+        // and waits in the host's queue: it came before the send that follows.
+        const char* pszLateAnswerAt;
+        uint8_t nRecordAsked; // the record looked at (its value bytes)
+        size_t nSends;
+        uint32_t nAnswered;
+    } const aCases[] = {
+        // Halves of one frame, each after its own send, used to be joined into "回應OK".
+        {"a frame split across two sends", SPLIT, 1, nullptr, 1, 5, 0},
+        {"an answer read before the resend", SILENT, 1, "傳送第0筆資料無回應", 1, 5, 0},
+        {"an answer read before the next record", FIRST_RECORD_OK, 2, "傳送第1/2筆", 2, 5, 1},
+        // The control: an answer that comes after its send counts.
+        {"an answer after its send", SECOND_RECORD_OK, 2, nullptr, 2, 1, 1},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        // Without the clear-to-send notification, which the monitor waits for us to handle, the
+        // late answer is read and posted while this thread looks away.
+        ReopenWithNewDevice(EV_RXCHAR);
+        SetDevice(c.eDevice);
+        WriteTransferFile(MakeRecords(c.nRecords));
+        bool bLate = false;
+        m_host.m_onCaption = [&](const std::string& strCaption) {
+            if (bLate || c.pszLateAnswerAt == nullptr || strCaption != c.pszLateAnswerAt)
+                return;
+            bLate = true;
+            const uint64_t nBefore = m_host.m_nBytesPosted.load();
+            m_pDevice->Feed(g_abOkReply);
+            EXPECT_TRUE(m_host.WaitUntilPosted(nBefore, g_abOkReply.size()));
+        };
+
+        const CTransferOutcome outcome = Run();
+
+        EXPECT_EQ(bLate, c.pszLateAnswerAt != nullptr);
+        EXPECT_EQ(SendsOf(c.nRecordAsked), c.nSends);
+        EXPECT_EQ(outcome.nAnswered, c.nAnswered);
+        EXPECT_EQ(outcome.nUnanswered, static_cast<uint32_t>(c.nRecords) - c.nAnswered);
+    }
+}
+
+TEST_F(TransferTest, LimitsForADeviceThatAnswersBadly)
+{
+    struct {
+        const char* pszName;
+        uint32_t nGiveUpAfter;
+        uint32_t nMaxWrongReplies;
+        EDevice eDevice;
+        int nRecords;
+        size_t nWrites; // the end-of-transfer byte included
+        uint32_t nUnanswered;
+        const char* pszFinal;
+    } const aCases[] = {
+        {"--give-up-after 2, a dead device", 2, 0, SILENT, 4, 11, 2,
+         "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 2 行資料... 其中 2 筆無回應 連續 2 筆無回應,已停止傳送"},
+        {"an answer breaks the row", 2, 0, SECOND_RECORD_OK, 4, 17, 3,
+         "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 4 行資料... 其中 3 筆無回應"},
+        {"--max-wrong-replies 3, an always-wrong device", 0, 3, WRONG, 2, 7, 2,
+         "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 2 行資料... 其中 2 筆無回應"},
+        // Records given up for wrong replies got replies: the device is not dead.
+        {"wrong replies are no silence", 1, 2, WRONG, 3, 7, 3,
+         "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 3 行資料... 其中 3 筆無回應"},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        ReopenWithNewDevice();
+        SetDevice(c.eDevice);
+        g_nGiveUpAfterRecords = c.nGiveUpAfter;
+        g_nMaxWrongReplies = c.nMaxWrongReplies;
+        WriteTransferFile(MakeRecords(c.nRecords));
+
+        const CTransferOutcome outcome = Run();
+
+        EXPECT_EQ(m_pDevice->GetWrites().size(), c.nWrites);
+        EXPECT_EQ(m_pDevice->GetWrites().back(), CBytes{0xC3});
+        EXPECT_EQ(outcome.nUnanswered, c.nUnanswered);
+        EXPECT_EQ(m_host.m_astrCaptions.back(), c.pszFinal);
+        EXPECT_EQ(SendExitStatus(outcome, false), 3);
+    }
+}
+
+// A cancel is the ending only while a record still waits for its answer: pressed during the
+// last record's wait (after an earlier one was given up) it is, pressed once every record was
+// answered it cuts nothing short.
+TEST_F(TransferTest, ACancelEndsTheUpdateOnlyBeforeEveryRecordWasAnswered)
+{
+    struct {
+        const char* pszName;
+        EDevice eDevice;
+        int nRecords;
+        const char* pszCancelAt; // the caption whose showing presses cancel
+        bool bCancelled;
+        int nExitStatus;
+        const char* pszFinal;
+    } const aCases[] = {
+        {"during the last record, after one was given up", SILENT, 2, "傳送第1/2筆", true, 4,
+         "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 2 行資料... 其中 1 筆無回應 已取消更新"},
+        {"once every record was answered", FIRST_RECORD_OK, 1, "傳送第0筆資料回應OK", false, 0,
+         "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 1 行資料..."},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        ReopenWithNewDevice();
+        SetDevice(c.eDevice);
+        WriteTransferFile(MakeRecords(c.nRecords));
+        const std::string strCancelAt = c.pszCancelAt;
+        m_host.m_onCaption = [strCancelAt](const std::string& strCaption) {
+            if (strCaption == strCancelAt)
+                g_bCancelTransfer = 1;
+        };
+
+        const CTransferOutcome outcome = Run();
+        g_bCancelTransfer = 0;
+
+        EXPECT_EQ(outcome.bCancelled, c.bCancelled);
+        EXPECT_EQ(SendExitStatus(outcome, false), c.nExitStatus);
+        EXPECT_EQ(m_host.m_astrCaptions.back(), c.pszFinal);
+        EXPECT_EQ(m_pDevice->GetWrites().back(), CBytes{0xC3});
+    }
+}
+
 TEST_F(TransferTest, ProgressRangeCarriesTheWholeLength)
 {
     m_pDevice->SetResponder([](const CBytes&) { return g_abOkReply; });
@@ -391,6 +671,69 @@ TEST_F(TransferTest, ReplyCompletedBetweenSendsIsDiscardedByTheNextSend)
     const uint8_t abRecord[12] = {0xC1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xC3};
     EXPECT_EQ(SendAndWait(abRecord, 12, 500), REPLY_NONE);
     EXPECT_GE(FakeElapsed(), 500u);
+}
+
+// Each ending's facts decide its box (both dialogs and matrixctl's last line) and matrixctl's
+// exit status, in one place each.
+TEST(TransferEnding, EveryEndingHasOneBoxAndOneExitStatus)
+{
+    enum EBox { NO_BOX, CLOSING, WARNING };
+    auto make = [](uint32_t nRecords, uint32_t nAnswered, uint32_t nUnanswered) {
+        CTransferOutcome outcome;
+        outcome.bStarted = true;
+        outcome.nPort = 7;
+        outcome.nRecords = nRecords;
+        outcome.nHandled = nAnswered + nUnanswered;
+        outcome.nAnswered = nAnswered;
+        outcome.nUnanswered = nUnanswered;
+        return outcome;
+    };
+    struct {
+        const char* pszName;
+        CTransferOutcome outcome;
+        bool bOutputLost;
+        int nStatus;
+        EBox eBox;
+        const char* pszBoxPart;
+    } const aCases[] = {
+        {"complete", make(3, 3, 0), false, 0, CLOSING, ""},
+        {"complete, output closed", make(3, 3, 0), true, 5, CLOSING, ""},
+        {"complete, trailing bytes", [&] { auto o = make(3, 3, 0); o.nTrailingBytes = 5; return o; }(), false, 0, CLOSING, ""},
+        {"a record without reply", make(3, 2, 1), false, 3, WARNING, "COM7 的裝置只確認收到 2/3 筆資料,其中 1 筆無回應"},
+        {"given up for wrong replies", [&] { auto o = make(3, 2, 1); o.nWrongGivenUp = 1; return o; }(), false, 3,
+         WARNING, "1 筆一再回應異常"},
+        {"stopped by --give-up-after", [&] { auto o = make(300, 0, 2); o.bGaveUp = true; return o; }(), false, 3,
+         WARNING, "0/300 筆資料,其中 2 筆無回應,因連續多筆無回應而停止傳送"},
+        {"cancelled", [&] { auto o = make(300, 5, 0); o.nHandled = 6; o.bCancelled = true; return o; }(), false, 4,
+         WARNING, "已取消更新,傳輸埠 COM7 的裝置只確認收到 5/300 筆資料"},
+        {"cancelled after a record was given up", [&] { auto o = make(3, 0, 1); o.bCancelled = true; return o; }(),
+         true, 4, WARNING, "已取消更新,傳輸埠 COM7 的裝置只確認收到 0/3 筆資料,其中 1 筆無回應"},
+        {"link lost", [&] { auto o = make(5, 1, 0); o.bLinkLost = true; return o; }(), false, 2, WARNING,
+         "傳輸埠 COM7 連線中斷,裝置只確認收到 1/5 筆資料"},
+        {"file refused", [] { CTransferOutcome o; o.fileProblem.eKind = EPatternFileProblem::NotPatternFile; return o; }(),
+         false, 2, NO_BOX, ""},
+        {"empty file", [] { CTransferOutcome o; o.fileProblem.eKind = EPatternFileProblem::Empty; return o; }(), false,
+         2, NO_BOX, ""},
+        {"port not opened", CTransferOutcome(), false, 2, NO_BOX, ""},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        EXPECT_EQ(SendExitStatus(c.outcome, c.bOutputLost), c.nStatus);
+        bool bWarning = true;
+        const std::string strBox = UpdateEndingText(c.outcome, &bWarning);
+        EXPECT_EQ(bWarning, c.eBox == WARNING);
+        EXPECT_EQ(strBox.empty(), c.eBox == NO_BOX);
+        EXPECT_EQ(strBox == TEXT_CLOSING_INSTRUCTION, c.eBox == CLOSING);
+        EXPECT_EQ(c.outcome.GetEnding(), c.eBox == CLOSING   ? ETransferEnding::Complete
+                                         : c.eBox == WARNING ? ETransferEnding::Incomplete
+                                                             : ETransferEnding::NothingSent);
+        if (c.eBox == WARNING) {
+            EXPECT_NE(strBox.find(c.pszBoxPart), std::string::npos) << strBox;
+            // Never a word of how to finish, nor that the update will be complete.
+            EXPECT_EQ(strBox.find("完成更新"), std::string::npos) << strBox;
+            EXPECT_NE(strBox.find("再按「開始更新」傳送整個檔案"), std::string::npos) << strBox;
+        }
+    }
 }
 
 // The reply assembler and its judgement, fed byte by byte.
@@ -426,6 +769,48 @@ TEST(TransferReplyJudgement, JudgesOnlyTheCurrentReply)
         ResetReplyAssembler();
         for (uint8_t b : c.bytes)
             AssembleReplyByte(b);
+        EXPECT_EQ(g_nReplyStatus, c.nExpected) << c.pszName;
+    }
+}
+
+// Sends and bytes as the host sees them: each byte stamped with the blocks the link had
+// written when it read it.
+TEST(TransferReplyJudgement, OnlyAReplyBegunAfterItsSendAnswersIt)
+{
+    constexpr int SEND = -1; // the next block, number 2, is queued here
+    struct {
+        const char* pszName;
+        std::vector<int> events; // bytes read after block 1, SEND, bytes read after block 2
+        std::vector<int> late;   // bytes read before block 2 but handled after its send
+        uint8_t nExpected;
+    } const aCases[] = {
+        {"whole reply after the send", {SEND, 0xFB, 'o', 'k', 0xFE}, {}, REPLY_OK},
+        {"head before, tail after the send", {0xFB, 'o', SEND, 'k', 0xFE}, {}, REPLY_NONE},
+        {"start marker read before the send", {SEND, 'o', 'k', 0xFE}, {0xFB}, REPLY_NONE},
+        {"whole reply read before the send", {SEND}, {0xFB, 'o', 'k', 0xFE}, REPLY_NONE},
+        {"a torn tail, then a whole reply", {SEND, 'x', 0xFE, 0xFB, 'o', 'k', 0xFE}, {}, REPLY_OK},
+        {"a torn tail holding ok", {SEND, 'o', 'k', 0xFE}, {}, REPLY_NONE},
+    };
+    for (const auto& c : aCases) {
+        ResetReplyAssembler();
+        ExpectReplyTo(1);
+        uint64_t nWritten = 1;
+        auto receive = [](int nByte, uint64_t nStamp) {
+            CLinkMessage msg{WM_LINK_RXBYTE, static_cast<uintptr_t>(nByte), 7, nullptr};
+            msg.nWrittenBlocks = nStamp;
+            DispatchLinkMessage(msg);
+        };
+        for (int nEvent : c.events) {
+            if (nEvent != SEND) {
+                receive(nEvent, nWritten);
+                continue;
+            }
+            g_nReplyStatus = REPLY_NONE;
+            ExpectReplyTo(2);
+            for (int nByte : c.late)
+                receive(nByte, 1);
+            nWritten = 2;
+        }
         EXPECT_EQ(g_nReplyStatus, c.nExpected) << c.pszName;
     }
 }

@@ -1,5 +1,7 @@
 #include "transfer/pattern.h"
 
+#include "platform/printable.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -94,4 +96,36 @@ bool DecodePatternRecord(const uint8_t* pRecord, size_t nLength, CDecodedRecord*
     rec.dSecond = rec.nSecondCoarse / 1000.0 + rec.nSecondFine / 100000.0;
     *pOut = rec;
     return true;
+}
+
+bool CheckPatternRecords(const uint8_t* pData, size_t nLength, CPatternMarkerFault* pFault)
+{
+    for (size_t nOffset = 0; pData != nullptr && nLength - nOffset >= PATTERN_RECORD_SIZE;
+         nOffset += PATTERN_RECORD_SIZE) {
+        const uint8_t nStart = pData[nOffset];
+        const uint8_t nEnd = pData[nOffset + PATTERN_RECORD_SIZE - 1];
+        if (nStart == RECORD_START_MARKER && nEnd == RECORD_END_MARKER)
+            continue;
+        CPatternMarkerFault fault;
+        fault.nRecord = nOffset / PATTERN_RECORD_SIZE + 1;
+        fault.nOffset = nOffset;
+        fault.bEndMarker = nStart == RECORD_START_MARKER;
+        fault.nFound = fault.bEndMarker ? nEnd : nStart;
+        fault.nExpected = fault.bEndMarker ? RECORD_END_MARKER : RECORD_START_MARKER;
+        if (pFault != nullptr)
+            *pFault = fault;
+        return false;
+    }
+    return true;
+}
+
+std::string DescribePatternMarkerFault(const std::string& strPath, const CPatternMarkerFault& fault)
+{
+    char szText[160];
+    std::snprintf(szText, sizeof szText,
+                  " is not a pattern file: record %llu (byte %llu) %s with 0x%02X instead of the %s marker 0x%02X.",
+                  static_cast<unsigned long long>(fault.nRecord), static_cast<unsigned long long>(fault.nOffset),
+                  fault.bEndMarker ? "ends" : "starts", fault.nFound, fault.bEndMarker ? "end" : "start",
+                  fault.nExpected);
+    return EscapeForTerminal(strPath) + szText;
 }

@@ -64,3 +64,21 @@ struct CDecodedRecord {
 // Decodes one record. False, with the reason in *pstrError, when nLength is not 12 or a
 // marker is wrong; *pOut is then left as it was.
 bool DecodePatternRecord(const uint8_t* pRecord, size_t nLength, CDecodedRecord* pOut, std::string* pstrError);
+
+// The first record of a file whose start or end marker is not the one a pattern record has.
+struct CPatternMarkerFault {
+    uint64_t nRecord = 0; // counted from 1
+    uint64_t nOffset = 0; // where the record starts in the file
+    bool bEndMarker = false;
+    uint8_t nFound = 0;
+    uint8_t nExpected = 0;
+};
+
+// Checks the markers of every whole record of a pattern file; a trailing piece shorter than a
+// record is not looked at. False at the first wrong marker, which *pFault then describes.
+// What the transfer and `pattern decode` both ask before they use a file.
+bool CheckPatternRecords(const uint8_t* pData, size_t nLength, CPatternMarkerFault* pFault);
+
+// The fault in one English sentence naming the file, e.g. "notes.bin is not a pattern file:
+// record 1 (byte 0) starts with 0x78 instead of the start marker 0xC1."
+std::string DescribePatternMarkerFault(const std::string& strPath, const CPatternMarkerFault& fault);

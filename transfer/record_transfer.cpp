@@ -18,14 +18,18 @@ IProgressBar* g_pTransferProgress = nullptr;
 IMessagePump* g_pMessagePump = nullptr;
 int32_t g_bLinkLost = 0;
 uint32_t g_nReplyTimeLimitMs = REPLY_TIME_LIMIT_MS;
-const char* const TEXT_CLOSING_INSTRUCTION = "請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新";
+uint32_t g_nGiveUpAfterRecords = 0;
+uint32_t g_nMaxWrongReplies = 0;
 
-std::string CTransferOutcome::GetEndingBoxText(bool* pbWarning) const
+ETransferEnding CTransferOutcome::GetEnding() const
 {
-    *pbWarning = bLinkLost;
-    if (bLinkLost)
-        return strFailure;
-    return NeedsClosingInstruction() ? TEXT_CLOSING_INSTRUCTION : std::string();
+    if (!bStarted)
+        return ETransferEnding::NothingSent;
+    // A record the device did not confirm may be missing or half-stored on it: committing the
+    // pattern there would keep the damage.
+    if (bLinkLost || bCancelled || bGaveUp || nAnswered < nRecords)
+        return ETransferEnding::Incomplete;
+    return ETransferEnding::Complete;
 }
 
 namespace {
@@ -36,6 +40,12 @@ namespace {
 size_t g_nReplyWritePos = 0;
 size_t g_nReplyLength = 0;
 int g_nLinkLostPort = 0;
+// Set by a send until a start marker comes: what arrives before it is the end of a reply to an
+// earlier send (or noise), and an end marker then completes nothing.
+bool g_bReplyTorn = false;
+// The number of the block whose answer is awaited; bytes the link read before writing it are
+// older than the send.
+uint64_t g_nAwaitedBlock = 0;
 
 const char* const TEXT_EMPTY_FILE = "傳送檔案為0,請先轉檔";
 const char* const TEXT_PROGRAMMING = "Now program %d data...";
@@ -43,10 +53,13 @@ const char* const TEXT_SENDING = "傳送第%d/%d筆";
 const char* const TEXT_REPLY_OK = "傳送第%d筆資料回應OK";
 const char* const TEXT_REPLY_ABNORMAL = "傳送第%d筆資料回應異常";
 const char* const TEXT_NO_REPLY = "傳送第%d筆資料無回應";
+// Ours: the wait for record %d was cut short by a cancel; it is not a missing reply.
+const char* const TEXT_RECORD_CANCELLED = "傳送第%d筆資料時已取消更新";
 const char* const TEXT_FINISHED = "點矩陣繪圖軟體 傳輸埠:COM%d 已傳送共 %d 行資料...";
 const char* const TEXT_UNANSWERED = " 其中 %d 筆無回應";
 const char* const TEXT_TRAILING = " 檔案尾端 %d 位元組不足一筆,未傳送";
 const char* const TEXT_CANCELLED = " 已取消更新";
+const char* const TEXT_GAVE_UP = " 連續 %d 筆無回應,已停止傳送";
 const char* const TEXT_LINK_LOST = "傳輸埠:COM%d 連線中斷,已傳送 %d/%d 筆資料,更新未完成";
 
 // The largest pattern file the transfer takes: over two weeks of records at 9600 baud. A file
@@ -120,7 +133,7 @@ uint8_t SendAndWait(const uint8_t* pData, uint32_t nLength, uint32_t nLimitMs)
     g_nReplyStatus = REPLY_NONE;
     const uint32_t nStart = GetTickCount();
     if (g_pSerialLink != nullptr)
-        g_pSerialLink->QueueWrite(pData, nLength);
+        ExpectReplyTo(g_pSerialLink->QueueWrite(pData, nLength));
     while (TicksSince(nStart) < nLimitMs) {
         if (IsWaitOver())
             break;
@@ -148,7 +161,8 @@ void AssembleReplyByte(uint8_t nByte)
     if (nByte == REPLY_START_MARKER) {
         g_nReplyWritePos = 0;
         g_nReplyLength = 0;
-    } else if (nByte == REPLY_END_MARKER) {
+        g_bReplyTorn = false;
+    } else if (nByte == REPLY_END_MARKER && !g_bReplyTorn) {
         // Judge exactly the bytes of this reply, oldest first. Whatever an earlier, longer
         // reply left behind them in the buffer is not part of it.
         const size_t nKept = g_nReplyLength < REPLY_BUFFER_SIZE ? g_nReplyLength : REPLY_BUFFER_SIZE;
@@ -169,6 +183,16 @@ void ResetReplyAssembler()
     g_nReplyWritePos = 0;
     g_nReplyLength = 0;
     g_nReplyStatus = REPLY_NONE;
+    g_bReplyTorn = false;
+    g_nAwaitedBlock = 0;
+}
+
+void ExpectReplyTo(uint64_t nBlock)
+{
+    // The head of a reply that began before this send never joins bytes that come after it.
+    g_nReplyLength = 0;
+    g_bReplyTorn = true;
+    g_nAwaitedBlock = nBlock;
 }
 
 void NoteLinkLost(int nPort)
@@ -180,16 +204,16 @@ void NoteLinkLost(int nPort)
 void DispatchLinkMessage(const CLinkMessage& msg)
 {
     // WM_LINK_CTS and the other line notifications need nothing.
-    if (msg.nMsg == WM_LINK_RXBYTE)
-        AssembleReplyByte(static_cast<uint8_t>(msg.wParam & 0xFF));
+    if (msg.nMsg == WM_LINK_RXBYTE) {
+        // Bytes travel through the owner's queue, so one the link read before it wrote the
+        // block now awaited can still be waiting when that send starts: it answers an earlier send.
+        if (msg.nWrittenBlocks >= g_nAwaitedBlock)
+            AssembleReplyByte(static_cast<uint8_t>(msg.wParam & 0xFF));
+    }
     else if (msg.nMsg == WM_LINK_LOST)
         NoteLinkLost(static_cast<int>(msg.lParam));
 }
 
-namespace {
-
-// Reads the transfer file into *pData. False, after the operator was told why, when it cannot
-// be sent: no file, unreadable, not a regular file, too large, empty, or no whole record.
 bool LoadPatternFile(IStatusWindow* pStatus, const std::string& strPath, std::vector<uint8_t>* pData,
                      CTransferOutcome* pOutcome)
 {
@@ -214,25 +238,36 @@ bool LoadPatternFile(IStatusWindow* pStatus, const std::string& strPath, std::ve
         pOutcome->nTrailingBytes = static_cast<uint32_t>(pData->size());
         pOutcome->strFailure =
             std::string(TEXT_EMPTY_FILE) + FormatText(TEXT_TRAILING, static_cast<int>(pData->size()));
+    } else if (!CheckPatternRecords(pData->data(), pData->size(), &problem.markerFault)) {
+        // A text file or an image renamed .bin: the device would ignore every record, each
+        // after five full waits. Refused before a byte goes out.
+        problem.eKind = EPatternFileProblem::NotPatternFile;
+        pOutcome->strFailure = DescribePatternMarkerFault(strPath, problem.markerFault);
     }
     if (pOutcome->strFailure.empty())
         return true;
+    pData->clear();
     pStatus->ReportFileProblem(problem, pOutcome->strFailure);
     return false;
 }
 
+namespace {
+
 enum class ERecordResult {
-    Answered,   // a good reply came
-    Unanswered, // given up after five sends without a reply
-    Cancelled,  // the operator asked to stop while it waited
+    Answered,     // a good reply came
+    Unanswered,   // given up after five sends without a reply
+    WrongGivenUp, // given up after g_nMaxWrongReplies wrong replies in a row
+    Cancelled,    // the operator asked to stop while it waited
     LinkLost,
 };
 
 // Sends one record until the device answers it well, stops answering, the operator cancels or
-// the link is lost. A wrong reply is resent without limit; silence at most four more times.
+// the link is lost. A wrong reply is resent (without limit unless g_nMaxWrongReplies says
+// otherwise); silence at most four more times.
 ERecordResult SendRecord(IStatusWindow* pStatus, const uint8_t* pRecord, int nIndex)
 {
     int nAttempts = 0;
+    uint32_t nWrongInRow = 0;
     for (;;) {
         const uint8_t nStatus = SendAndWait(pRecord, RECORD_SIZE, g_nReplyTimeLimitMs);
         if (g_bLinkLost != 0)
@@ -248,11 +283,18 @@ ERecordResult SendRecord(IStatusWindow* pStatus, const uint8_t* pRecord, int nIn
         if (nStatus == REPLY_ABNORMAL) {
             // The device asked for the record again.
             pStatus->SetWindowText(FormatText(TEXT_REPLY_ABNORMAL, nIndex));
+            if (g_nMaxWrongReplies != 0 && ++nWrongInRow >= g_nMaxWrongReplies)
+                return ERecordResult::WrongGivenUp;
             continue;
         }
-        pStatus->SetWindowText(FormatText(TEXT_NO_REPLY, nIndex));
-        if (g_bCancelTransfer != 0)
+        // The wait ended without a reply. Cut short by a cancel, it says nothing about the
+        // device, which may well have answered a moment later.
+        if (g_bCancelTransfer != 0) {
+            pStatus->SetWindowText(FormatText(TEXT_RECORD_CANCELLED, nIndex));
             return ERecordResult::Cancelled;
+        }
+        pStatus->SetWindowText(FormatText(TEXT_NO_REPLY, nIndex));
+        nWrongInRow = 0;
         if (nAttempts > EXTRA_ATTEMPTS_AFTER_SILENCE - 1)
             return ERecordResult::Unanswered;
         ++nAttempts;
@@ -274,18 +316,20 @@ void SendEndOfTransfer()
 }
 
 // The text that stays in the caption once the transfer has ended.
-std::string FinalText(const CTransferOutcome& outcome, int nPortSetting)
+std::string FinalText(const CTransferOutcome& outcome)
 {
     // Nothing more can reach the device after a lost link: the operator must not take the
     // update for finished.
     if (outcome.bLinkLost)
         return FormatText(TEXT_LINK_LOST, g_nLinkLostPort, static_cast<int>(outcome.nHandled),
                           static_cast<int>(outcome.nRecords));
-    std::string strFinal = FormatText(TEXT_FINISHED, nPortSetting, static_cast<int>(outcome.nHandled));
+    std::string strFinal = FormatText(TEXT_FINISHED, outcome.nPort, static_cast<int>(outcome.nHandled));
     if (outcome.nUnanswered > 0)
         strFinal += FormatText(TEXT_UNANSWERED, static_cast<int>(outcome.nUnanswered));
     if (outcome.nTrailingBytes > 0)
         strFinal += FormatText(TEXT_TRAILING, static_cast<int>(outcome.nTrailingBytes));
+    if (outcome.bGaveUp)
+        strFinal += FormatText(TEXT_GAVE_UP, static_cast<int>(g_nGiveUpAfterRecords));
     // A cancelled run must not read like a finished one.
     if (outcome.bCancelled)
         strFinal += TEXT_CANCELLED;
@@ -300,14 +344,11 @@ bool OpenUpdateLink(CSerialLink& link, ILinkOwner* pOwner, int nPort)
                          UPDATE_LINK_STOP_BITS, UPDATE_LINK_EVENT_MASK, UPDATE_LINK_WRITE_BUFFER);
 }
 
-CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
+CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app, const std::vector<uint8_t>& data)
 {
     CTransferOutcome outcome;
-    std::vector<uint8_t> data;
-    if (!LoadPatternFile(pStatus, app.GetTransferFile(), &data, &outcome))
-        return outcome;
-
     outcome.bStarted = true;
+    outcome.nPort = app.m_nComPort;
     g_bTransferring = 1;
     g_bLinkLost = 0;
     const uint64_t nLength = data.size();
@@ -320,6 +361,7 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
     if (g_pTransferProgress != nullptr)
         g_pTransferProgress->SetRange(0, nLength);
 
+    uint32_t nSilentInRow = 0;
     for (uint64_t nOffset = 0; nOffset + RECORD_SIZE <= nLength; nOffset += RECORD_SIZE) {
         if (g_bCancelTransfer != 0)
             break;
@@ -330,27 +372,40 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app)
             outcome.bLinkLost = true;
             break;
         }
-        if (eResult == ERecordResult::Unanswered)
+        if (eResult == ERecordResult::Answered)
+            ++outcome.nAnswered;
+        if (eResult == ERecordResult::Unanswered || eResult == ERecordResult::WrongGivenUp)
             ++outcome.nUnanswered;
+        if (eResult == ERecordResult::WrongGivenUp)
+            ++outcome.nWrongGivenUp;
+        // Only records given up without any reply make a dead device; anything it says does not.
+        nSilentInRow = eResult == ERecordResult::Unanswered ? nSilentInRow + 1 : 0;
         outcome.nHandled = static_cast<uint32_t>(nIndex) + 1;
         if (g_pTransferProgress != nullptr)
             g_pTransferProgress->SetPos(nOffset);
         PumpMessages(WAIT_SLICE_MS);
+        if (g_nGiveUpAfterRecords != 0 && nSilentInRow >= g_nGiveUpAfterRecords
+            && outcome.nHandled < outcome.nRecords) {
+            outcome.bGaveUp = true;
+            break;
+        }
     }
-    outcome.bCancelled = g_bCancelTransfer != 0 && !outcome.bLinkLost;
+    // A cancel that came once every record had its answer cut nothing short.
+    outcome.bCancelled = g_bCancelTransfer != 0 && !outcome.bLinkLost
+                         && outcome.nAnswered + outcome.nUnanswered < outcome.nRecords;
 
     if (!outcome.bLinkLost)
         SendEndOfTransfer();
-    const std::string strFinal = FinalText(outcome, app.m_nComPort);
-    if (outcome.bLinkLost)
-        outcome.strFailure = strFinal;
-    pStatus->SetWindowText(strFinal);
+    // The bar's positions are the records' offsets, so the last one leaves it a record short.
+    if (outcome.GetEnding() == ETransferEnding::Complete && g_pTransferProgress != nullptr)
+        g_pTransferProgress->SetPos(nLength);
+    pStatus->SetWindowText(FinalText(outcome));
     g_bTransferring = 0;
     return outcome;
 }
 
-CTransferOutcome RunUpdateTransfer(IStatusWindow* pStatus, CMatrixApp& app, IProgressBar* pProgress,
-                                   IMessagePump* pPump)
+CTransferOutcome RunUpdateTransfer(IStatusWindow* pStatus, CMatrixApp& app, const std::vector<uint8_t>& data,
+                                   IProgressBar* pProgress, IMessagePump* pPump)
 {
     g_pTransferProgress = pProgress;
     g_bCancelTransfer = 0;
@@ -360,7 +415,7 @@ CTransferOutcome RunUpdateTransfer(IStatusWindow* pStatus, CMatrixApp& app, IPro
     // assembler, and a second press of the host's button reaches its cancel.
     IMessagePump* pPreviousPump = g_pMessagePump;
     g_pMessagePump = pPump;
-    const CTransferOutcome outcome = SendPatternFile(pStatus, app);
+    const CTransferOutcome outcome = SendPatternFile(pStatus, app, data);
     g_pMessagePump = pPreviousPump;
     g_pTransferProgress = nullptr;
     return outcome;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "serial/link_messages.h"
 #include "transfer/transfer_host.h"
@@ -40,42 +41,56 @@ extern IMessagePump* g_pMessagePump;
 extern int32_t g_bLinkLost;
 // The reply time limit per send; matrixctl's --reply-timeout replaces it.
 extern uint32_t g_nReplyTimeLimitMs;
+// Limits for a device that answers badly, set by matrixctl (--give-up-after and
+// --max-wrong-replies); 0, the dialogs' setting, is no limit. The transfer stops once
+// g_nGiveUpAfterRecords records in a row were given up without any reply; a record answered
+// wrongly g_nMaxWrongReplies times in a row is given up as an unanswered one is.
+extern uint32_t g_nGiveUpAfterRecords;
+extern uint32_t g_nMaxWrongReplies;
 
-// How a transfer ended, for the front ends (the dialog ignores most of it; matrixctl turns it
-// into its exit status).
-struct CTransferOutcome {
-    bool bStarted = false;         // false: the file could not be used, nothing was sent
-    uint32_t nRecords = 0;         // whole records in the file
-    uint32_t nHandled = 0;         // records handled (answered or given up)
-    uint32_t nUnanswered = 0;      // records given up after five sends without a reply
-    uint32_t nTrailingBytes = 0;   // bytes after the last whole record, not sent
-    bool bCancelled = false;
-    bool bLinkLost = false;
-    std::string strFailure;        // for !bStarted or a lost link: the sentence shown
-    CPatternFileProblem fileProblem; // for !bStarted: why, as facts
-
-    // The operator is told how to finish on the device only when something reached it: a
-    // transfer that ran (also a cancelled one) or a file with nothing whole to send, never
-    // after a file that could not be used or a link lost mid-way.
-    bool NeedsClosingInstruction() const
-    {
-        return bStarted ? !bLinkLost
-                        : fileProblem.eKind == EPatternFileProblem::Empty ||
-                              fileProblem.eKind == EPatternFileProblem::NoWholeRecord;
-    }
-    // The box a dialog shows once the update has ended: the lost link's sentence (a
-    // warning), else the closing instruction when it is needed, else none (empty text).
-    std::string GetEndingBoxText(bool* pbWarning) const;
+// How an update ended, decided once from the facts below.
+enum class ETransferEnding {
+    Complete,    // every record answered OK, nothing cancelled, the link kept
+    Incomplete,  // it ran, but the device did not confirm every record
+    NothingSent, // the file or the port could not be used: not a byte reached the device
 };
 
-// Sends app.GetTransferFile() and reports progress through pStatus and g_pTransferProgress.
-CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app);
+// How a transfer ended, as facts; each front end words them (the dialogs' boxes, matrixctl's
+// lines and exit status).
+struct CTransferOutcome {
+    bool bStarted = false;         // false: the file or the port could not be used, nothing was sent
+    int nPort = 0;                 // the COM port the transfer ran on
+    uint32_t nRecords = 0;         // whole records in the file
+    uint32_t nHandled = 0;         // records handled (answered, given up, or left by a cancel)
+    uint32_t nAnswered = 0;        // records the device answered OK
+    uint32_t nUnanswered = 0;      // records given up: five sends without a reply, or too many wrong replies
+    uint32_t nWrongGivenUp = 0;    // of those, the ones given up after g_nMaxWrongReplies wrong replies
+    uint32_t nTrailingBytes = 0;   // bytes after the last whole record, not sent
+    bool bCancelled = false;       // a cancel cut the transfer short
+    bool bLinkLost = false;
+    bool bGaveUp = false;          // stopped after g_nGiveUpAfterRecords records in a row got no reply
+    std::string strFailure;        // for !bStarted: the core's sentence saying why
+    CPatternFileProblem fileProblem; // for !bStarted: why, as facts
+
+    ETransferEnding GetEnding() const;
+};
+
+// Reads the pattern file strPath whole and checks every record's markers, before any port is
+// opened. False, after pStatus was told why (ReportFileProblem), when it must not be sent: no
+// file, unreadable, not a regular file, too large, empty, no whole record, or not a pattern
+// file; *pOutcome then holds the facts. The bytes in *pData are the ones to send.
+bool LoadPatternFile(IStatusWindow* pStatus, const std::string& strPath, std::vector<uint8_t>* pData,
+                     CTransferOutcome* pOutcome);
+
+// Sends data, the transfer file as LoadPatternFile read it, and reports progress through
+// pStatus and g_pTransferProgress.
+CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app, const std::vector<uint8_t>& data);
 
 // A device update on g_pSerialLink, opened already (OpenUpdateLink): the host's progress bar
 // and message pump serve the transfer for as long as it runs, the cancel flag starts clear and
 // the link's monitor starts; then SendPatternFile. The globals are the host's again afterwards.
-CTransferOutcome RunUpdateTransfer(IStatusWindow* pStatus, CMatrixApp& app, IProgressBar* pProgress,
-                                   IMessagePump* pPump);
+CTransferOutcome RunUpdateTransfer(IStatusWindow* pStatus, CMatrixApp& app, const std::vector<uint8_t>& data,
+                                   IProgressBar* pProgress, IMessagePump* pPump);
 
 // Queues the bytes on g_pSerialLink and waits up to nLimitMs for a judged reply; returns
 // g_nReplyStatus as the wait ended.
@@ -96,13 +111,17 @@ int JudgeReply(const uint8_t* pReply, size_t nLength, const void* pLink, uint8_t
 void AssembleReplyByte(uint8_t nByte);
 // Forgets the reply assembler's state (a new program run, or a test).
 void ResetReplyAssembler();
+// A block was queued on the link as number nBlock (QueueWrite's). What the assembler holds of
+// an unfinished reply is dropped, so only a reply that starts after this send counts, and a byte
+// the link read before it wrote nBlock (still queued for us) is not taken as its answer.
+void ExpectReplyTo(uint64_t nBlock);
 
 // The owner's WM_LINK_LOST handler calls this.
 void NoteLinkLost(int nPort);
 
-// The message handling a transfer's owner needs: WM_LINK_RXBYTE to the reply assembler,
-// WM_LINK_LOST noted, WM_LINK_CTS and the others ignored. The host hands a sent
-// notification's result back (CSendCompletion) after this.
+// The message handling a transfer's owner needs: WM_LINK_RXBYTE to the reply assembler (unless
+// the byte was read before the send now answered), WM_LINK_LOST noted, WM_LINK_CTS and the
+// others ignored. The host hands a sent notification's result back (CSendCompletion) after this.
 void DispatchLinkMessage(const CLinkMessage& msg);
 
 // How a device update opens its port: 9600 baud, no parity, 8 data bits, 1 stop bit, the
@@ -115,9 +134,6 @@ constexpr uint32_t UPDATE_LINK_EVENT_MASK = EV_RXCHAR | EV_CTS;
 constexpr uint32_t UPDATE_LINK_WRITE_BUFFER = 1024;
 // Opens COMn on the link with those settings; the link's GetOpenFailure says why it could not.
 bool OpenUpdateLink(CSerialLink& link, ILinkOwner* pOwner, int nPort);
-
-// What the operator is told once an update has reached the device: how to finish it there.
-extern const char* const TEXT_CLOSING_INSTRUCTION;
 
 // What a status text of the transfer says, for a front end that shows only some of them (a
 // terminal with a progress bar needs no line per record).

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/file_util.h"
+#include "transfer/pattern.h"
 
 // Why the pattern file was not sent, as facts a front end can word in its own language.
 enum class EPatternFileProblem {
@@ -16,8 +17,9 @@ enum class EPatternFileProblem {
     TooLong,        // larger than the transfer takes
     CannotRead,     // nErrno says why
     NoMemory,
-    Empty,          // the file has no bytes: the transfer still counts as run
-    NoWholeRecord,  // 1 to 11 bytes: treated as an empty file, the piece is not sent
+    Empty,          // the file has no bytes
+    NoWholeRecord,  // 1 to 11 bytes: nothing whole to send
+    NotPatternFile, // a record's start or end marker is wrong: markerFault says where
 };
 
 struct CPatternFileProblem {
@@ -25,6 +27,7 @@ struct CPatternFileProblem {
     std::string strPath;
     int nErrno = 0;
     EFileType eFileType = EFileType::Regular;
+    CPatternMarkerFault markerFault;
 };
 
 // The "status window": its caption shows the progress texts.

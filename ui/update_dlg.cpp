@@ -20,6 +20,7 @@
 
 #include <cmath>
 #include <new>
+#include <vector>
 
 #include "app/matrix_app.h"
 #include "app/startup.h"
@@ -48,6 +49,9 @@ public:
                         QMessageBox::Icon eIcon) override
     {
         QMessageBox box(eIcon, strCaption, strText, QMessageBox::Ok, pParent);
+        // The operator can select and copy what the box says (into a report, say); on Linux a
+        // message box does not copy itself on Ctrl+C as it does on Windows.
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         box.exec();
     }
     bool RunFileDialog(QFileDialog& dialog) override { return dialog.exec() == QDialog::Accepted; }
@@ -405,6 +409,10 @@ void CUpdateDlg::OnStartUpdate()
         g_bCancelTransfer = 1;
         return;
     }
+    // Nothing of the last run stays on show: the caption and bar belong to this press now.
+    setWindowTitle(QStringLiteral("RED udized idirediz"));
+    m_pProgress->setRange(0, 100);
+    m_pProgress->setValue(0);
     m_app.SetTransferFile(m_strFileName.toStdString());
 
     int32_t nPort = 0;
@@ -423,6 +431,13 @@ void CUpdateDlg::OnStartUpdate()
         }
     }
 
+    // The whole file is read and checked before the port is touched: a file that must not be
+    // sent never opens the port, and what goes out is exactly what was checked.
+    std::vector<uint8_t> data;
+    CTransferOutcome refused;
+    if (!LoadPatternFile(this, m_app.GetTransferFile(), &data, &refused))
+        return;
+
     // The previous link (and its monitor thread) goes before a new one is opened; its owner
     // only after it, since the link may post to that owner until it is destroyed.
     delete g_pSerialLink;
@@ -438,10 +453,6 @@ void CUpdateDlg::OnStartUpdate()
         return;
     }
 
-    // Nothing of the last run stays on show: the caption and bar belong to this one now.
-    setWindowTitle(QStringLiteral("RED udized idirediz"));
-    m_pProgress->setRange(0, 100);
-    m_pProgress->setValue(0);
     m_startPress.start();
 
     m_bUpdating = true;
@@ -449,7 +460,7 @@ void CUpdateDlg::OnStartUpdate()
     m_pStartButton->setText(QString::fromUtf8(CANCEL_TEXT));
     CQtProgressBar progress(m_pProgress);
     CQtMessagePump pump;
-    const CTransferOutcome outcome = RunUpdateTransfer(this, m_app, &progress, &pump);
+    const CTransferOutcome outcome = RunUpdateTransfer(this, m_app, data, &progress, &pump);
 
     if (m_bCloseAfterUpdate) {
         // Asked to close while updating: the transfer was cancelled (its end byte sent); the
@@ -458,8 +469,9 @@ void CUpdateDlg::OnStartUpdate()
         done(QDialog::Accepted);
         return;
     }
+    // One box: how to finish on the device, or that the update did not complete.
     bool bWarning = false;
-    const std::string strEnding = outcome.GetEndingBoxText(&bWarning);
+    const std::string strEnding = UpdateEndingText(outcome, &bWarning);
     if (!strEnding.empty())
         ShowBox(QString::fromStdString(strEnding), bWarning ? QMessageBox::Warning : QMessageBox::Information);
     EndUpdate();

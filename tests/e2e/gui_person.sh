@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The whole program as a person uses it: the installed matrix-update on a real X server
 # (Xvfb), driven with real keyboard and mouse events (xdotool), against simulated devices
-# registered as COM ports. Six runs: a whole update, failed starts, a double-click, a cancel
-# and a kill mid-update, the port busy, the skin library gone, a folder the user cannot
-# write, and the package's layout run by an ordinary user. Every wait is bounded and a
-# failure names the step that timed out.
+# registered as COM ports. Six runs: a whole update, failed starts, a file that is not a
+# pattern file, a double-click, a cancel, a record without reply and a kill mid-update, the port
+# busy, the skin library gone, a folder the user cannot write, and the package's layout run by
+# an ordinary user. The ending's box is read (its text selected with a triple click and copied
+# with Ctrl+C): the closing instruction only after a complete update, the warning after a cancel,
+# a record without reply and a lost device, the refusal of a file that is not a pattern file.
+# Every wait is bounded and a failure names the step that timed out.
 set -euo pipefail
 bin=${MATRIX_BIN_DIR:?}
 build=${MATRIX_BUILD_DIR:?}
@@ -27,6 +30,11 @@ fail() {
     done
   fi
   [ -s "$work/app.out" ] && { echo "matrix-update said:" >&2; cat "$work/app.out" >&2; }
+  # A display server that went away or refused a client explains every window that did not come.
+  if [ -n "${xvfb_pid:-}" ]; then
+    kill -0 "$xvfb_pid" 2>/dev/null || echo "the display server (Xvfb, pid $xvfb_pid) is gone" >&2
+    [ -s "$work/xvfb.log" ] && { echo "Xvfb said:" >&2; tail -n 20 "$work/xvfb.log" >&2; }
+  fi
   exit 1
 }
 
@@ -34,7 +42,7 @@ if [ ! -x "$bin/matrix-update" ]; then
   echo "SKIP: matrix-update is not built here (MATRIX_BUILD_GUI is off)" >&2
   exit 77
 fi
-for tool in Xvfb xdotool; do
+for tool in Xvfb xdotool xclip; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps.sh installs it)"
 done
 
@@ -49,8 +57,16 @@ grep -qxF "Exec=\"$inst/matrix-update\" %f" "$inst/matrix-update.desktop" || fai
 # A display of our own: Xvfb picks a free number and tells it on descriptor 5.
 # Without key auto-repeat: on a loaded machine a key held between xdotool's press and release
 # would repeat into the next box that comes up and answer it unseen.
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -r 5>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
+# Only this test's programs hold its cookie: a program of someone else's that takes our display
+# for its own (a test of another checkout on the same machine) cannot connect and disturb it.
+# The server takes every cookie of its file, whatever display an entry names; the clients look
+# for their display's, added once the number is known.
+export XAUTHORITY="$work/Xauthority"
+cookie=$(mcookie)
+xauth -q -f "$XAUTHORITY" add :0 . "$cookie" 2>/dev/null
+Xvfb -displayfd 5 -auth "$XAUTHORITY" -screen 0 1280x1024x24 -nolisten tcp -r 5>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+pids+=("$xvfb_pid")
 for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 if [ ! -s "$work/display" ]; then
   echo "SKIP: Xvfb could not start, so the person test cannot run:" >&2
@@ -58,6 +74,7 @@ if [ ! -s "$work/display" ]; then
   exit 77
 fi
 export DISPLAY=":$(head -n 1 "$work/display")"
+xauth -q -f "$XAUTHORITY" add "$DISPLAY" . "$cookie"
 export QT_QPA_PLATFORM=xcb
 export MATRIX_PORTS_DIR="$work/ports"
 mkdir -p "$MATRIX_PORTS_DIR"
@@ -149,6 +166,12 @@ click_port_field() { click 140 93; }
 click_file_field() { click 106 156; }
 click_start()      { click 130 226; }
 click_exit()       { click 183 226; }
+# choose_file PATH: types PATH over whatever the file field holds.
+choose_file() {
+  click_file_field
+  xdotool key ctrl+a
+  xdotool type --delay 10 "$1"
+}
 
 # answer_box WHAT: waits for a message box (the program's caption) and presses Enter in it,
 # once: a second Enter could answer the next box unseen. Only a box that is still up after a
@@ -164,6 +187,44 @@ answer_box() {
     wait_for 10 no_box && return 0
   done
   fail "the message box did not close${1:+: $1}"
+}
+
+# read_box WHAT: the text of the message box that is up, in $box_text, read as a person would
+# copy it: a triple click selects the text (one paragraph), Ctrl+C copies it. The clipboard is
+# given a marker first, so an earlier box's text is never read.
+copies=0
+read_box() {
+  wait_for 30 xdotool search --onlyvisible --name '^matrix-update$' || fail "no message box appeared: $1"
+  local box marker tries
+  copies=$((copies + 1))
+  marker="no copy yet $copies"
+  box=$(xdotool search --onlyvisible --name '^matrix-update$' | head -n 1)
+  printf '%s' "$marker" | xclip -selection clipboard -i 2>/dev/null
+  for tries in 1 2 3 4 5; do
+    xdotool windowfocus --sync "$box" 2>/dev/null || true
+    eval "$(xdotool getwindowgeometry --shell "$box")"
+    # The text stands at the top, right of the icon; the buttons at the bottom.
+    xdotool mousemove --window "$box" $(( WIDTH * 3 / 5 )) $(( HEIGHT / 4 )) click --repeat 3 --delay 80 1
+    xdotool key ctrl+c
+    box_text=$(timeout 5 xclip -selection clipboard -o 2>/dev/null || true)
+    [ -n "$box_text" ] && [ "$box_text" != "$marker" ] && return 0
+    sleep 0.3
+  done
+  fail "the text of the box could not be read: $1"
+}
+# expect_closing WHAT / expect_warning WHAT WORDS: the box up now is the closing instruction, or
+# the warning that the update did not complete (holding WORDS, never a word of how to finish);
+# then it is answered.
+expect_closing() {
+  read_box "$1"
+  [[ "$box_text" == *"請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新"* ]] || fail "$1: not the closing instruction: $box_text"
+  answer_box "$1"
+}
+expect_warning() {
+  read_box "$1"
+  [[ "$box_text" == *"更新未完成:"*"$2"*"再按「開始更新」傳送整個檔案。"* ]] || fail "$1: not the warning holding '$2': $box_text"
+  [[ "$box_text" != *"完成更新"* ]] || fail "$1: the warning tells how to finish: $box_text"
+  answer_box "$1"
 }
 
 # caption: the dialog's caption now.
@@ -203,7 +264,7 @@ xdotool key ctrl+a
 xdotool type --delay 20 "COM11"
 click_start
 device_done "$device_once" "whole update"
-answer_box "closing instruction"
+expect_closing "closing instruction"
 stays_without_box 1 || fail "a second box followed the closing instruction"
 caption=$(caption)
 [ "$caption" = "點矩陣繪圖軟體 傳輸埠:COM11 已傳送共 $records 行資料..." ] || fail "unexpected caption: $caption"
@@ -216,7 +277,9 @@ grep -qx "ComPort=11" "$inst/setting.ini" || fail "setting.ini does not hold the
 echo "run 1: whole update passed"
 
 # Run 2: the dialog as a hurried operator meets it, on a device at the line's own pace.
-# A start that fails shows one box and no closing instruction; a double-click on 開始更新
+# A start that fails shows one box and no closing instruction (a file that is not a pattern
+# file too, before the port opens); a record without reply, a cancel and a lost device end in
+# the warning, never the closing instruction; a double-click on 開始更新
 # starts an update and does not cancel it; a later press cancels, and the caption says so;
 # a kill mid-update ends the program as 離開 does.
 for i in $(seq 1 40); do printf '%s\n' "$i.5,$i.25,$i,$i,$i"; done > "$work/forty.csv"
@@ -224,39 +287,74 @@ for i in $(seq 1 40); do printf '%s\n' "$i.5,$i.25,$i,$i,$i"; done > "$work/fort
 for i in $(seq 1 300); do printf '%s\n' "$i.5,$i.25,1,2,3"; done > "$work/long.csv"
 "$bin/matrixctl" pattern encode "$work/long.csv" "$work/long.bin"
 start_program "$inst"
-click_file_field
-xdotool key ctrl+a
-xdotool type --delay 10 "$work/no-such-file.bin"
+choose_file "$work/no-such-file.bin"
 click_start
 answer_box "the file cannot be opened"
 stays_without_box 1 || fail "a box followed the failed start (the closing instruction after nothing was sent?)"
+
+# A CSV file renamed .bin: refused, naming the file, before the port is opened; the device
+# on the port gets nothing, not even the end-of-transfer byte.
+start_device refused 11 --reply ok
+cp "$work/forty.csv" "$work/rows.bin"
+click_port_field
+xdotool key ctrl+a
+xdotool type --delay 20 "COM11"
+choose_file "$work/rows.bin"
+click_start
+read_box "a CSV file renamed .bin"
+[[ "$box_text" == *"$work/rows.bin 不是圖樣檔案:第 1 筆資料(第 0 位元組起)的開頭是 0x31,應為 0xC1。"* ]] ||
+  fail "the CSV file was not refused as it should be: $box_text"
+answer_box "a CSV file renamed .bin"
+stays_without_box 1 || fail "a second box followed the refused file"
+sleep 0.5
+[ ! -s "$work/refused.log" ] || { cat "$work/refused.log" >&2; fail "the device got bytes of a refused file"; }
+kill "$device_pid"
+
+# A record the device never answers (five sends, 16.2 s each), then a cancel: the warning says
+# both, and never how to finish.
+head -c 24 "$work/forty.bin" > "$work/two.bin"
+start_device mute 11 --reply silent:9 --once
+device_once=$device_pid
+choose_file "$work/two.bin"
+click_start
+wait_for 30 caption_matches '^傳送第0/2筆' || fail "the update of two records did not start"
+wait_for 120 caption_matches '^傳送第1/2筆' || fail "record 0 was not given up after five sends without reply"
+click_start
+device_done "$device_once" "cancel after a record without reply"
+expect_warning "a record without reply, then a cancel" "已取消更新,傳輸埠 COM11 的裝置只確認收到 0/2 筆資料,其中 1 筆無回應"
+caption_matches ' 已取消更新$' || fail "the caption does not tell of the cancel: $(caption)"
+
+# A device lost mid-update: the warning names the port.
+start_device lost 11 --reply ok --pace 9600
+choose_file "$work/forty.bin"
+click_start
+wait_for 30 caption_matches '^傳送第' || fail "the update to lose its device did not start"
+kill "$device_pid"
+expect_warning "a device lost mid-update" "傳輸埠 COM11 連線中斷,裝置只確認收到 "
+stays_without_box 1 || fail "a second box followed the lost device's"
 
 start_device double 11 --reply ok --once --pace 9600
 device_once=$device_pid
 click_port_field
 xdotool key ctrl+a
 xdotool type --delay 20 "COM11"
-click_file_field
-xdotool key ctrl+a
-xdotool type --delay 10 "$work/forty.bin"
+choose_file "$work/forty.bin"
 xdotool mousemove --window "$win" $(( win_width * 130 / 215 )) $(( win_height * 226 / 240 )) click --repeat 2 --delay 60 1
 device_done "$device_once" "double-click"
-answer_box "closing instruction after a double-click"
+expect_closing "closing instruction after a double-click"
 caption=$(caption)
 [ "$caption" = "點矩陣繪圖軟體 傳輸埠:COM11 已傳送共 40 行資料..." ] || fail "a double-click did not run the whole update: $caption"
 [ "$(records_received double)" -ge 40 ] || fail "a double-click cancelled the update it started"
 
 start_device cancel 11 --reply ok --once --pace 9600
 device_once=$device_pid
-click_file_field
-xdotool key ctrl+a
-xdotool type --delay 10 "$work/long.bin"
+choose_file "$work/long.bin"
 click_start
 wait_for 30 caption_matches '^傳送第' || fail "the update did not start"
 sleep 0.8 # longer than a double-click: this press is a cancel
 click_start
 device_done "$device_once" "cancel"
-answer_box "closing instruction after a cancel"
+expect_warning "the warning after a cancel" "已取消更新,傳輸埠 COM11 的裝置只確認收到 "
 caption=$(caption)
 case "$caption" in
   *" 已取消更新") ;;
@@ -388,9 +486,11 @@ chmod 700 "$user/home" "$user/config" "$user/run"
 if [ "$(id -u)" = 0 ]; then
   # As nobody: the installed tree is root's and so read-only; the user's own folders and
   # the device the program opens must be nobody's to use.
+  # nobody gets the display's cookie in a file of its own.
+  cp "$XAUTHORITY" "$user/Xauthority"
   chown -R 65534:65534 "$user"
   chmod 755 "$work"
-  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups env XAUTHORITY="$user/Xauthority")
 else
   chmod -R a-w "$sys"
   as_user=()

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # matrixctl send against matrixctl simulate on a pseudo-terminal, the way a script would use
-# them: every reply mode of the device, and a device that goes away mid-transfer.
+# them: every reply mode of the device, and a device that goes away mid-transfer. Every ending
+# is checked by its last line: the closing instruction only after a complete update, the
+# warning that it did not complete otherwise.
 set -euo pipefail
 bin=${MATRIX_BIN_DIR:?}
 work=$(mktemp -d)
@@ -73,6 +75,17 @@ count_lines() { grep -cxF -- "$1" "$work/out" || true; }
 
 closing="請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新"
 
+# incomplete WHAT WORDS: the last line is the warning, holding WORDS, and no line tells how to
+# finish on the device.
+incomplete() {
+  local last
+  last=$(tail -n 1 "$work/out")
+  [[ "$last" == 更新未完成:* && "$last" == *"$2"* && "$last" == *"再按「開始更新」傳送整個檔案。" ]] ||
+    { cat "$work/out" >&2; fail "$1: the last line is not the warning holding '$2': $last"; }
+  grep -q "完成更新" "$work/out" && { cat "$work/out" >&2; fail "$1: told how to finish an incomplete update"; }
+  return 0
+}
+
 # ok: every record answered at once.
 start_device 11 --reply ok --once
 run_send 0 --port 11 "$work/three.bin"
@@ -104,18 +117,64 @@ kill "$sim_pid" 2>/dev/null || true
 stop_device
 [ "$(count_lines "傳送第0筆資料無回應")" = 5 ] || fail "expected five sends of record 0"
 expect_line "點矩陣繪圖軟體 傳輸埠:COM14 已傳送共 3 行資料... 其中 3 筆無回應"
+incomplete "garbage" "傳輸埠 COM14 的裝置只確認收到 0/3 筆資料,其中 3 筆無回應"
+
+# split: FB 'o' after one send, 'k' FE after the next. Halves of two sends are no answer: each
+# record is sent five times and given up.
+start_device 21 --reply split
+run_send 3 --port 21 --reply-timeout 200 "$work/three.bin"
+kill "$sim_pid" 2>/dev/null || true
+stop_device
+[ "$(count_lines "傳送第0筆資料無回應")" = 5 ] || { cat "$work/out" >&2; fail "split: expected five sends of record 0"; }
+grep -q "回應OK" "$work/out" && fail "split: halves of two sends were taken for an answer"
+incomplete "split" "0/3 筆資料,其中 3 筆無回應"
+
+# A slow device (200 baud: a record takes 600 ms to reach it, its answer 200 ms to come back,
+# 150 ms from start to end marker) with a limit of 100 ms: every answer arrives across a resend.
+# The head of an answer is not joined to its tail after the next send, so no record is taken for
+# confirmed. (Whole answers to an earlier send cannot be told from the next one's: the limit
+# must be longer than the device's answer time, as the README says.)
+start_device 22 --reply ok --pace 200
+run_send 3 --port 22 --reply-timeout 100 "$work/three.bin"
+kill "$sim_pid" 2>/dev/null || true
+stop_device
+grep -q "回應OK" "$work/out" && { cat "$work/out" >&2; fail "slow device: an answer cut by a resend was taken as whole"; }
+incomplete "slow device" "0/3 筆資料"
+
+# wrong with --max-wrong-replies 3: each record answered wrongly three times is given up.
+start_device 23 --reply wrong --once
+run_send 3 --port 23 --max-wrong-replies 3 "$work/three.bin"
+stop_device
+[ "$(count_lines "傳送第1筆資料回應異常")" = 3 ] || { cat "$work/out" >&2; fail "wrong: expected three wrong replies for record 1"; }
+grep -q "3 record(s) were answered wrongly 3 times in a row and given up" "$work/err" || { cat "$work/err" >&2; fail "wrong: not said on stderr"; }
+incomplete "always wrong" "3 筆一再回應異常"
 
 # A device killed mid-transfer: the link is lost, the transfer ends at once with status 2.
 for i in $(seq 1 40); do printf '%s\n' "$i.5,$i.25,$i,$i,$i"; done > "$work/many.csv"
 "$bin/matrixctl" pattern encode "$work/many.csv" "$work/many.bin"
 start_device 15 --reply ok --pace 9600
-( sleep 0.3; kill "$sim_pid" ) &
+# The device goes once the transfer is under way (a fixed delay raced a loaded machine's start).
+rm -f "$work/out"
+( for _ in $(seq 1 600); do grep -q "傳送第1/" "$work/out" 2>/dev/null && break; sleep 0.05; done
+  kill "$sim_pid" ) &
 start=$(date +%s)
 run_send 2 --port 15 "$work/many.bin"
 stop_device
 [ $(( $(date +%s) - start )) -lt 10 ] || fail "a lost link took too long to end the transfer"
 grep -q "COM15" "$work/err" || fail "the loss does not name the port"
 grep -q "連線中斷" "$work/out" || fail "no lost-link status text"
+incomplete "lost device" "傳輸埠 COM15 連線中斷,裝置只確認收到"
+
+# --give-up-after 2: a dead device stops the transfer after two records, the end byte still sent.
+start_device 24 --reply silent
+run_send 3 --port 24 --reply-timeout 100 --give-up-after 2 "$work/many.bin"
+kill "$sim_pid" 2>/dev/null || true
+stop_device
+[ "$(grep -c '^record ' "$work/sim.log.24")" = 10 ] || fail "give-up-after: expected ten sends before the stop"
+grep -q "end of transfer" "$work/sim.log.24" || fail "give-up-after: no end-of-transfer byte"
+grep -q "stopped after 2 records in a row got no reply; 38 of 40 records were not sent." "$work/err" ||
+  { cat "$work/err" >&2; fail "give-up-after: the stop is not said"; }
+incomplete "give-up-after" "因連續多筆無回應而停止傳送"
 
 # Ctrl-C, kill and a closed terminal cancel like the dialog's button: the end-of-transfer byte
 # is still sent, status 4.
@@ -132,7 +191,10 @@ for sig in INT HUP; do
   stop_device
   [ "$status" = 4 ] || { cat "$work/out" "$work/err" >&2; fail "SIG$sig: send exited $status, expected 4"; }
   grep -q "end of transfer" "$work/sim.log.$port" || fail "SIG$sig: no end-of-transfer byte after a cancel"
-  [ "$(tail -n 1 "$work/out")" = "$closing" ] || fail "SIG$sig: closing instruction is not last after a cancel"
+  # The wait the cancel cut short is no missing reply.
+  expect_line "傳送第0筆資料時已取消更新"
+  grep -q "無回應" "$work/out" && fail "SIG$sig: a wait cut by the cancel was reported as no reply"
+  incomplete "SIG$sig" "已取消更新,傳輸埠 COM$port 的裝置只確認收到 0/3 筆資料"
   port=$((port + 1))
 done
 
@@ -167,14 +229,14 @@ rm -f "$MATRIX_PORTS_DIR/COM19" "$MATRIX_PORTS_DIR/COM300"
 # read and write the device; a device only root may open gets a udev rule instead.
 if [ "$(id -u)" = 0 ] && command -v setpriv > /dev/null; then
   chmod 755 "$work"
-  start_device 21 --reply ok
-  tty=${first#COM21 }
+  start_device 25 --reply ok
+  tty=${first#COM25 }
   for access in "0600 root:tty|only root may open it (mode 0600, group tty)" \
                 "0660 root:dialout|add your user to the group 'dialout'"; do
     read -r mode owner <<< "${access%%|*}"
     chmod "$mode" "$tty"; chown "$owner" "$tty"
     set +e
-    setpriv --reuid=65534 --regid=65534 --clear-groups "$bin/matrixctl" send --port 21 "$work/three.bin" > "$work/out" 2> "$work/err"
+    setpriv --reuid=65534 --regid=65534 --clear-groups "$bin/matrixctl" send --port 25 "$work/three.bin" > "$work/out" 2> "$work/err"
     status=$?
     set -e
     [ "$status" = 2 ] || { cat "$work/err" >&2; fail "$mode $owner: send as nobody exited $status, expected 2"; }
@@ -194,7 +256,21 @@ for bad in "missing.bin:missing.bin" "fifo.bin:is a FIFO" "short.bin:less than o
   run_send 2 --port 16 "$work/${bad%%:*}"
   grep -q "${bad#*:}" "$work/err" || { cat "$work/err" >&2; fail "${bad%%:*}: the reason is not given"; }
 done
+# A CSV file renamed .bin, and a pattern file whose second record lost its end marker: refused
+# before the port is opened (a port that does not exist is not even looked at), one sentence
+# naming the file, the record, the byte found and the one expected.
+cp "$work/in.csv" "$work/rows.bin"
+{ head -c 23 "$work/three.bin"; printf '\x00'; tail -c +25 "$work/three.bin"; } > "$work/marker.bin"
+for bad in "rows.bin:record 1 (byte 0) starts with 0x78 instead of the start marker 0xC1." \
+           "marker.bin:record 2 (byte 12) ends with 0x00 instead of the end marker 0xC3."; do
+  for port in 16 200; do
+    run_send 2 --port $port "$work/${bad%%:*}"
+    grep -qF "${bad%%:*} is not a pattern file: ${bad#*:}" "$work/err" || { cat "$work/err" >&2; fail "${bad%%:*} on COM$port: not refused as it should be"; }
+    grep -q "COM" "$work/err" && { cat "$work/err" >&2; fail "${bad%%:*}: the port was looked at"; }
+    [ -s "$work/out" ] && { cat "$work/out" >&2; fail "${bad%%:*}: something was printed on stdout"; }
+  done
+done
 kill "$sim_pid" 2>/dev/null || true
 stop_device
-grep -q "record\|end of transfer" "$work/sim.log.16" && fail "a file that cannot be sent reached the device"
+grep -q "record\|end of transfer\|stray" "$work/sim.log.16" && fail "a file that cannot be sent reached the device"
 echo "send_cli: all cases passed"

@@ -1,5 +1,6 @@
 #include "tests/support/fake_serial_device.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -84,6 +85,12 @@ void CFakeSerialDevice::FailWrites(int nCount)
     m_nWritesToFail = nCount;
 }
 
+void CFakeSerialDevice::FailWriteAttempts(std::vector<int> anAttempts)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_anAttemptsToFail = std::move(anAttempts);
+}
+
 CLineSettings CFakeSerialDevice::GetLineSettings() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -158,8 +165,12 @@ EIoResult CFakeSerialDevice::WriteBlock(const uint8_t* pData, size_t nLength, ui
             SetLost(pError);
             return EIoResult::Lost;
         }
-        if (m_nWritesToFail > 0) {
-            --m_nWritesToFail;
+        ++m_nWriteAttempts;
+        const bool bFailThis = std::find(m_anAttemptsToFail.begin(), m_anAttemptsToFail.end(), m_nWriteAttempts)
+                               != m_anAttemptsToFail.end();
+        if (m_nWritesToFail > 0 || bFailThis) {
+            if (!bFailThis)
+                --m_nWritesToFail;
             SetOther(pError, ETIMEDOUT);
             return EIoResult::FailedWaiting;
         }

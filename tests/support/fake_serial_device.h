@@ -43,6 +43,8 @@ public:
     void SetInput(EInput eInput);
     // The next nCount writes do not leave the port within their limit (nothing is written).
     void FailWrites(int nCount);
+    // The writes with these numbers (the first write asked of the device is 1) do not leave.
+    void FailWriteAttempts(std::vector<int> anAttempts);
     // Writes ("write") and purges ("purge input", "purge both") in order, into a log that
     // outlives the device (the link destroys it).
     void SetEventLog(std::shared_ptr<std::vector<std::string>> pLog);
@@ -75,5 +77,7 @@ private:
     std::atomic<bool> m_bDisconnected{false};
     EInput m_eInput = EInput::Fed;
     int m_nWritesToFail = 0;
+    int m_nWriteAttempts = 0;
+    std::vector<int> m_anAttemptsToFail;
     std::shared_ptr<std::vector<std::string>> m_pEventLog;
 };

@@ -683,7 +683,8 @@ TEST_F(UpdateDlgUpdate, WholeUpdateAgainstTheSimulator)
     auto* pBar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(CUpdateDlg::IDC_PROGRESS));
     EXPECT_EQ(pBar->minimum(), 0);
     EXPECT_EQ(pBar->maximum(), 120);
-    EXPECT_EQ(m_aPositions, (std::vector<int>{0, 12, 24, 36, 48, 60, 72, 84, 96, 108}));
+    // Each record's offset once it is handled, then full.
+    EXPECT_EQ(m_aPositions, (std::vector<int>{0, 12, 24, 36, 48, 60, 72, 84, 96, 108, 120}));
 
     EXPECT_NE(strSettingsAtStart.find("ComPort=23"), std::string::npos) << strSettingsAtStart;
     EXPECT_EQ(strButtonDuring, CANCEL_TEXT);
@@ -751,9 +752,18 @@ TEST_F(UpdateDlgUpdate, SecondPressCancelsButADoubleClickDoesNot)
         EXPECT_TRUE(dlg.windowTitle().startsWith(QStringLiteral("點矩陣繪圖軟體 傳輸埠:COM%1 已傳送共 ").arg(c.nPort)));
         // The end-of-transfer byte still went out: the --once device answered it and ended.
         EXPECT_TRUE(simulator.WaitForCleanExit()) << simulator.Log().toStdString();
+        // One box: how to finish after the whole update, the warning after a cancel.
         ASSERT_EQ(m_prompts.m_aBoxes.size(), 1u);
-        EXPECT_EQ(m_prompts.m_aBoxes[0].strText, CLOSING_INSTRUCTION);
-        EXPECT_EQ(m_prompts.m_aBoxes[0].eIcon, QMessageBox::Information);
+        const CShownBox& box = m_prompts.m_aBoxes[0];
+        if (c.bCancelled) {
+            EXPECT_TRUE(box.strText.startsWith(QStringLiteral("更新未完成:已取消更新,傳輸埠 COM%1 ").arg(c.nPort)))
+                << box.strText.toStdString();
+            EXPECT_FALSE(box.strText.contains(QStringLiteral("完成更新")));
+            EXPECT_EQ(box.eIcon, QMessageBox::Warning);
+        } else {
+            EXPECT_EQ(box.strText, CLOSING_INSTRUCTION);
+            EXPECT_EQ(box.eIcon, QMessageBox::Information);
+        }
         EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
         EXPECT_EQ(g_bTransferring, 0);
         delete g_pSerialLink;
@@ -874,7 +884,8 @@ TEST_F(UpdateDlgUpdate, BytesFromAReplacedLinkAreNeverTheNewUpdatesReply)
     EXPECT_EQ(CaptionCount(QStringLiteral("傳送第0筆資料回應OK")), 0);
     EXPECT_GE(CaptionCount(QStringLiteral("傳送第0筆資料無回應")), 1);
     ASSERT_EQ(m_prompts.m_aBoxes.size(), 1u);
-    EXPECT_EQ(m_prompts.m_aBoxes[0].strText, CLOSING_INSTRUCTION);
+    EXPECT_TRUE(m_prompts.m_aBoxes[0].strText.contains(QStringLiteral("0/1 筆資料,其中 1 筆無回應")))
+        << m_prompts.m_aBoxes[0].strText.toStdString();
 }
 
 TEST_F(UpdateDlgUpdate, FileProblemsAreReported)
@@ -890,6 +901,8 @@ TEST_F(UpdateDlgUpdate, FileProblemsAreReported)
     const fs::path missing = m_settings.Path() / "missing.bin";
     const fs::path folder = m_settings.Path() / "folder.bin";
     fs::create_directory(folder);
+    const fs::path csv = m_settings.Path() / "rows.bin";
+    std::ofstream(csv) << "x,y,i1,i2,i3\n1.5,2.25,1,2,3\n";
     const QString strTitle = QStringLiteral("RED udized idirediz");
     struct {
         const char* pszWhat;
@@ -901,7 +914,9 @@ TEST_F(UpdateDlgUpdate, FileProblemsAreReported)
         {"no file chosen", "", "未選擇圖樣檔案", false, nullptr},
         {"missing file", missing.string(), "無法開啟檔案 " , false, nullptr},
         {"a directory", folder.string(), "這是資料夾", false, nullptr},
-        {"empty file", empty.string(), "傳送檔案為0,請先轉檔", true, nullptr},
+        {"empty file", empty.string(), "傳送檔案為0,請先轉檔", false, nullptr},
+        {"a CSV file renamed .bin", csv.string(), " 不是圖樣檔案:第 1 筆資料(第 0 位元組起)的開頭是 0x78,應為 0xC1。", false,
+         nullptr},
         {"trailing partial record", partial.string(), nullptr, true, "已傳送共 2 行資料... 檔案尾端 5 位元組不足一筆,未傳送"},
     };
     CUpdateDlg dlg(m_app);
@@ -916,7 +931,8 @@ TEST_F(UpdateDlgUpdate, FileProblemsAreReported)
         if (c.pszProblemBox != nullptr) {
             const CShownBox& box = m_prompts.m_aBoxes[0];
             EXPECT_TRUE(box.strText.contains(QString::fromUtf8(c.pszProblemBox))) << box.strText.toStdString();
-            if (!c.strFile.empty() && !c.bClosingInstruction) {
+            // Every sentence names the file, but the empty file's, which is the device's own.
+            if (!c.strFile.empty() && box.strText != QStringLiteral("傳送檔案為0,請先轉檔")) {
                 EXPECT_TRUE(box.strText.contains(QString::fromStdString(c.strFile))) << box.strText.toStdString();
             }
             EXPECT_EQ(box.strCaption, QStringLiteral("matrix-update"));
@@ -932,6 +948,8 @@ TEST_F(UpdateDlgUpdate, FileProblemsAreReported)
             EXPECT_EQ(dlg.windowTitle(), strTitle);
         }
         EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
+        // A file that cannot be sent never opens the port (no update ran before these rows).
+        EXPECT_EQ(g_pSerialLink != nullptr, c.bClosingInstruction);
     }
 }
 
@@ -959,9 +977,10 @@ TEST_F(UpdateDlgUpdate, ALostLinkIsShownInsteadOfTheClosingInstruction)
 
     ASSERT_EQ(m_prompts.m_aBoxes.size(), 1u);
     EXPECT_NE(m_prompts.m_aBoxes[0].strText, CLOSING_INSTRUCTION);
-    EXPECT_TRUE(m_prompts.m_aBoxes[0].strText.contains(QStringLiteral("COM29 連線中斷")))
+    EXPECT_TRUE(m_prompts.m_aBoxes[0].strText.startsWith(QStringLiteral("更新未完成:傳輸埠 COM29 連線中斷,裝置只確認收到 0/3 筆資料")))
         << m_prompts.m_aBoxes[0].strText.toStdString();
-    EXPECT_EQ(m_prompts.m_aBoxes[0].strText, dlg.windowTitle());
+    EXPECT_EQ(m_prompts.m_aBoxes[0].eIcon, QMessageBox::Warning);
+    EXPECT_TRUE(dlg.windowTitle().contains(QStringLiteral("COM29 連線中斷")));
     EXPECT_EQ(CaptionCount(QStringLiteral("傳送第2/3筆")), 0);
     EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
     EXPECT_EQ(g_bTransferring, 0);

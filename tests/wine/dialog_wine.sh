@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # The Windows person test: matrix-update.exe from the Windows folder people copy, under Wine
 # on a virtual display, driven with xdotool as a person would, against the Linux device
-# simulator mapped as COM7. A whole update; a cancel by a second press; a device lost
-# mid-transfer. Wine keeps the display its server started with, so the server is restarted
-# inside this script's display and stopped at the end.
-# Needs: WINEPREFIX prepared, MATRIX_BIN_DIR (Linux programs), MATRIX_WIN_BIN_DIR (Windows ones).
+# simulator mapped as COM7. A whole update; a file that is not a pattern file; a record without
+# reply, then a cancel by a second press; a device lost mid-transfer. Every box is read by
+# read_box.exe (tests/wine/read_box.cpp), run in the same prefix while the box is up: the
+# closing instruction only after a complete update, the warning after the others. Wine keeps
+# the display its server started with, so the server is restarted inside this script's display
+# and stopped at the end.
+# Needs: WINEPREFIX prepared, MATRIX_BIN_DIR (Linux programs), MATRIX_WIN_BIN_DIR (Windows ones,
+# read_box.exe among them).
 set -euo pipefail
 bin=${MATRIX_BIN_DIR:?}
 winbin=${MATRIX_WIN_BIN_DIR:?}
@@ -63,6 +67,11 @@ wait_for() {
 scripts/make-windows-dist.sh "$(dirname "$winbin")" "$work/dist" > /dev/null
 inst="$work/dist/matrix-update-windows"
 [ -f "$inst/matrix-update.exe" ] || fail "the Windows folder has no matrix-update.exe"
+[ -f "$winbin/read_box.exe" ] || fail "the Windows build has no read_box.exe to read the boxes with"
+# The box reader is ours, for this test: never in what people get.
+[ ! -e "$inst/read_box.exe" ] && ! unzip -l "$work/dist/matrix-update-windows.zip" | grep -qi read_box &&
+  ! msiinfo export "$work"/dist/matrix-update-*-x64.msi File | grep -qi read_box ||
+  fail "read_box.exe is shipped in the Windows folder, zip or installer"
 
 # start_device NAME ARGS...: the simulator as COM7, mapped into Wine; the server is restarted
 # on this display so that it reads the mapping.
@@ -126,6 +135,32 @@ answer_box() {
   xdotool key --window "$box" Return
   wait_for 10 no_box || fail "the message box did not close: $1"
 }
+# read_box WHAT: the text of the one message box the dialog shows, in $box_text, as
+# read_box.exe reads it from the box's own text control while the box is up.
+read_box() {
+  local status=0
+  box_text=$(wine "$winbin/read_box.exe" matrix-update.exe 60 < /dev/null 2> "$work/read_box.err") || status=$?
+  [ "$status" = 0 ] || fail "the text of the box could not be read: $1 (read_box.exe: $(tr -d '\r' < "$work/read_box.err"))"
+}
+# expect_closing WHAT / expect_warning WHAT WORDS / expect_refusal WHAT TEXT: the box up now is
+# the closing instruction, the warning that the update did not complete (holding WORDS, never a
+# word of how to finish), or the refusal of a file; then it is answered.
+expect_closing() {
+  read_box "$1"
+  [ "$box_text" = "請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新" ] || fail "$1: not the closing instruction: $box_text"
+  answer_box "$1"
+}
+expect_warning() {
+  read_box "$1"
+  [[ "$box_text" == "更新未完成:"*"$2"*"再按「開始更新」傳送整個檔案。" ]] || fail "$1: not the warning holding '$2': $box_text"
+  [[ "$box_text" != *"完成更新"* ]] || fail "$1: the warning tells how to finish: $box_text"
+  answer_box "$1"
+}
+expect_refusal() {
+  read_box "$1"
+  [[ "$box_text" == *"$2"* ]] || fail "$1: not the refusal '$2': $box_text"
+  answer_box "$1"
+}
 finish_program() {
   click_exit
   wait_for 30 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "離開 did not close the program"
@@ -158,7 +193,7 @@ wait_for 120 update_over || fail "the update did not end"
 # on its way out; what counts is that the byte reached it before the box.
 grep -q "end of transfer" "$work/whole.log" || fail "a box came before the device got the end-of-transfer byte"
 wait_for 10 bash -c "! kill -0 $device_pid 2>/dev/null" || fail "the device did not end after the end-of-transfer byte"
-answer_box "closing instruction"
+expect_closing "closing instruction"
 sleep 1
 no_box || fail "a second box followed the closing instruction"
 [ "$(caption)" = "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 $records 行資料..." ] || fail "unexpected caption: $(caption)"
@@ -176,21 +211,33 @@ finish_program
 grep -q "end of transfer" "$work/whole.log" || fail "the device log shows no end-of-transfer byte"
 [ ! -e "$skin" ] || fail "the skin file outlived the program"
 tr -d '\r' < "$inst/setting.ini" | grep -qx "ComPort=7" || fail "setting.ini does not hold ComPort=7"
-echo "dialog_wine: whole update passed"
+echo "dialog_wine: whole update passed ($(( $(date +%s) - start )) s)"
 
-# 2. Cancel by a second press: the device still gets the end byte, the box still follows. The
-# file comes as the program's argument (matrix-update.exe FILE), straight into the file field.
-start_device silent --reply silent --once
-start_program "$(winpath "$work/pattern.bin")"
+# 2. A CSV file renamed .bin is refused before the port opens: the device gets nothing. Then,
+# on the same device, a record it never answers (five sends of 16.2 s), and a cancel by a
+# second press during the next: the device still gets the end byte, and the warning says both.
+# The first file comes as the program's argument (matrix-update.exe FILE), straight into the
+# file field.
+head -c 24 "$src/res/sample.bin" > "$work/two.bin"
+printf 'x,y,i1,i2,i3\n1.5,2.25,1,2,3\n' > "$work/rows.bin"
+start_device silent --reply silent:9 --once
+start_program "$(winpath "$work/rows.bin")"
 click_start
-wait_for 30 bash -c "xdotool getwindowname $win | grep -q 傳送第0/" || fail "the transfer did not start: $(caption)"
-sleep 1
+expect_refusal "a CSV file renamed .bin" "rows.bin 不是圖樣檔案:第 1 筆資料(第 0 位元組起)的開頭是 0x78,應為 0xC1。"
+[ "$(caption)" = "RED udized idirediz" ] || fail "a refused file started an update: $(caption)"
+sleep 0.5
+[ ! -s "$work/silent.log" ] || { cat "$work/silent.log" >&2; fail "the device got bytes of a refused file"; }
+
+type_into 106 156 "$(winpath "$work/two.bin")"
+click_start
+wait_for 30 bash -c "xdotool getwindowname $win | grep -q 傳送第0/2" || fail "the transfer did not start: $(caption)"
+wait_for 120 bash -c "xdotool getwindowname $win | grep -q 傳送第1/2" || fail "record 0 was not given up: $(caption)"
 click_start
 wait_for 30 bash -c "! kill -0 $device_pid 2>/dev/null" || fail "a cancel did not send the end-of-transfer byte"
-answer_box "closing instruction after a cancel"
+expect_warning "a record without reply, then a cancel" "已取消更新,傳輸埠 COM7 的裝置只確認收到 0/2 筆資料,其中 1 筆無回應"
 caption | grep -q "已取消更新" || fail "the caption does not tell of the cancel: $(caption)"
 finish_program
-echo "dialog_wine: cancel passed"
+echo "dialog_wine: refused file, record without reply and cancel passed ($(( $(date +%s) - start )) s)"
 
 # 3. A device killed mid-transfer: one box naming the port, and the program does not spin.
 start_device lost --reply ok --pace 9600
@@ -206,7 +253,7 @@ before=$(cpu_ticks)
 sleep 2
 after=$(cpu_ticks)
 [ $(( after - before )) -lt 50 ] || fail "the program used $(( after - before )) ticks of CPU in 2 s while a box was up"
-answer_box "lost device"
+expect_warning "lost device" "傳輸埠 COM7 連線中斷,裝置只確認收到 "
 sleep 1
 no_box || fail "a second box followed the lost device's"
 finish_program

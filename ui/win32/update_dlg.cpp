@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <new>
+#include <vector>
 
 #include "app/matrix_app.h"
 #include "app/operator_texts.h"
@@ -415,6 +416,11 @@ void CUpdateDlg::OnStartUpdate()
         g_bCancelTransfer = 1;
         return;
     }
+    // Nothing of the last run stays on show: the caption and bar belong to this press now.
+    HWND hBar = ::GetDlgItem(m_hWnd, IDC_PROGRESS);
+    ::SetWindowTextW(m_hWnd, DIALOG_CAPTION);
+    ::SendMessageW(hBar, PBM_SETRANGE32, 0, 100);
+    ::SendMessageW(hBar, PBM_SETPOS, 0, 0);
     m_app.SetTransferFile(m_strFileName);
 
     int32_t nPort = 0;
@@ -433,6 +439,13 @@ void CUpdateDlg::OnStartUpdate()
             ShowBox(SettingsProblemText(DescribeSaveFailure(strPath, m_app.GetSettingsError())), MB_ICONWARNING);
     }
 
+    // The whole file is read and checked before the port is touched: a file that must not be
+    // sent never opens the port, and what goes out is exactly what was checked.
+    std::vector<uint8_t> data;
+    CTransferOutcome refused;
+    if (!LoadPatternFile(this, m_app.GetTransferFile(), &data, &refused))
+        return;
+
     // The previous link (and its monitor thread) goes before a new one is opened; its owner
     // only after it, since the link may post to that owner until it is destroyed.
     delete g_pSerialLink;
@@ -447,11 +460,6 @@ void CUpdateDlg::OnStartUpdate()
         return;
     }
 
-    // Nothing of the last run stays on show: the caption and bar belong to this one now.
-    HWND hBar = ::GetDlgItem(m_hWnd, IDC_PROGRESS);
-    ::SetWindowTextW(m_hWnd, DIALOG_CAPTION);
-    ::SendMessageW(hBar, PBM_SETRANGE32, 0, 100);
-    ::SendMessageW(hBar, PBM_SETPOS, 0, 0);
     m_dwStartPress = ::GetTickCount();
 
     m_bUpdating = true;
@@ -460,7 +468,7 @@ void CUpdateDlg::OnStartUpdate()
     CWin32ProgressBar bar(hBar);
     CTaskbarMirroredBar progress(&bar, m_pTaskbar.get());
     CWin32MessagePump pump(m_hWnd);
-    const CTransferOutcome outcome = RunUpdateTransfer(this, m_app, &progress, &pump);
+    const CTransferOutcome outcome = RunUpdateTransfer(this, m_app, data, &progress, &pump);
     // The taskbar button shows what went wrong until the operator has read the ending box.
     if (m_pTaskbar && (outcome.bLinkLost || outcome.nUnanswered > 0))
         m_pTaskbar->ShowError();
@@ -472,8 +480,9 @@ void CUpdateDlg::OnStartUpdate()
         EndDialog(IDOK);
         return;
     }
+    // One box: how to finish on the device, or that the update did not complete.
     bool bWarning = false;
-    const std::string strEnding = outcome.GetEndingBoxText(&bWarning);
+    const std::string strEnding = UpdateEndingText(outcome, &bWarning);
     if (!strEnding.empty())
         ShowBox(strEnding, bWarning ? MB_ICONWARNING : MB_ICONINFORMATION);
     EndUpdate();
