@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "app/profile.h"
 #include "serial/com_names.h"
 #include "platform/file_util.h"
-#include "platform/profile.h"
 #include "platform/program_path.h"
 
 namespace {

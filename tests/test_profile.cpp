@@ -7,8 +7,8 @@
 #include <iterator>
 #include <string>
 
+#include "app/profile.h"
 #include "platform/file_util.h"
-#include "platform/profile.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

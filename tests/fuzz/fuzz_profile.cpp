@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/profile.h"
+#include "app/profile.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "app/profile.h"
 #include "platform/file_util.h"
-#include "platform/profile.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "app/profile.h"
 #include "platform/file_util.h"
-#include "platform/profile.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

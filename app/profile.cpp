@@ -1,4 +1,4 @@
-#include "platform/profile.h"
+#include "app/profile.h"
 #include "platform/printable.h"
 
 #include <cstdint>
