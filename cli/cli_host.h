@@ -11,8 +11,8 @@
 #include <string>
 
 #include "cli/progress_line.h"
-#include "platform/message_queue.h"
 #include "serial/link_messages.h"
+#include "serial/message_queue.h"
 #include "transfer/transfer_host.h"
 
 // Ours: a cancel request from the signal watcher, carried through the queue so that the flag

@@ -2,8 +2,8 @@
 
 #include <thread>
 
-#include "platform/message_queue.h"
 #include "platform/tick_clock.h"
+#include "serial/message_queue.h"
 
 namespace {
 

@@ -26,10 +26,10 @@
 #include <vector>
 
 #include "app/operator_texts.h"
-#include "platform/message_queue.h"
 #include "platform/port_holder.h"
 #include "platform/posix/posix_serial.h"
 #include "platform/serial_device.h"
+#include "serial/message_queue.h"
 #include "serial/serial_link.h"
 #include "tests/support/fake_serial_device.h"
 #include "tests/support/pty_pair.h"

@@ -1,4 +1,4 @@
-#include "platform/message_queue.h"
+#include "serial/message_queue.h"
 
 #include <chrono>
 #include <mutex>
