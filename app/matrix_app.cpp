@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/profile.h"
-#include "serial/com_names.h"
+#include "platform/com_names.h"
 #include "platform/file_util.h"
 #include "platform/program_path.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/com_names.h"
+#include "platform/com_names.h"
 
 // Where devices, their sysfs entries and the shared temporary folder live; tests point these
 // at a directory of their own.

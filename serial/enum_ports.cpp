@@ -2,8 +2,8 @@
 
 #include <set>
 
+#include "platform/com_names.h"
 #include "platform/port_names.h"
-#include "serial/com_names.h"
 
 void EnumerateComPorts(CUIntArray& ports)
 {

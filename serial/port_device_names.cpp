@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "serial/com_names.h"
+#include "platform/com_names.h"
 
 namespace {
 

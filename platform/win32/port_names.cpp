@@ -8,8 +8,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "platform/com_names.h"
 #include "platform/win32/wide_string.h"
-#include "serial/com_names.h"
 
 #include <initguid.h>
 #include <devguid.h>

@@ -1,6 +1,8 @@
 #pragma once
 // COM port numbers and names, as every part of the program reads them: setting.ini stores a
-// number, the operator types "COM5", the system lists "COM5", a link is named "com5".
+// number, the operator types "COM5", the system lists "COM5", a link is named "com5". The
+// system layer names its ports in these very words (Windows its devices, the Linux namespace
+// its links), so they sit here, beneath the port names each system hands out.
 
 #include <string>
 

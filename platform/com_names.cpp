@@ -1,4 +1,4 @@
-#include "serial/com_names.h"
+#include "platform/com_names.h"
 
 long ParseComNameNumber(const std::string& strName)
 {
