@@ -18,7 +18,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/simulator.h"
-#include "platform/com_ports.h"
+#include "platform/posix/com_ports.h"
 #include "platform/posix/pseudo_terminal.h"
 #include "platform/printable.h"
 

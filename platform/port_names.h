@@ -1,7 +1,7 @@
 #pragma once
 // The COM ports as this system names them. Discovery (serial/enum_ports.cpp) decides from these
 // which ports to offer; each system answers its own way: Windows from its own device names,
-// Linux from the COM port namespace (platform/com_ports.h).
+// Linux from the COM port namespace (platform/posix/com_ports.h).
 
 #include <string>
 #include <vector>

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/com_ports.h"
 #include "platform/port_names.h"
+#include "platform/posix/com_ports.h"
 #include "serial/enum_ports.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/temp_dir.h"

@@ -24,7 +24,7 @@
 
 #include "app/matrix_app.h"
 #include "app/startup.h"
-#include "platform/com_ports.h"
+#include "platform/posix/com_ports.h"
 #include "platform/resources.h"
 #include "serial/serial_link.h"
 #include "transfer/record_transfer.h"

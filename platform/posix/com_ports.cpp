@@ -1,4 +1,4 @@
-#include "platform/com_ports.h"
+#include "platform/posix/com_ports.h"
 #include "platform/posix/posix_serial.h"
 
 #include "platform/file_util.h"

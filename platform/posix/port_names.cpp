@@ -1,12 +1,12 @@
-// COM ports as Linux names them: the COM port namespace of platform/com_ports.h (links in the
-// ports directory, then the kernel rule) stands in for the system's device names.
+// COM ports as Linux names them: the COM port namespace of platform/posix/com_ports.h (links in
+// the ports directory, then the kernel rule) stands in for the system's device names.
 
 #include "platform/port_names.h"
 
 #include <cstring>
 #include <set>
 
-#include "platform/com_ports.h"
+#include "platform/posix/com_ports.h"
 #include "platform/printable.h"
 
 namespace {

@@ -3,8 +3,8 @@
 
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/posix_files.h"
+#include "platform/posix/com_ports.h"
 #include "platform/port_holder.h"
-#include "platform/com_ports.h"
 
 #include <fcntl.h>
 #include <grp.h>

@@ -36,7 +36,7 @@
 #include <vector>
 
 #include "app/matrix_app.h"
-#include "platform/com_ports.h"
+#include "platform/posix/com_ports.h"
 #include "platform/posix/pseudo_terminal.h"
 #include "serial/serial_link.h"
 #include "tests/support/env_guard.h"

@@ -1,10 +1,11 @@
 #pragma once
-// The COM port namespace. setting.ini stores a COM number, so every port has one; COMn
-// resolves to a device path:
+// The COM port namespace of Linux, which has no COM port names of its own. setting.ini stores a
+// COM number, so every port has one; COMn resolves to a device path:
 //   1. a link named COMn (any letter case) in the ports directory, where users put stable
 //      names and the device simulator registers its pseudo-terminal;
 //   2. otherwise the fixed kernel rule: COM1..32 = ttyS0..31 (only UARTs that really exist),
 //      COM33..64 = ttyUSB0..31, COM65..96 = ttyACM0..31.
+// The rest of the program sees it through platform/port_names.h, as the system's port names.
 
 #include <string>
 #include <vector>
