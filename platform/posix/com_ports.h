@@ -5,7 +5,9 @@
 //      names and the device simulator registers its pseudo-terminal;
 //   2. otherwise the fixed kernel rule: COM1..32 = ttyS0..31 (only UARTs that really exist),
 //      COM33..64 = ttyUSB0..31, COM65..96 = ttyACM0..31.
-// The rest of the program sees it through platform/port_names.h, as the system's port names.
+// Port discovery and the port engine see it through the shared headers (platform/port_names.h,
+// platform/serial_device.h); only code that runs on Linux alone (the Qt dialog, the device
+// simulator) calls it by name.
 
 #include <string>
 #include <vector>
