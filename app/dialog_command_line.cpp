@@ -1,6 +1,6 @@
 #include "app/dialog_command_line.h"
 
-#include "platform/printable.h"
+#include "text/printable.h"
 
 CDialogCommandLine ReadDialogCommandLine(const std::vector<std::string>& args)
 {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "app/startup.h"
-#include "platform/printable.h"
+#include "text/printable.h"
 
 namespace {
 

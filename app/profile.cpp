@@ -1,5 +1,5 @@
 #include "app/profile.h"
-#include "platform/printable.h"
+#include "text/printable.h"
 
 #include <cstdint>
 #include <vector>

@@ -2,14 +2,14 @@
 
 #include <cstring>
 
-#include "platform/data_folders.h"
 #include "app/matrix_app.h"
+#include "platform/data_folders.h"
 #include "platform/file_util.h"
-#include "platform/printable.h"
 #include "platform/program_path.h"
 #include "platform/shared_library.h"
 #include "serial/serial_link.h"
 #include "skin/skin_bootstrap.h"
+#include "text/printable.h"
 
 char g_szSkinFile[SKIN_FILE_PATH_SIZE];
 

@@ -1,7 +1,7 @@
 #pragma once
 // What matrixctl prints, through the console layer (platform/console_output.h): on Windows a
 // console gets wide text whatever its code page, a file or pipe UTF-8. Every name from outside
-// in a message goes through EscapeForTerminal (platform/printable.h) first.
+// in a message goes through EscapeForTerminal (text/printable.h) first.
 
 #include <string>
 #include <string_view>

@@ -9,8 +9,8 @@
 #include "cli/cli_output.h"
 #include "cli/command_line.h"
 #include "cli/commands.h"
-#include "platform/printable.h"
 #include "platform/file_util.h"
+#include "text/printable.h"
 #include "transfer/pattern.h"
 #include "transfer/pattern_csv.h"
 

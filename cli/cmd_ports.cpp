@@ -7,9 +7,9 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "platform/port_names.h"
-#include "platform/printable.h"
 #include "serial/enum_ports.h"
 #include "serial/port_device_names.h"
+#include "text/printable.h"
 
 int RunPortsCommand(const std::vector<std::string>& args)
 {

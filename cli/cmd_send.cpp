@@ -10,9 +10,9 @@
 #include "cli/commands.h"
 #include "cli/send_status.h"
 #include "platform/com_names.h"
-#include "platform/printable.h"
 #include "platform/program_path.h"
 #include "serial/serial_link.h"
+#include "text/printable.h"
 #include "transfer/record_transfer.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include "cli/simulator.h"
 #include "platform/posix/com_ports.h"
 #include "platform/posix/pseudo_terminal.h"
-#include "platform/printable.h"
+#include "text/printable.h"
 
 namespace {
 

@@ -16,10 +16,10 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "platform/file_util.h"
-#include "platform/printable.h"
 #include "platform/program_path.h"
 #include "platform/resources.h"
 #include "skin/zip_reader.h"
+#include "text/printable.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "cli/cli_output.h"
 #include "cli/commands.h"
-#include "platform/printable.h"
+#include "text/printable.h"
 
 const char* g_pszArgv0 = "matrixctl";
 

@@ -6,8 +6,8 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "platform/console_cancel.h"
-#include "platform/printable.h"
 #include "platform/program_path.h"
+#include "text/printable.h"
 
 namespace {
 

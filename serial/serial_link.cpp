@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/printable.h"
 #include "platform/serial_device.h"
+#include "text/printable.h"
 
 CSerialLink* g_pSerialLink = nullptr;
 

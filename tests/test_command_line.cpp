@@ -14,8 +14,8 @@
 #include "cli/commands.h"
 #include "cli/progress_line.h"
 #include "platform/file_util.h"
-#include "platform/printable.h"
 #include "platform/serial_device.h"
+#include "text/printable.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "transfer/pattern.h"
 
-#include "platform/printable.h"
+#include "text/printable.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "transfer/pattern_csv.h"
 
-#include "platform/printable.h"
+#include "text/printable.h"
 
 #include <charconv>
 #include <cmath>

@@ -2,7 +2,7 @@
 #include "platform/posix/posix_serial.h"
 
 #include "platform/file_util.h"
-#include "platform/printable.h"
+#include "text/printable.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #include "platform/file_util.h"
 #include "platform/posix/posix_files.h"
-#include "platform/printable.h"
+#include "text/printable.h"
 
 #include <cerrno>
 #include <climits>

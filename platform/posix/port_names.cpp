@@ -7,7 +7,7 @@
 #include <set>
 
 #include "platform/posix/com_ports.h"
-#include "platform/printable.h"
+#include "text/printable.h"
 
 namespace {
 

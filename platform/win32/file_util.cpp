@@ -1,5 +1,5 @@
 #include "platform/file_util.h"
-#include "platform/printable.h"
+#include "text/printable.h"
 
 #include <fcntl.h>
 #include <io.h>

@@ -2,7 +2,9 @@
 // Names from outside (files, ports, links, archive entries) and text from files, shown to a
 // person: a line break in them would forge a line of output, and an escape sequence would
 // reach the terminal (retitle it, clear it, ring it). Every message that shows such a name
-// passes it through here.
+// passes it through here. Names are worded into sentences in every part above the system layer
+// (the port and file sentences of the core, the dialogs' and matrixctl's own), so the escaping
+// sits beneath all of them, in text/.
 
 #include <string>
 #include <string_view>
