@@ -17,7 +17,7 @@
 #include "app/matrix_app.h"
 #include "platform/resources.h"
 #include "skin/zip_reader.h"
-#include "ui/update_dlg.h"
+#include "ui/qt/update_dlg.h"
 
 namespace {
 

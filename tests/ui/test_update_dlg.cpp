@@ -42,9 +42,9 @@
 #include "tests/support/env_guard.h"
 #include "tests/support/temp_dir.h"
 #include "transfer/record_transfer.h"
-#include "ui/operator_texts.h"
-#include "ui/qt_hosts.h"
-#include "ui/update_dlg.h"
+#include "ui/qt/operator_texts.h"
+#include "ui/qt/qt_hosts.h"
+#include "ui/qt/update_dlg.h"
 
 namespace fs = std::filesystem;
 

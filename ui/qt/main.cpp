@@ -15,9 +15,9 @@
 #include "app/startup.h"
 #include "app/version.h"
 #include "platform/program_path.h"
-#include "ui/operator_texts.h"
-#include "ui/quit_signals.h"
-#include "ui/update_dlg.h"
+#include "ui/qt/operator_texts.h"
+#include "ui/qt/quit_signals.h"
+#include "ui/qt/update_dlg.h"
 
 namespace {
 

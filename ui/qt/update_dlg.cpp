@@ -1,4 +1,4 @@
-#include "ui/update_dlg.h"
+#include "ui/qt/update_dlg.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -28,8 +28,8 @@
 #include "platform/resources.h"
 #include "serial/serial_link.h"
 #include "transfer/record_transfer.h"
-#include "ui/operator_texts.h"
-#include "ui/qt_hosts.h"
+#include "ui/qt/operator_texts.h"
+#include "ui/qt/qt_hosts.h"
 
 namespace {
 
