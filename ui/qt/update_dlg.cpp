@@ -33,12 +33,8 @@
 
 namespace {
 
-const char* const START_TEXT = "開始更新";
-const char* const CANCEL_TEXT = "取消更新";
 const char* const CONTROL_ID_PROPERTY = "controlId";
 
-constexpr int DIALOG_WIDTH_DU = 215;
-constexpr int DIALOG_HEIGHT_DU = 240;
 constexpr int BANNER_TIMER_MS = 500;
 constexpr int BANNER_RESOURCE = 171;
 
@@ -88,7 +84,7 @@ constexpr int WINDOW_FRAME_ALLOWANCE_Y = 48;
 QSize UpdateDialogSize(const QFont& font)
 {
     const QSize units = DialogBaseUnits(font);
-    return QSize(MulDiv(DIALOG_WIDTH_DU, units.width(), 4), MulDiv(DIALOG_HEIGHT_DU, units.height(), 8));
+    return QSize(MulDiv(UPDATE_DLG_TEMPLATE.nWidth, units.width(), 4), MulDiv(UPDATE_DLG_TEMPLATE.nHeight, units.height(), 8));
 }
 
 QFont FitUpdateDialogFont(const QFont& font, const QSize& areaSize)
@@ -136,9 +132,9 @@ void CPictureFrame::paintEvent(QPaintEvent*)
 QFont UpdateDialogFont()
 {
     QFont font;
-    font.setFamilies({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
+    font.setFamilies({QString::fromUtf8(UPDATE_DLG_TEMPLATE.pszFont), QStringLiteral("Liberation Serif"),
                       QStringLiteral("AR PL UMing TW"), QStringLiteral("AR PL UMing TW MBE")});
-    font.setPointSize(10);
+    font.setPointSize(UPDATE_DLG_TEMPLATE.nPointSize);
     font.setStyleHint(QFont::Serif);
     return font;
 }
@@ -172,9 +168,21 @@ void CUpdateDlg::SetSaveFailureHandler(SaveFailureHandler fnHandler)
 
 void CUpdateDlg::CreateControls()
 {
+    SetUpWindow();
+    // Created in the template's order, which is also the tab order; later controls lie above
+    // the group boxes that frame them.
+    for (const CDlgControl& control : UPDATE_DLG_TEMPLATE.controls)
+        PlaceControl(CreateControl(control), control);
+    ConnectControls();
+    // Enter and Escape reach the dialog's own controls through the application.
+    qApp->installEventFilter(this);
+}
+
+void CUpdateDlg::SetUpWindow()
+{
     // Pop-up with a caption and a modal frame, but no system menu: no close button either.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setWindowTitle(QStringLiteral("RED udized idirediz"));
+    setWindowTitle(QString::fromUtf8(UPDATE_DLG_TEMPLATE.pszCaption));
     // A large scale factor on a small screen would put the buttons out of reach: the layout
     // follows the font, so a smaller font keeps the whole dialog on the screen.
     QFont dialogFont = UpdateDialogFont();
@@ -186,77 +194,83 @@ void CUpdateDlg::CreateControls()
     setFont(dialogFont);
     setAcceptDrops(true);
 
-    const QFontMetrics metrics(font());
     const QSize units = DialogBaseUnits(font());
     m_nBaseUnitX = units.width();
     m_nBaseUnitY = units.height();
-    const QRect client = MapDialogRect(0, 0, DIALOG_WIDTH_DU, DIALOG_HEIGHT_DU);
-    setFixedSize(client.size());
+    setFixedSize(MapDialogRect(0, 0, UPDATE_DLG_TEMPLATE.nWidth, UPDATE_DLG_TEMPLATE.nHeight).size());
+}
 
-    auto place = [this](QWidget* pWidget, int nId, int x, int y, int w, int h) {
-        pWidget->setGeometry(MapDialogRect(x, y, w, h));
-        if (nId != 0) {
-            pWidget->setProperty(CONTROL_ID_PROPERTY, nId);
-            pWidget->setObjectName(QStringLiteral("control%1").arg(nId));
-        }
-    };
-    auto staticText = [this](const char* pszText) {
-        auto* pLabel = new QLabel(QString::fromUtf8(pszText), this);
+QWidget* CUpdateDlg::CreateControl(const CDlgControl& control)
+{
+    const QString strText = QString::fromUtf8(control.pszText);
+    switch (control.eKind) {
+    case EDlgControlKind::Frame:
+        m_pPictureFrame = new CPictureFrame(m_picture, this);
+        return m_pPictureFrame;
+    case EDlgControlKind::GroupBox:
+        return new QGroupBox(strText, this);
+    case EDlgControlKind::Text: {
+        auto* pLabel = new QLabel(strText, this);
         pLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return pLabel;
-    };
-    auto button = [this](const char* pszText) {
-        auto* pButton = new QPushButton(QString::fromUtf8(pszText), this);
+    }
+    case EDlgControlKind::DropDown:
+        m_pPortCombo = new CPortCombo(this);
+        m_pPortCombo->setEditable((control.nStyles & DLG_STYLE_DROP_DOWN) != 0);
+        m_pPortCombo->setInsertPolicy(QComboBox::NoInsert);
+        if (QLineEdit* pEdit = m_pPortCombo->lineEdit()) {
+            pEdit->setAcceptDrops(false);
+            // Under a style sheet the combo's own edit field takes the application's font
+            // instead of the one it inherits; it is given the dialog's explicitly.
+            pEdit->setFont(font());
+        }
+        return m_pPortCombo;
+    case EDlgControlKind::Edit:
+        m_pFileEdit = new QLineEdit(this);
+        m_pFileEdit->setAcceptDrops(false); // a dropped file is taken by the dialog as a whole
+        return m_pFileEdit;
+    case EDlgControlKind::PushButton:
+    case EDlgControlKind::DefaultButton: {
+        auto* pButton = new QPushButton(strText, this);
         pButton->setAutoDefault(false);
+        pButton->setDefault(control.eKind == EDlgControlKind::DefaultButton);
         return pButton;
-    };
+    }
+    case EDlgControlKind::ProgressBar:
+        m_pProgress = new QProgressBar(this);
+        m_pProgress->setTextVisible(false);
+        return m_pProgress;
+    }
+    return new QWidget(this);
+}
 
-    // Created in the template's order, which is also the tab order; later controls lie above
-    // the group boxes that frame them.
-    m_pPictureFrame = new CPictureFrame(m_picture, this);
-    place(m_pPictureFrame, IDC_PICTURE, 7, 7, 201, 56);
-    place(new QGroupBox(QStringLiteral("COM Port Setup"), this), 0, 7, 71, 201, 45);
-    place(staticText("COM Port:"), IDC_PORT_LABEL, 21, 86, 59, 14);
+void CUpdateDlg::PlaceControl(QWidget* pWidget, const CDlgControl& control)
+{
+    const QRect rect = MapDialogRect(control.nX, control.nY, control.nWidth, control.nHeight);
+    if (control.eKind == EDlgControlKind::DropDown) {
+        // The template's height is the dropped-down list's; the closed box is as high as its
+        // font needs.
+        const int nBoxHeight = pWidget->sizeHint().height();
+        pWidget->setGeometry(rect.x(), rect.y(), rect.width(), nBoxHeight);
+        m_pPortCombo->setMaxVisibleItems(
+            std::max(1, (rect.height() - nBoxHeight) / std::max(1, QFontMetrics(font()).height())));
+    } else {
+        pWidget->setGeometry(rect);
+    }
+    if (control.nId != IDC_STATIC) {
+        pWidget->setProperty(CONTROL_ID_PROPERTY, control.nId);
+        pWidget->setObjectName(QStringLiteral("control%1").arg(control.nId));
+    }
+}
 
-    m_pPortCombo = new CPortCombo(this);
-    m_pPortCombo->setEditable(true);
-    m_pPortCombo->setInsertPolicy(QComboBox::NoInsert);
-    m_pPortCombo->lineEdit()->setAcceptDrops(false);
-    // Under a style sheet the combo's own edit field takes the application's font instead of
-    // the one it inherits; it is given the dialog's explicitly.
-    m_pPortCombo->lineEdit()->setFont(font());
-    // The template's height is the dropped-down list's; the closed box is as high as its font needs.
-    const QRect comboRect = MapDialogRect(103, 87, 94, 59);
-    m_pPortCombo->setProperty(CONTROL_ID_PROPERTY, int{IDC_PORT_COMBO});
-    m_pPortCombo->setObjectName(QStringLiteral("control%1").arg(IDC_PORT_COMBO));
-    m_pPortCombo->setGeometry(comboRect.x(), comboRect.y(), comboRect.width(), m_pPortCombo->sizeHint().height());
-    m_pPortCombo->setMaxVisibleItems(
-        std::max(1, (comboRect.height() - m_pPortCombo->sizeHint().height()) / std::max(1, metrics.height())));
-    connect(m_pPortCombo, &CPortCombo::PopupAboutToShow, this, &CUpdateDlg::RefreshPortList);
-
-    place(new QGroupBox(QStringLiteral("Transfer File"), this), 0, 7, 119, 201, 71);
-    place(staticText("檔案名:"), IDC_FILE_LABEL, 14, 131, 59, 14);
-    m_pFileEdit = new QLineEdit(this);
-    m_pFileEdit->setAcceptDrops(false); // a dropped file is taken by the dialog as a whole
-    place(m_pFileEdit, IDC_FILE_NAME, 13, 148, 187, 17);
-    QPushButton* pChoose = button("選擇檔案");
-    place(pChoose, IDC_CHOOSE_FILE, 155, 167, 47, 16);
-    connect(pChoose, &QPushButton::clicked, this, &CUpdateDlg::OnChooseFile);
-
-    m_pProgress = new QProgressBar(this);
-    m_pProgress->setTextVisible(false);
-    place(m_pProgress, IDC_PROGRESS, 7, 201, 201, 11);
-
-    m_pStartButton = button(START_TEXT);
-    m_pStartButton->setDefault(true);
-    place(m_pStartButton, IDC_START_UPDATE, 105, 219, 50, 14);
+void CUpdateDlg::ConnectControls()
+{
+    m_pStartButton = qobject_cast<QPushButton*>(GetDlgItem(IDC_START_UPDATE));
     connect(m_pStartButton, &QPushButton::clicked, this, &CUpdateDlg::OnStartUpdate);
-    QPushButton* pExit = button("離開");
-    place(pExit, IDC_EXIT, 158, 219, 50, 14);
-    connect(pExit, &QPushButton::clicked, this, &CUpdateDlg::OnExit);
-
-    // Enter and Escape reach the dialog's own controls through the application.
-    qApp->installEventFilter(this);
+    connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_CHOOSE_FILE)), &QPushButton::clicked, this,
+            &CUpdateDlg::OnChooseFile);
+    connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_EXIT)), &QPushButton::clicked, this, &CUpdateDlg::OnExit);
+    connect(m_pPortCombo, &CPortCombo::PopupAboutToShow, this, &CUpdateDlg::RefreshPortList);
 }
 
 QRect CUpdateDlg::MapDialogRect(int nX, int nY, int nWidth, int nHeight) const
@@ -410,7 +424,7 @@ void CUpdateDlg::OnStartUpdate()
         return;
     }
     // Nothing of the last run stays on show: the caption and bar belong to this press now.
-    setWindowTitle(QStringLiteral("RED udized idirediz"));
+    setWindowTitle(QString::fromUtf8(UPDATE_DLG_TEMPLATE.pszCaption));
     m_pProgress->setRange(0, 100);
     m_pProgress->setValue(0);
     m_app.SetTransferFile(m_strFileName.toStdString());
@@ -457,7 +471,7 @@ void CUpdateDlg::OnStartUpdate()
 
     m_bUpdating = true;
     m_bCloseAfterUpdate = false;
-    m_pStartButton->setText(QString::fromUtf8(CANCEL_TEXT));
+    m_pStartButton->setText(QString::fromUtf8(TEXT_CANCEL_UPDATE));
     CQtProgressBar progress(m_pProgress);
     CQtMessagePump pump;
     const CTransferOutcome outcome = RunUpdateTransfer(this, m_app, data, &progress, &pump);
@@ -483,7 +497,7 @@ void CUpdateDlg::OnStartUpdate()
 void CUpdateDlg::EndUpdate()
 {
     m_bUpdating = false;
-    m_pStartButton->setText(QString::fromUtf8(START_TEXT));
+    m_pStartButton->setText(QString::fromUtf8(FindUpdateDlgControl(IDC_START_UPDATE)->pszText));
 }
 
 void CUpdateDlg::OnChooseFile()

@@ -13,9 +13,10 @@
 #include <memory>
 #include <string>
 
+#include "app/update_dlg_template.h"
+#include "bitmap/dib_image.h"
 #include "serial/enum_ports.h"
 #include "transfer/transfer_host.h"
-#include "bitmap/dib_image.h"
 
 class CMatrixApp;
 class CQtLinkOwner;
@@ -65,18 +66,8 @@ private:
 class CUpdateDlg : public QDialog, public IStatusWindow {
     Q_OBJECT
 public:
-    enum { IDD = 167 };
-    enum {
-        IDC_PICTURE = 1004,
-        IDC_FILE_NAME = 1013,
-        IDC_CHOOSE_FILE = 1016,
-        IDC_PORT_COMBO = 1017,
-        IDC_PORT_LABEL = 1083,
-        IDC_START_UPDATE = 1084,
-        IDC_EXIT = 1085,
-        IDC_FILE_LABEL = 1086,
-        IDC_PROGRESS = 1087,
-    };
+    // The controls' ids are the template's (app/update_dlg_template.h).
+    enum { IDD = IDD_UPDATE_DIALOG };
 
     explicit CUpdateDlg(CMatrixApp& app, QWidget* pParent = nullptr);
     ~CUpdateDlg() override;
@@ -121,6 +112,10 @@ protected:
 
 private:
     void CreateControls();
+    void SetUpWindow();
+    QWidget* CreateControl(const CDlgControl& control);
+    void PlaceControl(QWidget* pWidget, const CDlgControl& control);
+    void ConnectControls();
     bool OnInitDialog();
     void FillPortCombo(uint32_t nSelectPort, const QString& strKeepText);
     void LoadBanner();
@@ -163,6 +158,6 @@ QSize UpdateDialogSize(const QFont& font);
 // stays on the screen.
 QFont FitUpdateDialogFont(const QFont& font, const QSize& areaSize);
 
-// The dialog's font: Times New Roman 10 pt, else the metric-compatible Liberation Serif, with
-// a Traditional Chinese font for the Chinese texts.
+// The dialog's font: the template's (Times New Roman 10 pt), else the metric-compatible
+// Liberation Serif, with a Traditional Chinese font for the Chinese texts.
 QFont UpdateDialogFont();

@@ -7,19 +7,16 @@
 #include "app/matrix_app.h"
 #include "app/operator_texts.h"
 #include "app/startup.h"
+#include "app/update_dlg_template.h"
 #include "serial/serial_link.h"
 #include "transfer/record_transfer.h"
 #include "ui/win32/dialog_placement.h"
-#include "ui/win32/resource_ids.h"
 #include "ui/win32/win32_api.h"
 // Last: it brings in <windows.h> its own way.
 #include "platform/win32/wide_string.h"
 
 namespace {
 
-const wchar_t* const START_TEXT = L"開始更新";
-const wchar_t* const CANCEL_TEXT = L"取消更新";
-const wchar_t* const DIALOG_CAPTION = L"RED udized idirediz";
 const wchar_t* const APP_CAPTION = L"matrix-update";
 constexpr UINT_PTR BANNER_TIMER = 1;
 constexpr UINT BANNER_TIMER_MS = 500;
@@ -418,7 +415,7 @@ void CUpdateDlg::OnStartUpdate()
     }
     // Nothing of the last run stays on show: the caption and bar belong to this press now.
     HWND hBar = ::GetDlgItem(m_hWnd, IDC_PROGRESS);
-    ::SetWindowTextW(m_hWnd, DIALOG_CAPTION);
+    ::SetWindowTextW(m_hWnd, Utf8ToWide(UPDATE_DLG_TEMPLATE.pszCaption).c_str());
     ::SendMessageW(hBar, PBM_SETRANGE32, 0, 100);
     ::SendMessageW(hBar, PBM_SETPOS, 0, 0);
     m_app.SetTransferFile(m_strFileName);
@@ -464,7 +461,7 @@ void CUpdateDlg::OnStartUpdate()
 
     m_bUpdating = true;
     m_bCloseAfterUpdate = false;
-    ::SetDlgItemTextW(m_hWnd, IDC_START_UPDATE, CANCEL_TEXT);
+    ::SetDlgItemTextW(m_hWnd, IDC_START_UPDATE, Utf8ToWide(TEXT_CANCEL_UPDATE).c_str());
     CWin32ProgressBar bar(hBar);
     CTaskbarMirroredBar progress(&bar, m_pTaskbar.get());
     CWin32MessagePump pump(m_hWnd);
@@ -496,7 +493,7 @@ void CUpdateDlg::EndUpdate()
     if (m_pTaskbar)
         m_pTaskbar->Clear();
     m_bUpdating = false;
-    ::SetDlgItemTextW(m_hWnd, IDC_START_UPDATE, START_TEXT);
+    ::SetDlgItemTextW(m_hWnd, IDC_START_UPDATE, Utf8ToWide(FindUpdateDlgControl(IDC_START_UPDATE)->pszText).c_str());
 }
 
 void CUpdateDlg::EndDialog(int nResult)
