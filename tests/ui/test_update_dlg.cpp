@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "app/matrix_app.h"
+#include "app/operator_texts.h"
 #include "app/update_dlg_template.h"
 #include "platform/com_ports.h"
 #include "platform/posix/pseudo_terminal.h"
@@ -43,7 +44,6 @@
 #include "tests/support/env_guard.h"
 #include "tests/support/temp_dir.h"
 #include "transfer/record_transfer.h"
-#include "ui/qt/operator_texts.h"
 #include "ui/qt/qt_hosts.h"
 #include "ui/qt/update_dlg.h"
 

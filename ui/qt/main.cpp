@@ -12,10 +12,10 @@
 
 #include "app/dialog_command_line.h"
 #include "app/matrix_app.h"
+#include "app/operator_texts.h"
 #include "app/startup.h"
 #include "app/version.h"
 #include "platform/program_path.h"
-#include "ui/qt/operator_texts.h"
 #include "ui/qt/quit_signals.h"
 #include "ui/qt/update_dlg.h"
 
@@ -116,7 +116,7 @@ int main(int argc, char** argv)
             return;
         }
         // Over the dialog when it is up, so the box cannot end up behind it.
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("matrix-update"), SettingsProblemQText(problem),
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("matrix-update"), QString::fromStdString(SettingsProblemText(problem)),
                         QMessageBox::Ok, QApplication::activeModalWidget());
         box.exec();
     };

@@ -19,16 +19,13 @@
 #include <QScreen>
 
 #include <cmath>
-#include <new>
 #include <vector>
 
 #include "app/matrix_app.h"
-#include "app/startup.h"
 #include "platform/com_ports.h"
 #include "platform/resources.h"
 #include "serial/serial_link.h"
 #include "transfer/record_transfer.h"
-#include "ui/qt/operator_texts.h"
 #include "ui/qt/qt_hosts.h"
 
 namespace {
@@ -143,7 +140,6 @@ CUpdateDlg::CUpdateDlg(CMatrixApp& app, QWidget* pParent)
     : QDialog(pParent), m_app(app), m_pModalPrompts(std::make_unique<CModalPrompts>())
 {
     m_pPrompts = m_pModalPrompts.get();
-    g_bTransferring = 0;
     CreateControls();
     OnInitDialog();
 }
@@ -163,7 +159,7 @@ void CUpdateDlg::SetPrompts(IUpdateDlgPrompts* pPrompts)
 
 void CUpdateDlg::SetSaveFailureHandler(SaveFailureHandler fnHandler)
 {
-    m_fnSaveFailure = std::move(fnHandler);
+    m_controller.SetSaveFailureHandler(std::move(fnHandler));
 }
 
 void CUpdateDlg::CreateControls()
@@ -353,26 +349,6 @@ void CUpdateDlg::SetFileName(const QString& strFileName)
     m_pFileEdit->setText(strFileName);
 }
 
-void CUpdateDlg::SetWindowText(const std::string& strText)
-{
-    setWindowTitle(QString::fromStdString(strText));
-}
-
-void CUpdateDlg::MessageBox(const std::string& strText)
-{
-    ShowBox(QString::fromStdString(strText), QMessageBox::Information);
-}
-
-void CUpdateDlg::ReportFileProblem(const CPatternFileProblem& problem, const std::string& strText)
-{
-    ShowBox(PatternFileProblemQText(problem, strText), QMessageBox::Warning);
-}
-
-void CUpdateDlg::ShowBox(const QString& strText, QMessageBox::Icon eIcon)
-{
-    m_pPrompts->ShowMessageBox(this, strText, AppCaption(), eIcon);
-}
-
 void CUpdateDlg::ShowPortError(const std::string& strText, const std::string& strCaption)
 {
     // The engine's own error box: no owner window, stop icon.
@@ -380,10 +356,22 @@ void CUpdateDlg::ShowPortError(const std::string& strText, const std::string& st
                                QMessageBox::Critical);
 }
 
-bool CUpdateDlg::TakePortChoice(int32_t* pnPort)
+void CUpdateDlg::OnStartUpdate()
+{
+    m_controller.OnStartUpdate();
+}
+
+std::string CUpdateDlg::GetFileFieldText()
+{
+    m_strFileName = m_pFileEdit->text();
+    return m_strFileName.toStdString();
+}
+
+bool CUpdateDlg::TakePortChoice(int32_t* pnPort, std::string* pstrTyped)
 {
     const int nIndex = m_pPortCombo->currentIndex();
     const QString strText = m_pPortCombo->currentText().trimmed();
+    *pstrTyped = strText.toStdString();
     // The selected entry, unless the operator has typed over it.
     if (nIndex >= 0 && static_cast<size_t>(nIndex) < m_aPorts.GetSize() &&
         strText.compare(m_pPortCombo->itemText(nIndex), Qt::CaseInsensitive) == 0) {
@@ -412,92 +400,51 @@ bool CUpdateDlg::TakePortChoice(int32_t* pnPort)
     return true;
 }
 
-void CUpdateDlg::OnStartUpdate()
+uint32_t CUpdateDlg::GetDoubleClickTime() const
 {
-    m_strFileName = m_pFileEdit->text();
-    if (g_bTransferring || m_bUpdating) {
-        // The same button cancels a running update; the transfer sees it at its next check.
-        // The second click of a double-click on "開始更新" is not a request to cancel.
-        if (m_startPress.isValid() && m_startPress.elapsed() < QApplication::doubleClickInterval())
-            return;
-        g_bCancelTransfer = 1;
-        return;
-    }
-    // Nothing of the last run stays on show: the caption and bar belong to this press now.
-    setWindowTitle(QString::fromUtf8(UPDATE_DLG_TEMPLATE.pszCaption));
-    m_pProgress->setRange(0, 100);
-    m_pProgress->setValue(0);
-    m_app.SetTransferFile(m_strFileName.toStdString());
-
-    int32_t nPort = 0;
-    if (!TakePortChoice(&nPort)) {
-        ShowBox(PortNotChosenText(m_pPortCombo->currentText().trimmed()), QMessageBox::Warning);
-        return;
-    }
-    m_app.m_nComPort = nPort;
-    // A choice that cannot be kept is said, but does not stop the update.
-    if (!m_app.SaveSettings()) {
-        const std::string strPath = m_app.GetSettingsPath();
-        if (m_fnSaveFailure) {
-            m_fnSaveFailure(strPath, m_app.GetSettingsError());
-        } else {
-            ShowBox(SettingsProblemQText(DescribeSaveFailure(strPath, m_app.GetSettingsError())), QMessageBox::Warning);
-        }
-    }
-
-    // The whole file is read and checked before the port is touched: a file that must not be
-    // sent never opens the port, and what goes out is exactly what was checked.
-    std::vector<uint8_t> data;
-    CTransferOutcome refused;
-    if (!LoadPatternFile(this, m_app.GetTransferFile(), &data, &refused))
-        return;
-
-    // The previous link (and its monitor thread) goes before a new one is opened; its owner
-    // only after it, since the link may post to that owner until it is destroyed.
-    delete g_pSerialLink;
-    g_pSerialLink = nullptr;
-    m_pLinkOwner = std::make_unique<CQtLinkOwner>(
-        this, [this](const std::string& strText, const std::string& strCaption) { ShowPortError(strText, strCaption); });
-    g_pSerialLink = new (std::nothrow) CSerialLink;
-    if (g_pSerialLink == nullptr)
-        return;
-    if (!OpenUpdateLink(*g_pSerialLink, m_pLinkOwner.get(), nPort)) {
-        // Not silent: the operator learns which port and why (busy, absent, no permission).
-        ShowBox(PortOpenFailureQText(nPort, g_pSerialLink->GetOpenFailure()), QMessageBox::Warning);
-        return;
-    }
-
-    m_startPress.start();
-
-    m_bUpdating = true;
-    m_bCloseAfterUpdate = false;
-    m_pStartButton->setText(QString::fromUtf8(TEXT_CANCEL_UPDATE));
-    CQtProgressBar progress(m_pProgress);
-    CQtMessagePump pump;
-    const CTransferOutcome outcome = RunUpdateTransfer(this, m_app, data, &progress, &pump);
-
-    if (m_bCloseAfterUpdate) {
-        // Asked to close while updating: the transfer was cancelled (its end byte sent); the
-        // dialog now closes without the closing instruction nobody asked for.
-        EndUpdate();
-        done(QDialog::Accepted);
-        return;
-    }
-    // One box: how to finish on the device, or that the update did not complete.
-    bool bWarning = false;
-    const std::string strEnding = UpdateEndingText(outcome, &bWarning);
-    if (!strEnding.empty())
-        ShowBox(QString::fromStdString(strEnding), bWarning ? QMessageBox::Warning : QMessageBox::Information);
-    EndUpdate();
-    // A close asked for while the last box was up is carried out now.
-    if (m_bCloseAfterUpdate)
-        done(QDialog::Accepted);
+    return static_cast<uint32_t>(std::max(0, QApplication::doubleClickInterval()));
 }
 
-void CUpdateDlg::EndUpdate()
+void CUpdateDlg::SetCaption(const std::string& strText)
 {
-    m_bUpdating = false;
-    m_pStartButton->setText(QString::fromUtf8(FindUpdateDlgControl(IDC_START_UPDATE)->pszText));
+    setWindowTitle(QString::fromStdString(strText));
+}
+
+void CUpdateDlg::ClearProgressBar()
+{
+    m_pProgress->setRange(0, 100);
+    m_pProgress->setValue(0);
+}
+
+void CUpdateDlg::ShowBox(const std::string& strText, EBoxIcon eIcon)
+{
+    m_pPrompts->ShowMessageBox(this, QString::fromStdString(strText), AppCaption(),
+                               eIcon == EBoxIcon::Warning ? QMessageBox::Warning : QMessageBox::Information);
+}
+
+ILinkOwner* CUpdateDlg::ReplaceLinkOwner()
+{
+    m_pLinkOwner = std::make_unique<CQtLinkOwner>(
+        this, [this](const std::string& strText, const std::string& strCaption) { ShowPortError(strText, strCaption); });
+    return m_pLinkOwner.get();
+}
+
+void CUpdateDlg::ShowUpdating(bool bUpdating)
+{
+    const char* pszText = bUpdating ? TEXT_CANCEL_UPDATE : FindUpdateDlgControl(IDC_START_UPDATE)->pszText;
+    m_pStartButton->setText(QString::fromUtf8(pszText));
+}
+
+CTransferOutcome CUpdateDlg::ServeTransfer(const TransferRun& fnTransfer)
+{
+    CQtProgressBar progress(m_pProgress);
+    CQtMessagePump pump;
+    return fnTransfer(&progress, &pump);
+}
+
+void CUpdateDlg::CloseDialog()
+{
+    done(QDialog::Accepted);
 }
 
 void CUpdateDlg::OnChooseFile()
@@ -536,21 +483,15 @@ void CUpdateDlg::OnChooseFile()
 
 void CUpdateDlg::OnExit()
 {
-    if (m_bUpdating) {
-        g_bCancelTransfer = 1;
-        m_bCloseAfterUpdate = true;
-        return;
-    }
-    done(QDialog::Accepted);
+    if (m_controller.RequestClose())
+        done(QDialog::Accepted);
 }
 
 void CUpdateDlg::closeEvent(QCloseEvent* pEvent)
 {
-    if (m_bUpdating) {
-        // Closed from outside during an update: cancel it first; the handler closes the
-        // dialog once the transfer has sent its end byte.
-        g_bCancelTransfer = 1;
-        m_bCloseAfterUpdate = true;
+    // Closed from outside during an update: it is cancelled first, and the dialog closes once
+    // the transfer has sent its end byte.
+    if (!m_controller.RequestClose()) {
         pEvent->ignore();
         return;
     }
