@@ -1,7 +1,8 @@
 #pragma once
 // CUpdateDlg: the program's main window. It shows the banner, offers the COM ports present,
-// lets the operator pick a pattern file, and on "開始更新" opens the port and runs the record
-// transfer inside the button's handler, with the same button cancelling it.
+// lets the operator pick a pattern file, and on "開始更新" runs an update inside the button's
+// handler, with the same button cancelling it. The update's steps are the core's
+// (CUpdateController, the same for the Windows dialog); this holds only what is Qt.
 
 #include <QComboBox>
 #include <QDialog>

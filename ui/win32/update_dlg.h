@@ -1,9 +1,9 @@
 #pragma once
 // CUpdateDlg on Windows: the program's main window, built from dialog template 167. It shows
 // the banner, offers the COM ports present, lets the operator pick a pattern file, and on
-// "開始更新" opens the port and runs the record transfer inside the button's handler, with the
-// same button cancelling it. The transfer, the link, the settings and the sentences are the
-// core's; this holds only what is Win32.
+// "開始更新" runs an update inside the button's handler, with the same button cancelling it.
+// The update's steps (CUpdateController), the transfer, the link, the settings and the
+// sentences are the core's; this holds only what is Win32.
 
 #include <deque>
 #include <functional>
