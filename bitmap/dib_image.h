@@ -4,7 +4,7 @@
 // table of row addresses with the top row first.
 //
 // Everything here is plain C++ with no toolkit; only Draw paints: with Qt on Linux
-// (ui/dib_draw.cpp), with GDI on Windows (ui/win32/dib_draw.cpp). Both are declared against
+// (ui/qt/dib_draw.cpp), with GDI on Windows (ui/win32/dib_draw.cpp). Both are declared against
 // forward-declared types, so this header needs neither Qt nor <windows.h>.
 
 #include <bit>

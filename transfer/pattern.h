@@ -15,11 +15,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 constexpr uint8_t RECORD_MASK = 0x5A;
 constexpr uint8_t RECORD_START_MARKER = 0xC1;
 constexpr uint8_t RECORD_END_MARKER = 0xC3;
 constexpr size_t PATTERN_RECORD_SIZE = 12;
+
+// The five values of a record by the names the CSV rows give them.
+inline constexpr const char* PATTERN_FIELD_NAMES[5] = {"x", "y", "i1", "i2", "i3"};
 
 struct CPatternValues {
     double dFirst;
@@ -64,6 +68,41 @@ struct CDecodedRecord {
 // Decodes one record. False, with the reason in *pstrError, when nLength is not 12 or a
 // marker is wrong; *pOut is then left as it was.
 bool DecodePatternRecord(const uint8_t* pRecord, size_t nLength, CDecodedRecord* pOut, std::string* pstrError);
+
+// Why a value does not come back from its record as it was written; several can hold at once.
+enum : unsigned {
+    VALUE_LOSS_HUNDREDS = 1u << 0,    // a decimal keeps only its last two integer digits
+    VALUE_LOSS_COARSE_BITS = 1u << 1, // a decimal's first three decimals overflow 16 bits (32.768 and up, -32.769 and down)
+    VALUE_LOSS_TRUNCATION = 1u << 2,  // a product in double precision fell on the wrong side of a whole number and was truncated
+    VALUE_LOSS_LOW_BITS = 1u << 3,    // an integer keeps only its low 8 or 16 bits
+};
+
+// One value of a row that the record does not give back as it was written.
+struct CValueChange {
+    int nField = 0;          // 0 to 4, as PATTERN_FIELD_NAMES
+    unsigned nLosses = 0;    // VALUE_LOSS_...
+    double dWritten = 0;     // the decimal as read (x, y)
+    int32_t nWritten = 0;    // the integer as read (i1, i2, i3)
+    // What comes back: an integer itself; a decimal in hundred-thousandths (coarse part times
+    // 100 plus fine part, as the decoder adds them up).
+    int64_t nStored = 0;
+    // With VALUE_LOSS_TRUNCATION: the product that was truncated, as computed, and its factor
+    // (1000 or 100000); and the written value in hundred-thousandths, truncated exactly, when
+    // the record could hold that (bIntendedFits), for a suggestion how to write it.
+    double dProduct = 0;
+    double dFactor = 0;
+    int64_t nIntended = 0;
+    bool bIntendedFits = false;
+};
+
+// Builds the record of a row and decodes it again, the one encoder and decoder, and lists
+// each value that does not come back as written, in field order. A decimal comes back when
+// the decoded value equals the written one to the fifth decimal, the last the record holds:
+// digits after it are not kept by design and are no change, but the whole of 0.29, which the
+// double-precision encoding stores as 0.29099, is. The written value is taken as the shortest
+// decimal that reads back as the same double, which is what a person or a spreadsheet wrote.
+// An integer comes back when it is decoded whole (-1 comes back as 255).
+std::vector<CValueChange> FindValueChanges(const CPatternValues& values);
 
 // The first record of a file whose start or end marker is not the one a pattern record has.
 struct CPatternMarkerFault {

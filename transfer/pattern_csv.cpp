@@ -2,6 +2,7 @@
 
 #include "text/printable.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -10,7 +11,6 @@
 namespace {
 
 constexpr size_t FIELD_COUNT = 5;
-const char* const g_apszFieldNames[FIELD_COUNT] = {"x", "y", "i1", "i2", "i3"};
 
 std::string_view TrimField(std::string_view sv)
 {
@@ -38,17 +38,38 @@ bool ParseWholeDouble(std::string_view svField, double* pdValue)
     return ec == std::errc() && pEnd == svField.data() + svField.size();
 }
 
-std::vector<std::string_view> SplitFields(std::string_view svLine)
+std::vector<std::string_view> SplitFields(std::string_view svLine, char chSeparator)
 {
     std::vector<std::string_view> fields;
     for (;;) {
-        size_t nComma = svLine.find(',');
-        fields.push_back(TrimField(svLine.substr(0, nComma)));
-        if (nComma == std::string_view::npos)
+        size_t nAt = svLine.find(chSeparator);
+        fields.push_back(TrimField(svLine.substr(0, nAt)));
+        if (nAt == std::string_view::npos)
             break;
-        svLine.remove_prefix(nComma + 1);
+        svLine.remove_prefix(nAt + 1);
     }
     return fields;
+}
+
+constexpr char g_achSeparators[] = {',', ';', '\t'};
+
+// A row's fields by the separator that gives five of them; when none does, by the one that
+// gives the most (a comma on a tie), so that the refusal names the fields as they were meant.
+// Every field must be a number, so a separator cannot be mistaken: in "1,5;2;3;4;5" the
+// semicolons give five fields and "1,5" is then refused as no number.
+std::vector<std::string_view> SplitRow(std::string_view svLine, char* pchSeparator)
+{
+    std::vector<std::string_view> best;
+    for (char chSeparator : g_achSeparators) {
+        std::vector<std::string_view> fields = SplitFields(svLine, chSeparator);
+        if (fields.size() > best.size()) {
+            best = std::move(fields);
+            *pchSeparator = chSeparator;
+        }
+        if (best.size() == FIELD_COUNT)
+            break;
+    }
+    return best;
 }
 
 // Fields are quoted in messages; a very long one is shortened so the message stays a line, and
@@ -64,7 +85,7 @@ std::string QuoteField(std::string_view svField)
 
 bool ParseDecimalField(std::string_view svField, size_t nIndex, double* pdValue, std::string* pstrReason)
 {
-    std::string strName = "field " + std::to_string(nIndex + 1) + " (" + g_apszFieldNames[nIndex] + ")";
+    std::string strName = "field " + std::to_string(nIndex + 1) + " (" + PATTERN_FIELD_NAMES[nIndex] + ")";
     std::string_view svNumber = WithoutPlus(svField);
     double dValue = 0;
     auto [pEnd, ec] = std::from_chars(svNumber.data(), svNumber.data() + svNumber.size(), dValue);
@@ -75,6 +96,12 @@ bool ParseDecimalField(std::string_view svField, size_t nIndex, double* pdValue,
     }
     if (ec != std::errc() || !bWhole) {
         *pstrReason = svField.empty() ? strName + " is empty" : strName + " is not a number: " + QuoteField(svField);
+        // A spreadsheet set to a decimal comma writes 1,5 between semicolons.
+        std::string strPoint(svField);
+        std::replace(strPoint.begin(), strPoint.end(), ',', '.');
+        double dIgnored = 0;
+        if (strPoint != svField && ParseWholeDouble(strPoint, &dIgnored))
+            *pstrReason += " (the decimal point must be '.')";
         return false;
     }
     if (!std::isfinite(dValue)) {
@@ -87,7 +114,7 @@ bool ParseDecimalField(std::string_view svField, size_t nIndex, double* pdValue,
 
 bool ParseIntegerField(std::string_view svField, size_t nIndex, int32_t* pnValue, std::string* pstrReason)
 {
-    std::string strName = "field " + std::to_string(nIndex + 1) + " (" + g_apszFieldNames[nIndex] + ")";
+    std::string strName = "field " + std::to_string(nIndex + 1) + " (" + PATTERN_FIELD_NAMES[nIndex] + ")";
     if (svField.empty()) {
         *pstrReason = strName + " is empty";
         return false;
@@ -113,10 +140,14 @@ bool ParseIntegerField(std::string_view svField, size_t nIndex, int32_t* pnValue
     return true;
 }
 
-bool ParseRow(const std::vector<std::string_view>& fields, CPatternValues* pRow, std::string* pstrReason)
+bool ParseRow(const std::vector<std::string_view>& fields, char chSeparator, CPatternValues* pRow,
+              std::string* pstrReason)
 {
     if (fields.size() != FIELD_COUNT) {
-        *pstrReason = "expected 5 fields (x,y,i1,i2,i3), found " + std::to_string(fields.size());
+        const char* pszFields = chSeparator == ';'    ? "x;y;i1;i2;i3"
+                                : chSeparator == '\t' ? "x, y, i1, i2, i3 separated by tabs"
+                                                      : "x,y,i1,i2,i3";
+        *pstrReason = std::string("expected 5 fields (") + pszFields + "), found " + std::to_string(fields.size());
         return false;
     }
     return ParseDecimalField(fields[0], 0, &pRow->dFirst, pstrReason) &&
@@ -166,9 +197,12 @@ bool EncodesTo(const std::string& strText, int16_t nCoarse, int8_t nFine)
 
 } // namespace
 
-bool ReadPatternCsv(std::string_view svText, std::vector<CPatternValues>* pRows, std::string* pstrError)
+bool ReadPatternCsv(std::string_view svText, std::vector<CPatternValues>* pRows, std::string* pstrError,
+                    std::vector<size_t>* pLines)
 {
     pRows->clear();
+    if (pLines != nullptr)
+        pLines->clear();
     if (svText.substr(0, 3) == "\xEF\xBB\xBF")  // spreadsheets often start their CSV with a byte order mark
         svText.remove_prefix(3);
     size_t nLine = 0;
@@ -182,7 +216,8 @@ bool ReadPatternCsv(std::string_view svText, std::vector<CPatternValues>* pRows,
         std::string_view svContent = TrimField(svLine);
         if (svContent.empty() || svContent.front() == '#')
             continue;
-        std::vector<std::string_view> fields = SplitFields(svContent);
+        char chSeparator = ',';
+        std::vector<std::string_view> fields = SplitRow(svContent, &chSeparator);
         if (!bSeenRow) {
             bSeenRow = true;
             if (IsHeader(fields))
@@ -190,15 +225,24 @@ bool ReadPatternCsv(std::string_view svText, std::vector<CPatternValues>* pRows,
         }
         CPatternValues row{};
         std::string strReason;
-        if (!ParseRow(fields, &row, &strReason)) {
+        if (!ParseRow(fields, chSeparator, &row, &strReason)) {
             pRows->clear();
+            if (pLines != nullptr)
+                pLines->clear();
             if (pstrError != nullptr)
                 *pstrError = std::to_string(nLine) + ": " + strReason;
             return false;
         }
         pRows->push_back(row);
+        if (pLines != nullptr)
+            pLines->push_back(nLine);
     }
     return true;
+}
+
+std::string FormatHundredThousandths(int64_t nScaled)
+{
+    return FormatScaled(nScaled, false);
 }
 
 std::string FormatDecimalField(int16_t nCoarse, int8_t nFine)

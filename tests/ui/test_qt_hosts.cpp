@@ -12,7 +12,7 @@
 #include <memory>
 #include <thread>
 
-#include "ui/qt_hosts.h"
+#include "ui/qt/qt_hosts.h"
 
 namespace {
 

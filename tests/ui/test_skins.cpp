@@ -17,7 +17,7 @@
 #include "app/matrix_app.h"
 #include "platform/resources.h"
 #include "skin/zip_reader.h"
-#include "ui/update_dlg.h"
+#include "ui/qt/update_dlg.h"
 
 namespace {
 
@@ -110,7 +110,7 @@ TEST(Skins, EveryControlStaysUsableUnderEverySkin)
         QApplication::processEvents();
 
         // The drop-down's arrow: something drawn in its button, against the box's own colour.
-        auto* pCombo = qobject_cast<QComboBox*>(dlg.GetDlgItem(CUpdateDlg::IDC_PORT_COMBO));
+        auto* pCombo = qobject_cast<QComboBox*>(dlg.GetDlgItem(IDC_PORT_COMBO));
         ASSERT_NE(pCombo, nullptr);
         QStyleOptionComboBox option;
         option.initFrom(pCombo);
@@ -125,7 +125,7 @@ TEST(Skins, EveryControlStaysUsableUnderEverySkin)
             << "the drop-down arrow is not drawn";
 
         // The focus mark, on the default button and on an ordinary one.
-        for (int nId : {int{CUpdateDlg::IDC_START_UPDATE}, int{CUpdateDlg::IDC_EXIT}}) {
+        for (int nId : {int{IDC_START_UPDATE}, int{IDC_EXIT}}) {
             SCOPED_TRACE(nId);
             auto* pButton = qobject_cast<QPushButton*>(dlg.GetDlgItem(nId));
             ASSERT_NE(pButton, nullptr);

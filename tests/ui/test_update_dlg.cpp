@@ -36,15 +36,16 @@
 #include <vector>
 
 #include "app/matrix_app.h"
+#include "app/operator_texts.h"
+#include "app/update_dlg_template.h"
 #include "platform/posix/com_ports.h"
 #include "platform/posix/pseudo_terminal.h"
 #include "serial/serial_link.h"
 #include "tests/support/env_guard.h"
 #include "tests/support/temp_dir.h"
 #include "transfer/record_transfer.h"
-#include "ui/operator_texts.h"
-#include "ui/qt_hosts.h"
-#include "ui/update_dlg.h"
+#include "ui/qt/qt_hosts.h"
+#include "ui/qt/update_dlg.h"
 
 namespace fs = std::filesystem;
 
@@ -183,7 +184,7 @@ QPushButton* Button(const CUpdateDlg& dlg, int nId)
 
 QComboBox* PortCombo(const CUpdateDlg& dlg)
 {
-    return qobject_cast<QComboBox*>(dlg.GetDlgItem(CUpdateDlg::IDC_PORT_COMBO));
+    return qobject_cast<QComboBox*>(dlg.GetDlgItem(IDC_PORT_COMBO));
 }
 
 // Shared by the tests that run an update: a ports directory, a settings directory, and the
@@ -207,7 +208,7 @@ protected:
             if (m_fnOnCaption)
                 m_fnOnCaption(strTitle);
         });
-        auto* pBar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(CUpdateDlg::IDC_PROGRESS));
+        auto* pBar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
         QObject::connect(pBar, &QProgressBar::valueChanged, &dlg, [this](int nValue) { m_aPositions.push_back(nValue); });
     }
     int CaptionCount(const QString& strCaption) const
@@ -228,59 +229,59 @@ TEST(UpdateDlgLayout, ControlsAsTheTemplate)
 {
     CMatrixApp app;
     CUpdateDlg dlg(app);
-    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("RED udized idirediz"));
+    EXPECT_EQ(dlg.windowTitle(), QString::fromUtf8(UPDATE_DLG_TEMPLATE.pszCaption));
     // No system menu, so no close button.
     EXPECT_TRUE(dlg.windowFlags() & Qt::CustomizeWindowHint);
     EXPECT_TRUE(dlg.windowFlags() & Qt::WindowTitleHint);
     EXPECT_FALSE(dlg.windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(dlg.windowFlags() & Qt::WindowSystemMenuHint);
-    EXPECT_EQ(dlg.size(), dlg.MapDialogRect(0, 0, 215, 240).size());
+    EXPECT_EQ(dlg.size(), dlg.MapDialogRect(0, 0, UPDATE_DLG_TEMPLATE.nWidth, UPDATE_DLG_TEMPLATE.nHeight).size());
 
-    struct {
-        int nId;
-        const char* pszKind;
-        const char* pszText;
-        int x, y, w, h;
-    } const aControls[] = {
-        {1004, "CPictureFrame", "", 7, 7, 201, 56},
-        {1083, "QLabel", "COM Port:", 21, 86, 59, 14},
-        {1017, "CPortCombo", "", 103, 87, 94, 59},
-        {1086, "QLabel", "檔案名:", 14, 131, 59, 14},
-        {1013, "QLineEdit", "", 13, 148, 187, 17},
-        {1016, "QPushButton", "選擇檔案", 155, 167, 47, 16},
-        {1087, "QProgressBar", "", 7, 201, 201, 11},
-        {1084, "QPushButton", "開始更新", 105, 219, 50, 14},
-        {1085, "QPushButton", "離開", 158, 219, 50, 14},
+    // Every control of the template (the Windows resource script is held to the same table),
+    // as the Qt widget that stands for its kind.
+    const std::map<EDlgControlKind, const char*> kinds = {
+        {EDlgControlKind::Frame, "CPictureFrame"},   {EDlgControlKind::GroupBox, "QGroupBox"},
+        {EDlgControlKind::Text, "QLabel"},           {EDlgControlKind::DropDown, "CPortCombo"},
+        {EDlgControlKind::Edit, "QLineEdit"},        {EDlgControlKind::PushButton, "QPushButton"},
+        {EDlgControlKind::DefaultButton, "QPushButton"}, {EDlgControlKind::ProgressBar, "QProgressBar"},
     };
-    for (const auto& c : aControls) {
+    std::vector<QGroupBox*> groups;
+    for (QGroupBox* pGroup : dlg.findChildren<QGroupBox*>())
+        groups.push_back(pGroup);
+    ASSERT_EQ(groups.size(), 2u);
+    for (const CDlgControl& c : UPDATE_DLG_TEMPLATE.controls) {
+        SCOPED_TRACE(c.pszText);
         SCOPED_TRACE(c.nId);
+        const QString strText = QString::fromUtf8(c.pszText);
         QWidget* pControl = dlg.GetDlgItem(c.nId);
+        if (c.nId == IDC_STATIC) {
+            // The group boxes have no id; each is found by its title.
+            const auto it = std::find_if(groups.begin(), groups.end(),
+                                         [&strText](QGroupBox* pGroup) { return pGroup->title() == strText; });
+            pControl = it != groups.end() ? *it : nullptr;
+        }
         ASSERT_NE(pControl, nullptr);
-        EXPECT_STREQ(pControl->metaObject()->className(), c.pszKind);
-        const QRect expected = dlg.MapDialogRect(c.x, c.y, c.w, c.h);
+        EXPECT_STREQ(pControl->metaObject()->className(), kinds.at(c.eKind));
+        const QRect expected = dlg.MapDialogRect(c.nX, c.nY, c.nWidth, c.nHeight);
         EXPECT_EQ(pControl->pos(), expected.topLeft());
         EXPECT_EQ(pControl->width(), expected.width());
         // The combo's template height is its dropped-down list; the closed box is one line.
-        if (c.nId != 1017) {
+        if (c.eKind != EDlgControlKind::DropDown) {
             EXPECT_EQ(pControl->height(), expected.height());
         }
         if (auto* pLabel = qobject_cast<QLabel*>(pControl)) {
-            EXPECT_EQ(pLabel->text(), QString::fromUtf8(c.pszText));
+            EXPECT_EQ(pLabel->text(), strText);
         }
         if (auto* pButton = qobject_cast<QPushButton*>(pControl)) {
-            EXPECT_EQ(pButton->text(), QString::fromUtf8(c.pszText));
+            EXPECT_EQ(pButton->text(), strText);
+            EXPECT_EQ(pButton->isDefault(), c.eKind == EDlgControlKind::DefaultButton);
+        }
+        if (auto* pCombo = qobject_cast<QComboBox*>(pControl)) {
+            EXPECT_EQ(pCombo->isEditable(), (c.nStyles & DLG_STYLE_DROP_DOWN) != 0);
         }
     }
-    EXPECT_TRUE(Button(dlg, 1084)->isDefault());
-    EXPECT_FALSE(Button(dlg, 1085)->isDefault());
+    EXPECT_TRUE(Button(dlg, IDC_START_UPDATE)->isDefault());
     EXPECT_TRUE(PortCombo(dlg)->isEditable());
-
-    std::map<QString, QRect> groups;
-    for (QGroupBox* pGroup : dlg.findChildren<QGroupBox*>())
-        groups[pGroup->title()] = pGroup->geometry();
-    ASSERT_EQ(groups.size(), 2u);
-    EXPECT_EQ(groups[QStringLiteral("COM Port Setup")], dlg.MapDialogRect(7, 71, 201, 45));
-    EXPECT_EQ(groups[QStringLiteral("Transfer File")], dlg.MapDialogRect(7, 119, 201, 71));
 
     // Dialog units follow the font: 4 horizontal units are one average character, 8 vertical
     // units one line.
@@ -348,7 +349,7 @@ TEST(UpdateDlgInit, BannerLoadedAndDrawn)
     EXPECT_EQ(picture.GetHeight(), 168);
     EXPECT_EQ(picture.GetBitCount(), 24u);
     // The frame shows the picture, not its white ground: the banner is dark.
-    QWidget* pFrame = dlg.GetDlgItem(CUpdateDlg::IDC_PICTURE);
+    QWidget* pFrame = dlg.GetDlgItem(IDC_PICTURE);
     const QImage shot = pFrame->grab().toImage();
     ASSERT_FALSE(shot.isNull());
     EXPECT_LT(qGray(shot.pixel(shot.width() / 2, 1)), 128);
@@ -390,7 +391,7 @@ TEST(UpdateDlgKeys, EnterAndEscapeNeverCloseTheDialog)
     dlg.show();
     int nPresses = 0;
     QObject::connect(Button(dlg, 1084), &QPushButton::clicked, [&nPresses] { ++nPresses; });
-    auto* pFileEdit = qobject_cast<QLineEdit*>(dlg.GetDlgItem(CUpdateDlg::IDC_FILE_NAME));
+    auto* pFileEdit = qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_FILE_NAME));
     QWidget* aTargets[] = {&dlg, PortCombo(dlg)->lineEdit(), pFileEdit, Button(dlg, 1084),
                            Button(dlg, 1085)};
     for (QWidget* pTarget : aTargets) {
@@ -444,13 +445,13 @@ TEST(UpdateDlgFile, ChooseAndDrop)
         dialog.selectFile(QString::fromStdString(chosen.string()));
         return true;
     };
-    Button(dlg, CUpdateDlg::IDC_CHOOSE_FILE)->click();
+    Button(dlg, IDC_CHOOSE_FILE)->click();
     EXPECT_EQ(prompts.m_nFileDialogs, 1);
     EXPECT_EQ(dlg.GetFileName().toStdString(), chosen.string());
 
     // Cancelling changes nothing.
     prompts.m_fnFileDialog = [](QFileDialog&) { return false; };
-    Button(dlg, CUpdateDlg::IDC_CHOOSE_FILE)->click();
+    Button(dlg, IDC_CHOOSE_FILE)->click();
     EXPECT_EQ(dlg.GetFileName().toStdString(), chosen.string());
 
     // A file dropped onto the dialog becomes the file name; anything else is refused.
@@ -509,7 +510,7 @@ TEST(UpdateDlgFile, OpensWhereTheOperatorsFilesAre)
             dialog.selectFile(c.strChoose + "/p.bin");
             return true;
         };
-        Button(dlg, CUpdateDlg::IDC_CHOOSE_FILE)->click();
+        Button(dlg, IDC_CHOOSE_FILE)->click();
         EXPECT_EQ(strOpened, QDir(c.strExpected).absolutePath());
     }
     // The last folder is the application's, which setting.ini keeps: the dialog of the next
@@ -522,7 +523,7 @@ TEST(UpdateDlgFile, OpensWhereTheOperatorsFilesAre)
         strOpened = dialog.directory().absolutePath();
         return false;
     };
-    Button(next, CUpdateDlg::IDC_CHOOSE_FILE)->click();
+    Button(next, IDC_CHOOSE_FILE)->click();
     EXPECT_EQ(strOpened, QDir(strB).absolutePath());
 }
 
@@ -680,7 +681,7 @@ TEST_F(UpdateDlgUpdate, WholeUpdateAgainstTheSimulator)
     EXPECT_EQ(m_aCaptions, aExpected);
     EXPECT_EQ(dlg.windowTitle(), aExpected.back());
 
-    auto* pBar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(CUpdateDlg::IDC_PROGRESS));
+    auto* pBar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
     EXPECT_EQ(pBar->minimum(), 0);
     EXPECT_EQ(pBar->maximum(), 120);
     // Each record's offset once it is handled, then full.
@@ -830,7 +831,7 @@ TEST_F(UpdateDlgUpdate, SecondUpdateReplacesTheLink)
         if (nPressesInBox++ == 0)
             Button(dlg, 1084)->click();
     };
-    auto* pBar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(CUpdateDlg::IDC_PROGRESS));
+    auto* pBar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
     std::vector<int> aStartPositions;
     m_fnOnCaption = [&](const QString& strCaption) {
         if (strCaption.startsWith(QStringLiteral("Now program")))

@@ -1,25 +1,19 @@
 #include "ui/win32/update_dlg.h"
 
 #include <climits>
-#include <new>
 #include <vector>
 
 #include "app/matrix_app.h"
-#include "app/operator_texts.h"
-#include "app/startup.h"
+#include "app/update_dlg_template.h"
 #include "serial/serial_link.h"
 #include "transfer/record_transfer.h"
 #include "ui/win32/dialog_placement.h"
-#include "ui/win32/resource_ids.h"
 #include "ui/win32/win32_api.h"
 // Last: it brings in <windows.h> its own way.
 #include "platform/win32/wide_string.h"
 
 namespace {
 
-const wchar_t* const START_TEXT = L"開始更新";
-const wchar_t* const CANCEL_TEXT = L"取消更新";
-const wchar_t* const DIALOG_CAPTION = L"RED udized idirediz";
 const wchar_t* const APP_CAPTION = L"matrix-update";
 constexpr UINT_PTR BANNER_TIMER = 1;
 constexpr UINT BANNER_TIMER_MS = 500;
@@ -166,10 +160,7 @@ int CWin32ProgressBar::Scale(uint64_t nValue) const
     return static_cast<int>(std::min<uint64_t>(nValue >> m_nShift, INT_MAX));
 }
 
-CUpdateDlg::CUpdateDlg(CMatrixApp& app) : m_app(app)
-{
-    g_bTransferring = 0;
-}
+CUpdateDlg::CUpdateDlg(CMatrixApp& app) : m_app(app) {}
 
 CUpdateDlg::~CUpdateDlg()
 {
@@ -346,43 +337,6 @@ std::string CUpdateDlg::GetDlgItemText(int nId) const
     return WideToUtf8(str);
 }
 
-bool CUpdateDlg::TakePortChoice(int32_t* pnPort, std::string* pstrTyped)
-{
-    *pstrTyped = Trimmed(GetDlgItemText(IDC_PORT_COMBO));
-    // The selected entry, unless the operator has typed over it; else a typed "COMn" or n.
-    const LRESULT nIndex = ::SendDlgItemMessageW(m_hWnd, IDC_PORT_COMBO, CB_GETCURSEL, 0, 0);
-    int nPort = 0;
-    if (nIndex >= 0 && static_cast<size_t>(nIndex) < m_aPorts.GetSize() &&
-        ParseTypedPort(*pstrTyped) == static_cast<int>(m_aPorts[static_cast<size_t>(nIndex)]))
-        nPort = static_cast<int>(m_aPorts[static_cast<size_t>(nIndex)]);
-    else
-        nPort = ParseTypedPort(*pstrTyped);
-    if (nPort <= 0)
-        return false;
-    *pnPort = nPort;
-    return true;
-}
-
-void CUpdateDlg::SetWindowText(const std::string& strText)
-{
-    ::SetWindowTextW(m_hWnd, Utf8ToWide(strText).c_str());
-}
-
-void CUpdateDlg::MessageBox(const std::string& strText)
-{
-    ShowBox(strText, MB_ICONINFORMATION);
-}
-
-void CUpdateDlg::ReportFileProblem(const CPatternFileProblem& problem, const std::string& strText)
-{
-    ShowBox(PatternFileProblemText(problem, strText), MB_ICONWARNING);
-}
-
-void CUpdateDlg::ShowBox(const std::string& strText, UINT nIcon)
-{
-    ::MessageBoxW(m_hWnd, Utf8ToWide(strText).c_str(), APP_CAPTION, MB_OK | nIcon);
-}
-
 void CUpdateDlg::TakeLinkMessages()
 {
     if (!m_pLinkOwner)
@@ -407,96 +361,84 @@ void CUpdateDlg::TakePortErrors()
 
 void CUpdateDlg::OnStartUpdate()
 {
+    m_controller.OnStartUpdate();
+}
+
+std::string CUpdateDlg::GetFileFieldText()
+{
     m_strFileName = GetDlgItemText(IDC_FILE_NAME);
-    if (g_bTransferring || m_bUpdating) {
-        // The same button cancels a running update; the transfer sees it at its next check.
-        // The second click of a double-click on "開始更新" is not a request to cancel.
-        if (::GetTickCount() - m_dwStartPress < ::GetDoubleClickTime())
-            return;
-        g_bCancelTransfer = 1;
-        return;
-    }
-    // Nothing of the last run stays on show: the caption and bar belong to this press now.
+    return m_strFileName;
+}
+
+bool CUpdateDlg::TakePortChoice(int32_t* pnPort, std::string* pstrTyped)
+{
+    *pstrTyped = Trimmed(GetDlgItemText(IDC_PORT_COMBO));
+    // The selected entry, unless the operator has typed over it; else a typed "COMn" or n.
+    const LRESULT nIndex = ::SendDlgItemMessageW(m_hWnd, IDC_PORT_COMBO, CB_GETCURSEL, 0, 0);
+    int nPort = 0;
+    if (nIndex >= 0 && static_cast<size_t>(nIndex) < m_aPorts.GetSize() &&
+        ParseTypedPort(*pstrTyped) == static_cast<int>(m_aPorts[static_cast<size_t>(nIndex)]))
+        nPort = static_cast<int>(m_aPorts[static_cast<size_t>(nIndex)]);
+    else
+        nPort = ParseTypedPort(*pstrTyped);
+    if (nPort <= 0)
+        return false;
+    *pnPort = nPort;
+    return true;
+}
+
+uint32_t CUpdateDlg::GetDoubleClickTime() const
+{
+    return ::GetDoubleClickTime();
+}
+
+void CUpdateDlg::SetCaption(const std::string& strText)
+{
+    ::SetWindowTextW(m_hWnd, Utf8ToWide(strText).c_str());
+}
+
+void CUpdateDlg::ClearProgressBar()
+{
     HWND hBar = ::GetDlgItem(m_hWnd, IDC_PROGRESS);
-    ::SetWindowTextW(m_hWnd, DIALOG_CAPTION);
     ::SendMessageW(hBar, PBM_SETRANGE32, 0, 100);
     ::SendMessageW(hBar, PBM_SETPOS, 0, 0);
-    m_app.SetTransferFile(m_strFileName);
+}
 
-    int32_t nPort = 0;
-    std::string strTyped;
-    if (!TakePortChoice(&nPort, &strTyped)) {
-        ShowBox(PortNotChosenText(strTyped), MB_ICONWARNING);
-        return;
-    }
-    m_app.m_nComPort = nPort;
-    // A choice that cannot be kept is said, but does not stop the update.
-    if (!m_app.SaveSettings()) {
-        const std::string strPath = m_app.GetSettingsPath();
-        if (m_fnSaveFailure)
-            m_fnSaveFailure(strPath, m_app.GetSettingsError());
-        else
-            ShowBox(SettingsProblemText(DescribeSaveFailure(strPath, m_app.GetSettingsError())), MB_ICONWARNING);
-    }
+void CUpdateDlg::ShowBox(const std::string& strText, EBoxIcon eIcon)
+{
+    const UINT nIcon = eIcon == EBoxIcon::Warning ? MB_ICONWARNING : MB_ICONINFORMATION;
+    ::MessageBoxW(m_hWnd, Utf8ToWide(strText).c_str(), APP_CAPTION, MB_OK | nIcon);
+}
 
-    // The whole file is read and checked before the port is touched: a file that must not be
-    // sent never opens the port, and what goes out is exactly what was checked.
-    std::vector<uint8_t> data;
-    CTransferOutcome refused;
-    if (!LoadPatternFile(this, m_app.GetTransferFile(), &data, &refused))
-        return;
-
-    // The previous link (and its monitor thread) goes before a new one is opened; its owner
-    // only after it, since the link may post to that owner until it is destroyed.
-    delete g_pSerialLink;
-    g_pSerialLink = nullptr;
+ILinkOwner* CUpdateDlg::ReplaceLinkOwner()
+{
     m_pLinkOwner = std::make_unique<CWin32LinkOwner>(m_hWnd);
-    g_pSerialLink = new (std::nothrow) CSerialLink;
-    if (g_pSerialLink == nullptr)
-        return;
-    if (!OpenUpdateLink(*g_pSerialLink, m_pLinkOwner.get(), nPort)) {
-        // Not silent: the operator learns which port and why.
-        ShowBox(PortOpenFailureText(nPort, g_pSerialLink->GetOpenFailure()), MB_ICONWARNING);
-        return;
-    }
+    return m_pLinkOwner.get();
+}
 
-    m_dwStartPress = ::GetTickCount();
+void CUpdateDlg::ShowUpdating(bool bUpdating)
+{
+    if (!bUpdating && m_pTaskbar)
+        m_pTaskbar->Clear();
+    const char* pszText = bUpdating ? TEXT_CANCEL_UPDATE : FindUpdateDlgControl(IDC_START_UPDATE)->pszText;
+    ::SetDlgItemTextW(m_hWnd, IDC_START_UPDATE, Utf8ToWide(pszText).c_str());
+}
 
-    m_bUpdating = true;
-    m_bCloseAfterUpdate = false;
-    ::SetDlgItemTextW(m_hWnd, IDC_START_UPDATE, CANCEL_TEXT);
-    CWin32ProgressBar bar(hBar);
+CTransferOutcome CUpdateDlg::ServeTransfer(const TransferRun& fnTransfer)
+{
+    CWin32ProgressBar bar(::GetDlgItem(m_hWnd, IDC_PROGRESS));
     CTaskbarMirroredBar progress(&bar, m_pTaskbar.get());
     CWin32MessagePump pump(m_hWnd);
-    const CTransferOutcome outcome = RunUpdateTransfer(this, m_app, data, &progress, &pump);
+    const CTransferOutcome outcome = fnTransfer(&progress, &pump);
     // The taskbar button shows what went wrong until the operator has read the ending box.
     if (m_pTaskbar && (outcome.bLinkLost || outcome.nUnanswered > 0))
         m_pTaskbar->ShowError();
-
-    if (m_bCloseAfterUpdate) {
-        // Asked to close while updating: the transfer was cancelled (its end byte sent); the
-        // dialog now closes without the closing instruction nobody asked for.
-        EndUpdate();
-        EndDialog(IDOK);
-        return;
-    }
-    // One box: how to finish on the device, or that the update did not complete.
-    bool bWarning = false;
-    const std::string strEnding = UpdateEndingText(outcome, &bWarning);
-    if (!strEnding.empty())
-        ShowBox(strEnding, bWarning ? MB_ICONWARNING : MB_ICONINFORMATION);
-    EndUpdate();
-    // A close asked for while the last box was up is carried out now.
-    if (m_bCloseAfterUpdate)
-        EndDialog(IDOK);
+    return outcome;
 }
 
-void CUpdateDlg::EndUpdate()
+void CUpdateDlg::CloseDialog()
 {
-    if (m_pTaskbar)
-        m_pTaskbar->Clear();
-    m_bUpdating = false;
-    ::SetDlgItemTextW(m_hWnd, IDC_START_UPDATE, START_TEXT);
+    EndDialog(IDOK);
 }
 
 void CUpdateDlg::EndDialog(int nResult)
@@ -552,12 +494,8 @@ void CUpdateDlg::OnChooseFile()
 
 void CUpdateDlg::OnExit()
 {
-    if (m_bUpdating) {
-        g_bCancelTransfer = 1;
-        m_bCloseAfterUpdate = true;
-        return;
-    }
-    EndDialog(IDOK);
+    if (m_controller.RequestClose())
+        EndDialog(IDOK);
 }
 
 void CUpdateDlg::OnCloseRequest()

@@ -1,9 +1,9 @@
 #pragma once
 // CUpdateDlg on Windows: the program's main window, built from dialog template 167. It shows
 // the banner, offers the COM ports present, lets the operator pick a pattern file, and on
-// "開始更新" opens the port and runs the record transfer inside the button's handler, with the
-// same button cancelling it. The transfer, the link, the settings and the sentences are the
-// core's; this holds only what is Win32.
+// "開始更新" runs an update inside the button's handler, with the same button cancelling it.
+// The update's steps (CUpdateController), the transfer, the link, the settings and the
+// sentences are the core's; this holds only what is Win32.
 
 #include <deque>
 #include <functional>
@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/update_controller.h"
 #include "serial/enum_ports.h"
 #include "serial/link_messages.h"
 #include "transfer/transfer_host.h"
@@ -81,7 +82,9 @@ private:
 // nor presses its default button); dialog navigation keys go to the dialog.
 void DispatchDialogMessage(HWND hDialog, MSG& msg);
 
-class CUpdateDlg : public IStatusWindow {
+// The dialog's windows; what a press of "開始更新" does is the core's CUpdateController, which
+// this dialog serves as its view.
+class CUpdateDlg : private IUpdateView {
 public:
     explicit CUpdateDlg(CMatrixApp& app);
     ~CUpdateDlg() override;
@@ -95,15 +98,10 @@ public:
     // The file in the file field (the program's FILE argument, before the dialog opens).
     void SetFileName(const std::string& strFileName);
 
-    // Who hears that setting.ini could not be written at a press of "開始更新". By default a
-    // box says so each time.
-    using SaveFailureHandler = std::function<void(const std::string& strPath, const std::string& strError)>;
-    void SetSaveFailureHandler(SaveFailureHandler fnHandler) { m_fnSaveFailure = std::move(fnHandler); }
-
-    // The record transfer's status window: the caption, and boxes with the default caption.
-    void SetWindowText(const std::string& strText) override;
-    void MessageBox(const std::string& strText) override;
-    void ReportFileProblem(const CPatternFileProblem& problem, const std::string& strText) override;
+    // Who hears that setting.ini could not be written at a press of "開始更新" (see
+    // CUpdateController::SetSaveFailureHandler).
+    using SaveFailureHandler = CUpdateController::SaveFailureHandler;
+    void SetSaveFailureHandler(SaveFailureHandler fnHandler) { m_controller.SetSaveFailureHandler(std::move(fnHandler)); }
 
     // Button handlers: start or cancel (1084), choose the file (1016), exit (1085).
     void OnStartUpdate();
@@ -117,13 +115,22 @@ private:
     void OnCloseRequest();
     void DrawBanner();
     void FillPortCombo(uint32_t nSelectPort);
-    bool TakePortChoice(int32_t* pnPort, std::string* pstrTyped);
     std::string GetDlgItemText(int nId) const;
-    void ShowBox(const std::string& strText, UINT nIcon);
     void TakeLinkMessages();
     void TakePortErrors();
-    void EndUpdate();
     void EndDialog(int nResult);
+
+    // The view the update's steps are run over.
+    std::string GetFileFieldText() override;
+    bool TakePortChoice(int32_t* pnPort, std::string* pstrTyped) override;
+    uint32_t GetDoubleClickTime() const override;
+    void SetCaption(const std::string& strText) override;
+    void ClearProgressBar() override;
+    void ShowBox(const std::string& strText, EBoxIcon eIcon) override;
+    ILinkOwner* ReplaceLinkOwner() override;
+    void ShowUpdating(bool bUpdating) override;
+    CTransferOutcome ServeTransfer(const TransferRun& fnTransfer) override;
+    void CloseDialog() override;
 
     CMatrixApp& m_app;
     HWND m_hWnd = nullptr;
@@ -131,18 +138,11 @@ private:
     CWindowIcon m_icon;
     CUIntArray m_aPorts;
     std::string m_strFileName;
-    SaveFailureHandler m_fnSaveFailure;
     // The owner the current link was opened with; replaced with each new link.
     std::unique_ptr<CWin32LinkOwner> m_pLinkOwner;
     // The update's progress on the taskbar button, while the window is there.
     std::unique_ptr<CTaskbarProgress> m_pTaskbar;
     bool m_bEnded = false;
     int m_nResult = IDOK;
-    // From "取消更新" shown until the button reads "開始更新" again.
-    bool m_bUpdating = false;
-    // The dialog was asked to close during an update: it closes once the update has ended.
-    bool m_bCloseAfterUpdate = false;
-    // When the press that started the current update came: a second press within the
-    // system's double-click time is the rest of a double-click, not a cancel request.
-    DWORD m_dwStartPress = 0;
+    CUpdateController m_controller{m_app, *this};
 };

@@ -1,11 +1,11 @@
 #pragma once
 // CUpdateDlg: the program's main window. It shows the banner, offers the COM ports present,
-// lets the operator pick a pattern file, and on "開始更新" opens the port and runs the record
-// transfer inside the button's handler, with the same button cancelling it.
+// lets the operator pick a pattern file, and on "開始更新" runs an update inside the button's
+// handler, with the same button cancelling it. The update's steps are the core's
+// (CUpdateController, the same for the Windows dialog); this holds only what is Qt.
 
 #include <QComboBox>
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QString>
 
@@ -13,9 +13,11 @@
 #include <memory>
 #include <string>
 
+#include "app/update_controller.h"
+#include "app/update_dlg_template.h"
+#include "bitmap/dib_image.h"
 #include "serial/enum_ports.h"
 #include "transfer/transfer_host.h"
-#include "bitmap/dib_image.h"
 
 class CMatrixApp;
 class CQtLinkOwner;
@@ -62,31 +64,22 @@ private:
     const CDibImage& m_picture;
 };
 
-class CUpdateDlg : public QDialog, public IStatusWindow {
+// The dialog's widgets; what a press of "開始更新" does is the core's CUpdateController, which
+// this dialog serves as its view.
+class CUpdateDlg : public QDialog, private IUpdateView {
     Q_OBJECT
 public:
-    enum { IDD = 167 };
-    enum {
-        IDC_PICTURE = 1004,
-        IDC_FILE_NAME = 1013,
-        IDC_CHOOSE_FILE = 1016,
-        IDC_PORT_COMBO = 1017,
-        IDC_PORT_LABEL = 1083,
-        IDC_START_UPDATE = 1084,
-        IDC_EXIT = 1085,
-        IDC_FILE_LABEL = 1086,
-        IDC_PROGRESS = 1087,
-    };
+    // The controls' ids are the template's (app/update_dlg_template.h).
+    enum { IDD = IDD_UPDATE_DIALOG };
 
     explicit CUpdateDlg(CMatrixApp& app, QWidget* pParent = nullptr);
     ~CUpdateDlg() override;
 
     // Replaces the boxes and file dialog (nullptr: the ordinary modal ones again).
     void SetPrompts(IUpdateDlgPrompts* pPrompts);
-    // Who hears that setting.ini (strPath) could not be written at a press of "開始更新"
-    // (strError: one English sentence naming the file and why). By default a box says so each
-    // time; start-up may route it to a notice that tells the operator only once per run.
-    using SaveFailureHandler = std::function<void(const std::string& strPath, const std::string& strError)>;
+    // Who hears that setting.ini could not be written at a press of "開始更新" (see
+    // CUpdateController::SetSaveFailureHandler).
+    using SaveFailureHandler = CUpdateController::SaveFailureHandler;
     void SetSaveFailureHandler(SaveFailureHandler fnHandler);
 
     // The control with the template's id, or nullptr.
@@ -98,11 +91,6 @@ public:
     const CDibImage& GetPicture() const { return m_picture; }
     QString GetFileName() const;
     void SetFileName(const QString& strFileName);
-
-    // The record transfer's status window: the caption, and boxes with the default caption.
-    void SetWindowText(const std::string& strText) override;
-    void MessageBox(const std::string& strText) override;
-    void ReportFileProblem(const CPatternFileProblem& problem, const std::string& strText) override;
 
     // Button handlers: start or cancel (1084), choose the file (1016), exit (1085).
     void OnStartUpdate();
@@ -121,13 +109,26 @@ protected:
 
 private:
     void CreateControls();
+    void SetUpWindow();
+    QWidget* CreateControl(const CDlgControl& control);
+    void PlaceControl(QWidget* pWidget, const CDlgControl& control);
+    void ConnectControls();
     bool OnInitDialog();
     void FillPortCombo(uint32_t nSelectPort, const QString& strKeepText);
     void LoadBanner();
-    bool TakePortChoice(int32_t* pnPort);
-    void ShowBox(const QString& strText, QMessageBox::Icon eIcon);
     void ShowPortError(const std::string& strText, const std::string& strCaption);
-    void EndUpdate();
+
+    // The view the update's steps are run over.
+    std::string GetFileFieldText() override;
+    bool TakePortChoice(int32_t* pnPort, std::string* pstrTyped) override;
+    uint32_t GetDoubleClickTime() const override;
+    void SetCaption(const std::string& strText) override;
+    void ClearProgressBar() override;
+    void ShowBox(const std::string& strText, EBoxIcon eIcon) override;
+    ILinkOwner* ReplaceLinkOwner() override;
+    void ShowUpdating(bool bUpdating) override;
+    CTransferOutcome ServeTransfer(const TransferRun& fnTransfer) override;
+    void CloseDialog() override;
 
     CMatrixApp& m_app;
     CDibImage m_picture;
@@ -140,20 +141,13 @@ private:
     QString m_strFileName;
 
     IUpdateDlgPrompts* m_pPrompts;
-    SaveFailureHandler m_fnSaveFailure;
     std::unique_ptr<IUpdateDlgPrompts> m_pModalPrompts;
     // The owner the current link was opened with; replaced with each new link.
     std::unique_ptr<CQtLinkOwner> m_pLinkOwner;
     int m_nBannerTimer = 0;
     int m_nBaseUnitX = 1;
     int m_nBaseUnitY = 1;
-    // From "取消更新" shown until the button reads "開始更新" again.
-    bool m_bUpdating = false;
-    // The dialog was asked to close during an update: it closes once the update has ended.
-    bool m_bCloseAfterUpdate = false;
-    // Since the press that started the current update: a second press within the system's
-    // double-click interval is the rest of a double-click, not a cancel request.
-    QElapsedTimer m_startPress;
+    CUpdateController m_controller{m_app, *this};
 };
 
 // The size of the dialog, in pixels, when laid out with font.
@@ -163,6 +157,6 @@ QSize UpdateDialogSize(const QFont& font);
 // stays on the screen.
 QFont FitUpdateDialogFont(const QFont& font, const QSize& areaSize);
 
-// The dialog's font: Times New Roman 10 pt, else the metric-compatible Liberation Serif, with
-// a Traditional Chinese font for the Chinese texts.
+// The dialog's font: the template's (Times New Roman 10 pt), else the metric-compatible
+// Liberation Serif, with a Traditional Chinese font for the Chinese texts.
 QFont UpdateDialogFont();

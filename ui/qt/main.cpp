@@ -12,12 +12,12 @@
 
 #include "app/dialog_command_line.h"
 #include "app/matrix_app.h"
+#include "app/operator_texts.h"
 #include "app/startup.h"
 #include "app/version.h"
 #include "platform/program_path.h"
-#include "ui/operator_texts.h"
-#include "ui/quit_signals.h"
-#include "ui/update_dlg.h"
+#include "ui/qt/quit_signals.h"
+#include "ui/qt/update_dlg.h"
 
 namespace {
 
@@ -62,12 +62,9 @@ std::vector<std::string> ArgumentsOf(int argc, char** argv)
     return args;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// Help and the version, on stdout: its status, or -1 when the command line asks for neither.
+int AnswerHelpOrVersion(const CDialogCommandLine& commandLine)
 {
-    // Help and the version are answered before Qt starts, so that they need no display.
-    CDialogCommandLine commandLine = ReadDialogCommandLine(ArgumentsOf(argc, argv));
     if (commandLine.eAction == CDialogCommandLine::EAction::ShowHelp) {
         std::fputs(GetDialogHelpText().c_str(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
@@ -76,6 +73,60 @@ int main(int argc, char** argv)
         std::printf("matrix-update %s\n", GetProgramVersion());
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
+    return -1;
+}
+
+// What start-up's callbacks share with the signal handler while the dialog runs.
+struct CDialogRun {
+    const QElapsedTimer* pTimer = nullptr;
+    QString strStartFile;     // the FILE of the command line, absolute ("" for none)
+    CUpdateDlg* pDialog = nullptr;
+    bool bQuitRequested = false;
+};
+
+void TellOperator(const CDialogRun& run, const CSettingsProblem& problem)
+{
+    // Ending on a signal, nobody may be there to answer a box, and it would hold up the end;
+    // the sentence still goes out, on stderr.
+    if (run.bQuitRequested) {
+        std::fprintf(stderr, "matrix-update: %s\n", problem.strText.c_str());
+        return;
+    }
+    // Over the dialog when it is up, so the box cannot end up behind it.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("matrix-update"),
+                    QString::fromStdString(SettingsProblemText(problem)), QMessageBox::Ok,
+                    QApplication::activeModalWidget());
+    box.exec();
+}
+
+int RunMainDialog(CDialogRun& run, CMatrixApp& app, CSettingsNotice& notice)
+{
+    if (run.bQuitRequested)
+        return int{QDialog::Rejected};
+    CUpdateDlg dialog(app);
+    if (!run.strStartFile.isEmpty())
+        dialog.SetFileName(run.strStartFile);
+    dialog.SetSaveFailureHandler([&notice](const std::string& strPath, const std::string& strError) {
+        notice.ReportSaveFailure(strPath, strError);
+    });
+#ifdef MATRIX_STARTUP_PROBE_BUILD
+    CStartupProbe probe(&dialog, *run.pTimer);
+    dialog.installEventFilter(&probe);
+#endif
+    run.pDialog = &dialog;
+    const int nResult = dialog.exec();
+    run.pDialog = nullptr;
+    return nResult;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Help and the version are answered before Qt starts, so that they need no display.
+    CDialogCommandLine commandLine = ReadDialogCommandLine(ArgumentsOf(argc, argv));
+    if (const int nStatus = AnswerHelpOrVersion(commandLine); nStatus >= 0)
+        return nStatus;
     QElapsedTimer timer;
     timer.start();
     QApplication application(argc, argv);
@@ -90,56 +141,27 @@ int main(int argc, char** argv)
 
     CMatrixApp app;
     app.InitCommandLineFromProcess(argc > 0 ? argv[0] : nullptr);
+    CDialogRun run;
+    run.pTimer = &timer;
     // Start-up makes the program's folder the current one: a relative FILE is taken from the
     // folder the program was started in, before that.
-    const QString strStartFile =
-        commandLine.strFile.empty() ? QString() : QString::fromStdString(MakeAbsolutePath(commandLine.strFile));
+    if (!commandLine.strFile.empty())
+        run.strStartFile = QString::fromStdString(MakeAbsolutePath(commandLine.strFile));
 
     // A logout, kill or Ctrl-C ends the program as "離開" does, so the device gets its
     // end-of-transfer byte and the skin file and setting.ini are dealt with on the way out.
-    CUpdateDlg* pDialog = nullptr;
-    bool bQuitRequested = false;
-    CQuitSignals quitSignals([&pDialog, &bQuitRequested](int) {
-        bQuitRequested = true;
-        CloseOpenPrompts(pDialog);
-        if (pDialog != nullptr)
-            pDialog->OnExit();
+    CQuitSignals quitSignals([&run](int) {
+        run.bQuitRequested = true;
+        CloseOpenPrompts(run.pDialog);
+        if (run.pDialog != nullptr)
+            run.pDialog->OnExit();
     });
 
     CSkinLibrary skin;
     CStartupHost host;
-    host.fnTellOperator = [&bQuitRequested](const CSettingsProblem& problem) {
-        // Ending on a signal, nobody may be there to answer a box, and it would hold up the
-        // end; the sentence still goes out, on stderr.
-        if (bQuitRequested) {
-            std::fprintf(stderr, "matrix-update: %s\n", problem.strText.c_str());
-            return;
-        }
-        // Over the dialog when it is up, so the box cannot end up behind it.
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("matrix-update"), SettingsProblemQText(problem),
-                        QMessageBox::Ok, QApplication::activeModalWidget());
-        box.exec();
-    };
-    host.fnRunMainDialog = [&timer, &pDialog, &bQuitRequested, &strStartFile](CMatrixApp& appIn,
-                                                                               CSettingsNotice& notice) {
-        if (bQuitRequested)
-            return int{QDialog::Rejected};
-        CUpdateDlg dialog(appIn);
-        if (!strStartFile.isEmpty())
-            dialog.SetFileName(strStartFile);
-        dialog.SetSaveFailureHandler([&notice](const std::string& strPath, const std::string& strError) {
-            notice.ReportSaveFailure(strPath, strError);
-        });
-#ifdef MATRIX_STARTUP_PROBE_BUILD
-        CStartupProbe probe(&dialog, timer);
-        dialog.installEventFilter(&probe);
-#else
-        (void)timer;
-#endif
-        pDialog = &dialog;
-        const int nResult = dialog.exec();
-        pDialog = nullptr;
-        return nResult;
+    host.fnTellOperator = [&run](const CSettingsProblem& problem) { TellOperator(run, problem); };
+    host.fnRunMainDialog = [&run](CMatrixApp& appIn, CSettingsNotice& notice) {
+        return RunMainDialog(run, appIn, notice);
     };
 
     // Start-up returns false when the dialog has closed and everything is undone: the

@@ -1,4 +1,4 @@
-#include "ui/quit_signals.h"
+#include "ui/qt/quit_signals.h"
 
 #include <QApplication>
 #include <QDialog>

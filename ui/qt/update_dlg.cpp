@@ -1,4 +1,4 @@
-#include "ui/update_dlg.h"
+#include "ui/qt/update_dlg.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -19,7 +19,6 @@
 #include <QScreen>
 
 #include <cmath>
-#include <new>
 #include <vector>
 
 #include "app/matrix_app.h"
@@ -28,17 +27,12 @@
 #include "platform/resources.h"
 #include "serial/serial_link.h"
 #include "transfer/record_transfer.h"
-#include "ui/operator_texts.h"
-#include "ui/qt_hosts.h"
+#include "ui/qt/qt_hosts.h"
 
 namespace {
 
-const char* const START_TEXT = "開始更新";
-const char* const CANCEL_TEXT = "取消更新";
 const char* const CONTROL_ID_PROPERTY = "controlId";
 
-constexpr int DIALOG_WIDTH_DU = 215;
-constexpr int DIALOG_HEIGHT_DU = 240;
 constexpr int BANNER_TIMER_MS = 500;
 constexpr int BANNER_RESOURCE = 171;
 
@@ -88,7 +82,7 @@ constexpr int WINDOW_FRAME_ALLOWANCE_Y = 48;
 QSize UpdateDialogSize(const QFont& font)
 {
     const QSize units = DialogBaseUnits(font);
-    return QSize(MulDiv(DIALOG_WIDTH_DU, units.width(), 4), MulDiv(DIALOG_HEIGHT_DU, units.height(), 8));
+    return QSize(MulDiv(UPDATE_DLG_TEMPLATE.nWidth, units.width(), 4), MulDiv(UPDATE_DLG_TEMPLATE.nHeight, units.height(), 8));
 }
 
 QFont FitUpdateDialogFont(const QFont& font, const QSize& areaSize)
@@ -136,9 +130,9 @@ void CPictureFrame::paintEvent(QPaintEvent*)
 QFont UpdateDialogFont()
 {
     QFont font;
-    font.setFamilies({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
+    font.setFamilies({QString::fromUtf8(UPDATE_DLG_TEMPLATE.pszFont), QStringLiteral("Liberation Serif"),
                       QStringLiteral("AR PL UMing TW"), QStringLiteral("AR PL UMing TW MBE")});
-    font.setPointSize(10);
+    font.setPointSize(UPDATE_DLG_TEMPLATE.nPointSize);
     font.setStyleHint(QFont::Serif);
     return font;
 }
@@ -147,7 +141,6 @@ CUpdateDlg::CUpdateDlg(CMatrixApp& app, QWidget* pParent)
     : QDialog(pParent), m_app(app), m_pModalPrompts(std::make_unique<CModalPrompts>())
 {
     m_pPrompts = m_pModalPrompts.get();
-    g_bTransferring = 0;
     CreateControls();
     OnInitDialog();
 }
@@ -167,14 +160,26 @@ void CUpdateDlg::SetPrompts(IUpdateDlgPrompts* pPrompts)
 
 void CUpdateDlg::SetSaveFailureHandler(SaveFailureHandler fnHandler)
 {
-    m_fnSaveFailure = std::move(fnHandler);
+    m_controller.SetSaveFailureHandler(std::move(fnHandler));
 }
 
 void CUpdateDlg::CreateControls()
 {
+    SetUpWindow();
+    // Created in the template's order, which is also the tab order; later controls lie above
+    // the group boxes that frame them.
+    for (const CDlgControl& control : UPDATE_DLG_TEMPLATE.controls)
+        PlaceControl(CreateControl(control), control);
+    ConnectControls();
+    // Enter and Escape reach the dialog's own controls through the application.
+    qApp->installEventFilter(this);
+}
+
+void CUpdateDlg::SetUpWindow()
+{
     // Pop-up with a caption and a modal frame, but no system menu: no close button either.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setWindowTitle(QStringLiteral("RED udized idirediz"));
+    setWindowTitle(QString::fromUtf8(UPDATE_DLG_TEMPLATE.pszCaption));
     // A large scale factor on a small screen would put the buttons out of reach: the layout
     // follows the font, so a smaller font keeps the whole dialog on the screen.
     QFont dialogFont = UpdateDialogFont();
@@ -186,77 +191,83 @@ void CUpdateDlg::CreateControls()
     setFont(dialogFont);
     setAcceptDrops(true);
 
-    const QFontMetrics metrics(font());
     const QSize units = DialogBaseUnits(font());
     m_nBaseUnitX = units.width();
     m_nBaseUnitY = units.height();
-    const QRect client = MapDialogRect(0, 0, DIALOG_WIDTH_DU, DIALOG_HEIGHT_DU);
-    setFixedSize(client.size());
+    setFixedSize(MapDialogRect(0, 0, UPDATE_DLG_TEMPLATE.nWidth, UPDATE_DLG_TEMPLATE.nHeight).size());
+}
 
-    auto place = [this](QWidget* pWidget, int nId, int x, int y, int w, int h) {
-        pWidget->setGeometry(MapDialogRect(x, y, w, h));
-        if (nId != 0) {
-            pWidget->setProperty(CONTROL_ID_PROPERTY, nId);
-            pWidget->setObjectName(QStringLiteral("control%1").arg(nId));
-        }
-    };
-    auto staticText = [this](const char* pszText) {
-        auto* pLabel = new QLabel(QString::fromUtf8(pszText), this);
+QWidget* CUpdateDlg::CreateControl(const CDlgControl& control)
+{
+    const QString strText = QString::fromUtf8(control.pszText);
+    switch (control.eKind) {
+    case EDlgControlKind::Frame:
+        m_pPictureFrame = new CPictureFrame(m_picture, this);
+        return m_pPictureFrame;
+    case EDlgControlKind::GroupBox:
+        return new QGroupBox(strText, this);
+    case EDlgControlKind::Text: {
+        auto* pLabel = new QLabel(strText, this);
         pLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return pLabel;
-    };
-    auto button = [this](const char* pszText) {
-        auto* pButton = new QPushButton(QString::fromUtf8(pszText), this);
+    }
+    case EDlgControlKind::DropDown:
+        m_pPortCombo = new CPortCombo(this);
+        m_pPortCombo->setEditable((control.nStyles & DLG_STYLE_DROP_DOWN) != 0);
+        m_pPortCombo->setInsertPolicy(QComboBox::NoInsert);
+        if (QLineEdit* pEdit = m_pPortCombo->lineEdit()) {
+            pEdit->setAcceptDrops(false);
+            // Under a style sheet the combo's own edit field takes the application's font
+            // instead of the one it inherits; it is given the dialog's explicitly.
+            pEdit->setFont(font());
+        }
+        return m_pPortCombo;
+    case EDlgControlKind::Edit:
+        m_pFileEdit = new QLineEdit(this);
+        m_pFileEdit->setAcceptDrops(false); // a dropped file is taken by the dialog as a whole
+        return m_pFileEdit;
+    case EDlgControlKind::PushButton:
+    case EDlgControlKind::DefaultButton: {
+        auto* pButton = new QPushButton(strText, this);
         pButton->setAutoDefault(false);
+        pButton->setDefault(control.eKind == EDlgControlKind::DefaultButton);
         return pButton;
-    };
+    }
+    case EDlgControlKind::ProgressBar:
+        m_pProgress = new QProgressBar(this);
+        m_pProgress->setTextVisible(false);
+        return m_pProgress;
+    }
+    return new QWidget(this);
+}
 
-    // Created in the template's order, which is also the tab order; later controls lie above
-    // the group boxes that frame them.
-    m_pPictureFrame = new CPictureFrame(m_picture, this);
-    place(m_pPictureFrame, IDC_PICTURE, 7, 7, 201, 56);
-    place(new QGroupBox(QStringLiteral("COM Port Setup"), this), 0, 7, 71, 201, 45);
-    place(staticText("COM Port:"), IDC_PORT_LABEL, 21, 86, 59, 14);
+void CUpdateDlg::PlaceControl(QWidget* pWidget, const CDlgControl& control)
+{
+    const QRect rect = MapDialogRect(control.nX, control.nY, control.nWidth, control.nHeight);
+    if (control.eKind == EDlgControlKind::DropDown) {
+        // The template's height is the dropped-down list's; the closed box is as high as its
+        // font needs.
+        const int nBoxHeight = pWidget->sizeHint().height();
+        pWidget->setGeometry(rect.x(), rect.y(), rect.width(), nBoxHeight);
+        m_pPortCombo->setMaxVisibleItems(
+            std::max(1, (rect.height() - nBoxHeight) / std::max(1, QFontMetrics(font()).height())));
+    } else {
+        pWidget->setGeometry(rect);
+    }
+    if (control.nId != IDC_STATIC) {
+        pWidget->setProperty(CONTROL_ID_PROPERTY, control.nId);
+        pWidget->setObjectName(QStringLiteral("control%1").arg(control.nId));
+    }
+}
 
-    m_pPortCombo = new CPortCombo(this);
-    m_pPortCombo->setEditable(true);
-    m_pPortCombo->setInsertPolicy(QComboBox::NoInsert);
-    m_pPortCombo->lineEdit()->setAcceptDrops(false);
-    // Under a style sheet the combo's own edit field takes the application's font instead of
-    // the one it inherits; it is given the dialog's explicitly.
-    m_pPortCombo->lineEdit()->setFont(font());
-    // The template's height is the dropped-down list's; the closed box is as high as its font needs.
-    const QRect comboRect = MapDialogRect(103, 87, 94, 59);
-    m_pPortCombo->setProperty(CONTROL_ID_PROPERTY, int{IDC_PORT_COMBO});
-    m_pPortCombo->setObjectName(QStringLiteral("control%1").arg(IDC_PORT_COMBO));
-    m_pPortCombo->setGeometry(comboRect.x(), comboRect.y(), comboRect.width(), m_pPortCombo->sizeHint().height());
-    m_pPortCombo->setMaxVisibleItems(
-        std::max(1, (comboRect.height() - m_pPortCombo->sizeHint().height()) / std::max(1, metrics.height())));
-    connect(m_pPortCombo, &CPortCombo::PopupAboutToShow, this, &CUpdateDlg::RefreshPortList);
-
-    place(new QGroupBox(QStringLiteral("Transfer File"), this), 0, 7, 119, 201, 71);
-    place(staticText("檔案名:"), IDC_FILE_LABEL, 14, 131, 59, 14);
-    m_pFileEdit = new QLineEdit(this);
-    m_pFileEdit->setAcceptDrops(false); // a dropped file is taken by the dialog as a whole
-    place(m_pFileEdit, IDC_FILE_NAME, 13, 148, 187, 17);
-    QPushButton* pChoose = button("選擇檔案");
-    place(pChoose, IDC_CHOOSE_FILE, 155, 167, 47, 16);
-    connect(pChoose, &QPushButton::clicked, this, &CUpdateDlg::OnChooseFile);
-
-    m_pProgress = new QProgressBar(this);
-    m_pProgress->setTextVisible(false);
-    place(m_pProgress, IDC_PROGRESS, 7, 201, 201, 11);
-
-    m_pStartButton = button(START_TEXT);
-    m_pStartButton->setDefault(true);
-    place(m_pStartButton, IDC_START_UPDATE, 105, 219, 50, 14);
+void CUpdateDlg::ConnectControls()
+{
+    m_pStartButton = qobject_cast<QPushButton*>(GetDlgItem(IDC_START_UPDATE));
     connect(m_pStartButton, &QPushButton::clicked, this, &CUpdateDlg::OnStartUpdate);
-    QPushButton* pExit = button("離開");
-    place(pExit, IDC_EXIT, 158, 219, 50, 14);
-    connect(pExit, &QPushButton::clicked, this, &CUpdateDlg::OnExit);
-
-    // Enter and Escape reach the dialog's own controls through the application.
-    qApp->installEventFilter(this);
+    connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_CHOOSE_FILE)), &QPushButton::clicked, this,
+            &CUpdateDlg::OnChooseFile);
+    connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_EXIT)), &QPushButton::clicked, this, &CUpdateDlg::OnExit);
+    connect(m_pPortCombo, &CPortCombo::PopupAboutToShow, this, &CUpdateDlg::RefreshPortList);
 }
 
 QRect CUpdateDlg::MapDialogRect(int nX, int nY, int nWidth, int nHeight) const
@@ -339,26 +350,6 @@ void CUpdateDlg::SetFileName(const QString& strFileName)
     m_pFileEdit->setText(strFileName);
 }
 
-void CUpdateDlg::SetWindowText(const std::string& strText)
-{
-    setWindowTitle(QString::fromStdString(strText));
-}
-
-void CUpdateDlg::MessageBox(const std::string& strText)
-{
-    ShowBox(QString::fromStdString(strText), QMessageBox::Information);
-}
-
-void CUpdateDlg::ReportFileProblem(const CPatternFileProblem& problem, const std::string& strText)
-{
-    ShowBox(PatternFileProblemQText(problem, strText), QMessageBox::Warning);
-}
-
-void CUpdateDlg::ShowBox(const QString& strText, QMessageBox::Icon eIcon)
-{
-    m_pPrompts->ShowMessageBox(this, strText, AppCaption(), eIcon);
-}
-
 void CUpdateDlg::ShowPortError(const std::string& strText, const std::string& strCaption)
 {
     // The engine's own error box: no owner window, stop icon.
@@ -366,10 +357,22 @@ void CUpdateDlg::ShowPortError(const std::string& strText, const std::string& st
                                QMessageBox::Critical);
 }
 
-bool CUpdateDlg::TakePortChoice(int32_t* pnPort)
+void CUpdateDlg::OnStartUpdate()
+{
+    m_controller.OnStartUpdate();
+}
+
+std::string CUpdateDlg::GetFileFieldText()
+{
+    m_strFileName = m_pFileEdit->text();
+    return m_strFileName.toStdString();
+}
+
+bool CUpdateDlg::TakePortChoice(int32_t* pnPort, std::string* pstrTyped)
 {
     const int nIndex = m_pPortCombo->currentIndex();
     const QString strText = m_pPortCombo->currentText().trimmed();
+    *pstrTyped = strText.toStdString();
     // The selected entry, unless the operator has typed over it.
     if (nIndex >= 0 && static_cast<size_t>(nIndex) < m_aPorts.GetSize() &&
         strText.compare(m_pPortCombo->itemText(nIndex), Qt::CaseInsensitive) == 0) {
@@ -398,92 +401,51 @@ bool CUpdateDlg::TakePortChoice(int32_t* pnPort)
     return true;
 }
 
-void CUpdateDlg::OnStartUpdate()
+uint32_t CUpdateDlg::GetDoubleClickTime() const
 {
-    m_strFileName = m_pFileEdit->text();
-    if (g_bTransferring || m_bUpdating) {
-        // The same button cancels a running update; the transfer sees it at its next check.
-        // The second click of a double-click on "開始更新" is not a request to cancel.
-        if (m_startPress.isValid() && m_startPress.elapsed() < QApplication::doubleClickInterval())
-            return;
-        g_bCancelTransfer = 1;
-        return;
-    }
-    // Nothing of the last run stays on show: the caption and bar belong to this press now.
-    setWindowTitle(QStringLiteral("RED udized idirediz"));
-    m_pProgress->setRange(0, 100);
-    m_pProgress->setValue(0);
-    m_app.SetTransferFile(m_strFileName.toStdString());
-
-    int32_t nPort = 0;
-    if (!TakePortChoice(&nPort)) {
-        ShowBox(PortNotChosenText(m_pPortCombo->currentText().trimmed()), QMessageBox::Warning);
-        return;
-    }
-    m_app.m_nComPort = nPort;
-    // A choice that cannot be kept is said, but does not stop the update.
-    if (!m_app.SaveSettings()) {
-        const std::string strPath = m_app.GetSettingsPath();
-        if (m_fnSaveFailure) {
-            m_fnSaveFailure(strPath, m_app.GetSettingsError());
-        } else {
-            ShowBox(SettingsProblemQText(DescribeSaveFailure(strPath, m_app.GetSettingsError())), QMessageBox::Warning);
-        }
-    }
-
-    // The whole file is read and checked before the port is touched: a file that must not be
-    // sent never opens the port, and what goes out is exactly what was checked.
-    std::vector<uint8_t> data;
-    CTransferOutcome refused;
-    if (!LoadPatternFile(this, m_app.GetTransferFile(), &data, &refused))
-        return;
-
-    // The previous link (and its monitor thread) goes before a new one is opened; its owner
-    // only after it, since the link may post to that owner until it is destroyed.
-    delete g_pSerialLink;
-    g_pSerialLink = nullptr;
-    m_pLinkOwner = std::make_unique<CQtLinkOwner>(
-        this, [this](const std::string& strText, const std::string& strCaption) { ShowPortError(strText, strCaption); });
-    g_pSerialLink = new (std::nothrow) CSerialLink;
-    if (g_pSerialLink == nullptr)
-        return;
-    if (!OpenUpdateLink(*g_pSerialLink, m_pLinkOwner.get(), nPort)) {
-        // Not silent: the operator learns which port and why (busy, absent, no permission).
-        ShowBox(PortOpenFailureQText(nPort, g_pSerialLink->GetOpenFailure()), QMessageBox::Warning);
-        return;
-    }
-
-    m_startPress.start();
-
-    m_bUpdating = true;
-    m_bCloseAfterUpdate = false;
-    m_pStartButton->setText(QString::fromUtf8(CANCEL_TEXT));
-    CQtProgressBar progress(m_pProgress);
-    CQtMessagePump pump;
-    const CTransferOutcome outcome = RunUpdateTransfer(this, m_app, data, &progress, &pump);
-
-    if (m_bCloseAfterUpdate) {
-        // Asked to close while updating: the transfer was cancelled (its end byte sent); the
-        // dialog now closes without the closing instruction nobody asked for.
-        EndUpdate();
-        done(QDialog::Accepted);
-        return;
-    }
-    // One box: how to finish on the device, or that the update did not complete.
-    bool bWarning = false;
-    const std::string strEnding = UpdateEndingText(outcome, &bWarning);
-    if (!strEnding.empty())
-        ShowBox(QString::fromStdString(strEnding), bWarning ? QMessageBox::Warning : QMessageBox::Information);
-    EndUpdate();
-    // A close asked for while the last box was up is carried out now.
-    if (m_bCloseAfterUpdate)
-        done(QDialog::Accepted);
+    return static_cast<uint32_t>(std::max(0, QApplication::doubleClickInterval()));
 }
 
-void CUpdateDlg::EndUpdate()
+void CUpdateDlg::SetCaption(const std::string& strText)
 {
-    m_bUpdating = false;
-    m_pStartButton->setText(QString::fromUtf8(START_TEXT));
+    setWindowTitle(QString::fromStdString(strText));
+}
+
+void CUpdateDlg::ClearProgressBar()
+{
+    m_pProgress->setRange(0, 100);
+    m_pProgress->setValue(0);
+}
+
+void CUpdateDlg::ShowBox(const std::string& strText, EBoxIcon eIcon)
+{
+    m_pPrompts->ShowMessageBox(this, QString::fromStdString(strText), AppCaption(),
+                               eIcon == EBoxIcon::Warning ? QMessageBox::Warning : QMessageBox::Information);
+}
+
+ILinkOwner* CUpdateDlg::ReplaceLinkOwner()
+{
+    m_pLinkOwner = std::make_unique<CQtLinkOwner>(
+        this, [this](const std::string& strText, const std::string& strCaption) { ShowPortError(strText, strCaption); });
+    return m_pLinkOwner.get();
+}
+
+void CUpdateDlg::ShowUpdating(bool bUpdating)
+{
+    const char* pszText = bUpdating ? TEXT_CANCEL_UPDATE : FindUpdateDlgControl(IDC_START_UPDATE)->pszText;
+    m_pStartButton->setText(QString::fromUtf8(pszText));
+}
+
+CTransferOutcome CUpdateDlg::ServeTransfer(const TransferRun& fnTransfer)
+{
+    CQtProgressBar progress(m_pProgress);
+    CQtMessagePump pump;
+    return fnTransfer(&progress, &pump);
+}
+
+void CUpdateDlg::CloseDialog()
+{
+    done(QDialog::Accepted);
 }
 
 void CUpdateDlg::OnChooseFile()
@@ -522,21 +484,15 @@ void CUpdateDlg::OnChooseFile()
 
 void CUpdateDlg::OnExit()
 {
-    if (m_bUpdating) {
-        g_bCancelTransfer = 1;
-        m_bCloseAfterUpdate = true;
-        return;
-    }
-    done(QDialog::Accepted);
+    if (m_controller.RequestClose())
+        done(QDialog::Accepted);
 }
 
 void CUpdateDlg::closeEvent(QCloseEvent* pEvent)
 {
-    if (m_bUpdating) {
-        // Closed from outside during an update: cancel it first; the handler closes the
-        // dialog once the transfer has sent its end byte.
-        g_bCancelTransfer = 1;
-        m_bCloseAfterUpdate = true;
+    // Closed from outside during an update: it is cancelled first, and the dialog closes once
+    // the transfer has sent its end byte.
+    if (!m_controller.RequestClose()) {
         pEvent->ignore();
         return;
     }

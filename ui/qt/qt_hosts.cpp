@@ -1,4 +1,4 @@
-#include "ui/qt_hosts.h"
+#include "ui/qt/qt_hosts.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
