@@ -1,13 +1,12 @@
 #include "platform/file_util.h"
+#include "platform/file_primitives.h"
 #include "platform/posix/posix_files.h"
-#include "text/printable.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include <dirent.h>
@@ -19,15 +18,9 @@
 
 namespace {
 
-void SetError(std::string* pstrError, const std::string& strText)
+CSystemReason ReasonOf(int nErrno)
 {
-    if (pstrError != nullptr)
-        *pstrError = strText;
-}
-
-std::string SystemReason(int nErrno)
-{
-    return std::strerror(nErrno);
+    return {nErrno, std::strerror(nErrno)};
 }
 
 // The permission bits a newly created file gets: 0666 less the umask. The umask can only be
@@ -145,34 +138,34 @@ bool IsFileReadOnly(const std::string& strPath)
     return ::stat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
 }
 
-bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t nSize, std::string* pstrError)
+std::string FileToReplace(const std::string& strPath)
 {
-    if (strPath.empty()) {
-        SetError(pstrError, "Cannot write a file without a name.");
-        return false;
-    }
-    // Renaming over a symbolic link would replace the link itself; write where it points.
-    std::string strTarget = strPath;
     struct stat st {};
     if (::lstat(strPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         if (char* pszReal = ::realpath(strPath.c_str(), nullptr)) {
-            strTarget = pszReal;
+            std::string strTarget = pszReal;
             std::free(pszReal);
+            return strTarget;
         }
     }
+    return strPath;
+}
 
+bool GetPathType(const std::string& strPath, EFileType* peType)
+{
+    struct stat st {};
+    if (::stat(strPath.c_str(), &st) != 0)
+        return false;
+    *peType = FileTypeOfMode(st.st_mode);
+    return true;
+}
+
+bool ReplaceFileContents(const std::string& strTarget, const void* pData, size_t nSize, CReplaceFailure* pFailure)
+{
     mode_t nMode = DefaultFileMode();
-    if (::stat(strTarget.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) {
-            SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": it exists and is not a regular file.");
-            return false;
-        }
-        if (IsFileReadOnly(strTarget)) {
-            SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": it is read-only, so it is left as it is.");
-            return false;
-        }
+    struct stat st {};
+    if (::stat(strTarget.c_str(), &st) == 0)
         nMode = st.st_mode & 07777;
-    }
 
     RemoveLeftoverTemporaries(strTarget);
     std::string strTemp;
@@ -181,10 +174,7 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
         strTemp = strTarget + ".XXXXXX";
         fd = ::mkostemp(strTemp.data(), O_CLOEXEC);
         if (fd < 0) {
-            int nErrno = errno;
-            SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": a temporary file in " +
-                                    EscapeForTerminal(DirectoryOf(strTarget)) + " cannot be created (" +
-                                    SystemReason(nErrno) + ").");
+            *pFailure = {EReplaceStep::CreateTemporary, ReasonOf(errno)};
             return false;
         }
         // The lock lasts as long as this save, so that the clean-up of another one leaves the
@@ -196,8 +186,7 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
         }
     }
     if (fd < 0) {
-        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": its temporary files in " +
-                                EscapeForTerminal(DirectoryOf(strTarget)) + " keep disappearing.");
+        *pFailure = {EReplaceStep::TemporariesVanished, {}};
         return false;
     }
 
@@ -220,7 +209,7 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
     if (!bOk) {
         ::unlink(strTemp.c_str());
         ::close(fd);
-        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": " + SystemReason(nErrno) + ".");
+        *pFailure = {EReplaceStep::Write, ReasonOf(nErrno)};
         return false;
     }
     // The bytes are on the disk (fsync said so) and in place: the close has nothing left to fail.
@@ -249,95 +238,50 @@ EFileType FileTypeOfMode(mode_t nMode)
     }
 }
 
-const char* DescribeFileType(EFileType eType)
+CFileForReading::~CFileForReading()
 {
-    switch (eType) {
-    case EFileType::Regular: return "a regular file";
-    case EFileType::Directory: return "a directory";
-    case EFileType::Fifo: return "a FIFO";
-    case EFileType::CharacterDevice: return "a character device";
-    case EFileType::BlockDevice: return "a block device";
-    case EFileType::Socket: return "a socket";
-    case EFileType::Other: break;
-    }
-    return "not a file";
+    if (m_nNative >= 0)
+        ::close(static_cast<int>(m_nNative));
 }
 
-bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std::string* pstrError, size_t nMaxBytes,
-                   CFileReadFailure* pFailure)
+bool CFileForReading::Open(const std::string& strPath, CSystemReason* pReason)
 {
-    CFileReadFailure unused;
-    CFileReadFailure& failure = pFailure != nullptr ? *pFailure : unused;
-    failure = CFileReadFailure();
-    pData->clear();
-    auto fail = [&](CFileReadFailure facts, const std::string& strText) {
-        failure = facts;
-        SetError(pstrError, strText);
-        return false;
-    };
     // O_NONBLOCK: opening a FIFO that has no writer would otherwise wait for one for ever, and
     // no signal would end the wait in a program that handles its signals on another thread.
-    int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        int nErrno = errno;
-        return fail({EFileReadError::CannotOpen, nErrno}, "Cannot open " + EscapeForTerminal(strPath) + ": " + SystemReason(nErrno) + ".");
+        *pReason = ReasonOf(errno);
+        return false;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        int nErrno = errno;
-        ::close(fd);
-        return fail({EFileReadError::CannotRead, nErrno}, "Cannot read " + EscapeForTerminal(strPath) + ": " + SystemReason(nErrno) + ".");
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        const EFileType eType = FileTypeOfMode(st.st_mode);
-        return fail({EFileReadError::NotRegularFile, 0, eType},
-                    "Cannot read " + EscapeForTerminal(strPath) + ": it is " + DescribeFileType(eType) + ", not a regular file.");
-    }
-    // Refused before a byte is read: a huge (or sparse) file must not fill the memory first.
-    if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > nMaxBytes) {
-        ::close(fd);
-        return fail({EFileReadError::TooLong, 0},
-                    "Cannot read " + EscapeForTerminal(strPath) + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.");
-    }
-
-    std::string strFailure;
-    CFileReadFailure facts;
-    try {
-        if (st.st_size > 0)
-            pData->reserve(static_cast<size_t>(st.st_size));
-        uint8_t abChunk[65536];
-        for (;;) {
-            ssize_t nRead = ::read(fd, abChunk, sizeof abChunk);
-            if (nRead < 0) {
-                if (errno == EINTR)
-                    continue;
-                facts = {EFileReadError::CannotRead, errno};
-                strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": " + SystemReason(facts.nErrno) + ".";
-                break;
-            }
-            if (nRead == 0)
-                break;
-            // The file may grow while it is read.
-            if (static_cast<size_t>(nRead) > nMaxBytes - pData->size()) {
-                facts = {EFileReadError::TooLong, 0};
-                strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": it is longer than " + std::to_string(nMaxBytes) +
-                             " bytes.";
-                break;
-            }
-            pData->insert(pData->end(), abChunk, abChunk + nRead);
-        }
-    } catch (const std::bad_alloc&) {
-        facts = {EFileReadError::NoMemory, 0};
-        strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": it does not fit in memory.";
-    }
-    ::close(fd);
-    if (!strFailure.empty()) {
-        pData->clear();
-        pData->shrink_to_fit();
-        return fail(facts, strFailure);
-    }
+    m_nNative = fd;
     return true;
+}
+
+bool CFileForReading::Describe(EFileType* peType, uint64_t* pnSize, CSystemReason* pReason)
+{
+    struct stat st {};
+    if (::fstat(static_cast<int>(m_nNative), &st) != 0) {
+        *pReason = ReasonOf(errno);
+        return false;
+    }
+    *peType = FileTypeOfMode(st.st_mode);
+    *pnSize = S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    return true;
+}
+
+bool CFileForReading::Read(uint8_t* pBuffer, size_t nSize, size_t* pnRead, CSystemReason* pReason)
+{
+    for (;;) {
+        const ssize_t nRead = ::read(static_cast<int>(m_nNative), pBuffer, nSize);
+        if (nRead >= 0) {
+            *pnRead = static_cast<size_t>(nRead);
+            return true;
+        }
+        if (errno != EINTR) {
+            *pReason = ReasonOf(errno);
+            return false;
+        }
+    }
 }
 
 int CreateNewFile(const std::string& strPath, unsigned int nMode)

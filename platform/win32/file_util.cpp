@@ -1,5 +1,5 @@
 #include "platform/file_util.h"
-#include "text/printable.h"
+#include "platform/file_primitives.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -8,18 +8,11 @@
 #include <cerrno>
 #include <cwchar>
 #include <cwctype>
-#include <new>
 #include <random>
 
 #include "platform/win32/wide_string.h"
 
 namespace {
-
-void SetError(std::string* pstrError, const std::string& strText)
-{
-    if (pstrError != nullptr)
-        *pstrError = strText;
-}
 
 // Closes the handle unless it was handed on; an early return can never leak it.
 class CHandleOwner {
@@ -120,6 +113,23 @@ int ErrnoOfSystemError(DWORD dwError)
     }
 }
 
+// What an open handle names: a file on a disk counts as a regular file, a pipe opened by name as
+// a FIFO.
+EFileType FileTypeOfHandle(HANDLE hFile)
+{
+    switch (::GetFileType(hFile)) {
+    case FILE_TYPE_DISK: return EFileType::Regular;
+    case FILE_TYPE_PIPE: return EFileType::Fifo;
+    case FILE_TYPE_CHAR: return EFileType::CharacterDevice;
+    default: return EFileType::Other;
+    }
+}
+
+CSystemReason ReasonOf(DWORD dwError)
+{
+    return {ErrnoOfSystemError(dwError), SystemErrorText(dwError)};
+}
+
 } // namespace
 
 bool WriteAll(int fd, const uint8_t* pData, size_t nSize, int* pnErrno)
@@ -149,35 +159,36 @@ std::string DirectoryOf(const std::string& strPath)
     return strPath.substr(0, nSlash);
 }
 
-bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t nSize, std::string* pstrError)
+std::string FileToReplace(const std::string& strPath)
 {
-    if (strPath.empty()) {
-        SetError(pstrError, "Cannot write a file without a name.");
+    // MoveFileExW replaces the file a symbolic link names, not the link.
+    return strPath;
+}
+
+bool GetPathType(const std::string& strPath, EFileType* peType)
+{
+    const DWORD dwAttributes = ::GetFileAttributesW(Utf8ToWide(strPath).c_str());
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES)
         return false;
-    }
-    const std::wstring strTarget = Utf8ToWide(strPath);
-    if (IsDirectory(strTarget)) {
-        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": it exists and is not a regular file.");
-        return false;
-    }
-    if (IsFileReadOnly(strPath)) {
-        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": it is read-only, so it is left as it is.");
-        return false;
-    }
-    RemoveLeftoverTemporaries(strPath);
+    *peType = (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EFileType::Directory : EFileType::Regular;
+    return true;
+}
+
+bool ReplaceFileContents(const std::string& strTarget, const void* pData, size_t nSize, CReplaceFailure* pFailure)
+{
+    RemoveLeftoverTemporaries(strTarget);
     std::random_device rd;
     std::string strTemp;
     HANDLE hFile = INVALID_HANDLE_VALUE;
     DWORD dwError = ERROR_FILE_EXISTS;
     for (int nTry = 0; nTry < 64 && hFile == INVALID_HANDLE_VALUE && dwError == ERROR_FILE_EXISTS; ++nTry) {
-        strTemp = TemporaryNameBeside(strPath, rd);
+        strTemp = TemporaryNameBeside(strTarget, rd);
         hFile = ::CreateFileW(Utf8ToWide(strTemp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
         dwError = hFile == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
     }
     if (hFile == INVALID_HANDLE_VALUE) {
-        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": a temporary file in " + EscapeForTerminal(DirectoryOf(strPath)) +
-                                " cannot be created (" + SystemErrorText(dwError) + ").");
+        *pFailure = {EReplaceStep::CreateTemporary, ReasonOf(dwError)};
         return false;
     }
     bool bOk = true;
@@ -197,13 +208,14 @@ bool WriteFileAtomically(const std::string& strPath, const void* pData, size_t n
             dwError = ::GetLastError();
     }
     const std::wstring strTempWide = Utf8ToWide(strTemp);
-    if (bOk && !::MoveFileExW(strTempWide.c_str(), strTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (bOk && !::MoveFileExW(strTempWide.c_str(), Utf8ToWide(strTarget).c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         dwError = ::GetLastError();
         bOk = false;
     }
     if (!bOk) {
         ::DeleteFileW(strTempWide.c_str());
-        SetError(pstrError, "Cannot write " + EscapeForTerminal(strPath) + ": " + SystemErrorText(dwError) + ".");
+        *pFailure = {EReplaceStep::Write, ReasonOf(dwError)};
     }
     return bOk;
 }
@@ -215,96 +227,60 @@ bool IsFileReadOnly(const std::string& strPath)
            && (dwAttributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-const char* DescribeFileType(EFileType eType)
+CFileForReading::~CFileForReading()
 {
-    switch (eType) {
-    case EFileType::Regular: return "a regular file";
-    case EFileType::Directory: return "a directory";
-    case EFileType::Fifo: return "a pipe";
-    case EFileType::CharacterDevice: return "a device";
-    case EFileType::BlockDevice: return "a block device";
-    case EFileType::Socket: return "a socket";
-    case EFileType::Other: break;
-    }
-    return "not a file";
+    if (m_nNative != -1)
+        ::CloseHandle(reinterpret_cast<HANDLE>(m_nNative));
 }
 
-bool ReadWholeFile(const std::string& strPath, std::vector<uint8_t>* pData, std::string* pstrError, size_t nMaxBytes,
-                   CFileReadFailure* pFailure)
+bool CFileForReading::Open(const std::string& strPath, CSystemReason* pReason)
 {
-    CFileReadFailure unused;
-    CFileReadFailure& failure = pFailure != nullptr ? *pFailure : unused;
-    failure = CFileReadFailure();
-    pData->clear();
-    auto fail = [&](CFileReadFailure facts, const std::string& strText) {
-        failure = facts;
-        SetError(pstrError, strText);
-        return false;
-    };
     const std::wstring strWide = Utf8ToWide(strPath);
-    if (IsDirectory(strWide))
-        return fail({EFileReadError::NotRegularFile, 0, EFileType::Directory},
-                    "Cannot read " + EscapeForTerminal(strPath) + ": it is a directory, not a regular file.");
-    CHandleOwner file(::CreateFileW(strWide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
-        const DWORD dwError = ::GetLastError();
-        return fail({EFileReadError::CannotOpen, ErrnoOfSystemError(dwError)},
-                    "Cannot open " + EscapeForTerminal(strPath) + ": " + SystemErrorText(dwError) + ".");
+    // A directory cannot be opened as a file here: it is known by its attributes and refused
+    // by its type.
+    if (IsDirectory(strWide)) {
+        m_bDirectory = true;
+        return true;
     }
-    // A device or a pipe opened by name is refused: it has no end to read to.
-    const DWORD dwType = ::GetFileType(file.Get());
-    if (dwType != FILE_TYPE_DISK) {
-        const EFileType eType = dwType == FILE_TYPE_PIPE ? EFileType::Fifo
-                                : dwType == FILE_TYPE_CHAR ? EFileType::CharacterDevice
-                                                           : EFileType::Other;
-        return fail({EFileReadError::NotRegularFile, 0, eType},
-                    "Cannot read " + EscapeForTerminal(strPath) + ": it is " + DescribeFileType(eType) + ", not a regular file.");
+    const HANDLE hFile = ::CreateFileW(strWide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        *pReason = ReasonOf(::GetLastError());
+        return false;
     }
-    // Refused before a byte is read: a huge file must not fill the memory first.
-    LARGE_INTEGER size {};
-    if (!::GetFileSizeEx(file.Get(), &size)) {
-        const DWORD dwError = ::GetLastError();
-        return fail({EFileReadError::CannotRead, ErrnoOfSystemError(dwError)},
-                    "Cannot read " + EscapeForTerminal(strPath) + ": " + SystemErrorText(dwError) + ".");
-    }
-    if (size.QuadPart < 0 || static_cast<uint64_t>(size.QuadPart) > nMaxBytes)
-        return fail({EFileReadError::TooLong, 0},
-                    "Cannot read " + EscapeForTerminal(strPath) + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.");
+    m_nNative = reinterpret_cast<intptr_t>(hFile);
+    return true;
+}
 
-    std::string strFailure;
-    CFileReadFailure facts;
-    try {
-        if (size.QuadPart > 0)
-            pData->reserve(static_cast<size_t>(size.QuadPart));
-        uint8_t abChunk[65536];
-        for (;;) {
-            DWORD dwRead = 0;
-            if (!::ReadFile(file.Get(), abChunk, sizeof abChunk, &dwRead, nullptr)) {
-                const DWORD dwError = ::GetLastError();
-                facts = {EFileReadError::CannotRead, ErrnoOfSystemError(dwError)};
-                strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": " + SystemErrorText(dwError) + ".";
-                break;
-            }
-            if (dwRead == 0)
-                break;
-            // The file may grow while it is read.
-            if (dwRead > nMaxBytes - pData->size()) {
-                facts = {EFileReadError::TooLong, 0};
-                strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": it is longer than " + std::to_string(nMaxBytes) + " bytes.";
-                break;
-            }
-            pData->insert(pData->end(), abChunk, abChunk + dwRead);
-        }
-    } catch (const std::bad_alloc&) {
-        facts = {EFileReadError::NoMemory, 0};
-        strFailure = "Cannot read " + EscapeForTerminal(strPath) + ": it does not fit in memory.";
+bool CFileForReading::Describe(EFileType* peType, uint64_t* pnSize, CSystemReason* pReason)
+{
+    *pnSize = 0;
+    if (m_bDirectory) {
+        *peType = EFileType::Directory;
+        return true;
     }
-    if (!strFailure.empty()) {
-        pData->clear();
-        pData->shrink_to_fit();
-        return fail(facts, strFailure);
+    const HANDLE hFile = reinterpret_cast<HANDLE>(m_nNative);
+    *peType = FileTypeOfHandle(hFile);
+    if (*peType != EFileType::Regular)
+        return true;
+    LARGE_INTEGER size {};
+    if (!::GetFileSizeEx(hFile, &size)) {
+        *pReason = ReasonOf(::GetLastError());
+        return false;
     }
+    *pnSize = size.QuadPart > 0 ? static_cast<uint64_t>(size.QuadPart) : 0;
+    return true;
+}
+
+bool CFileForReading::Read(uint8_t* pBuffer, size_t nSize, size_t* pnRead, CSystemReason* pReason)
+{
+    const DWORD dwChunk = nSize > 0x40000000 ? 0x40000000 : static_cast<DWORD>(nSize);
+    DWORD dwRead = 0;
+    if (!::ReadFile(reinterpret_cast<HANDLE>(m_nNative), pBuffer, dwChunk, &dwRead, nullptr)) {
+        *pReason = ReasonOf(::GetLastError());
+        return false;
+    }
+    *pnRead = dwRead;
     return true;
 }
 
@@ -409,7 +385,7 @@ bool CReadOnlyFileMap::Open(const std::string& strPath, std::string* pstrError)
 {
     const std::wstring strWide = Utf8ToWide(strPath);
     if (IsDirectory(strWide)) {
-        *pstrError = "it is not a regular file";
+        *pstrError = std::string("it is ") + DescribeFileType(EFileType::Directory) + ", not a regular file";
         return false;
     }
     CHandleOwner file(::CreateFileW(strWide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -419,8 +395,9 @@ bool CReadOnlyFileMap::Open(const std::string& strPath, std::string* pstrError)
         *pstrError = SystemErrorText(::GetLastError());
         return false;
     }
-    if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
-        *pstrError = "it is not a regular file";
+    const EFileType eType = FileTypeOfHandle(file.Get());
+    if (eType != EFileType::Regular) {
+        *pstrError = std::string("it is ") + DescribeFileType(eType) + ", not a regular file";
         return false;
     }
     if (size.QuadPart == 0)
