@@ -5,16 +5,10 @@
 #include <cstring>
 
 #include "app/startup.h"
+#include "serial/port_open_text.h"
 #include "text/printable.h"
 
 namespace {
-
-// "COM5 (/dev/ttyUSB0)", or "COM5" when no device is known.
-std::string NamedPort(int nPort, const CPortOpenFailure& failure)
-{
-    const std::string strPort = "COM" + std::to_string(nPort);
-    return failure.strDevice.empty() ? strPort : strPort + " (" + failure.strDevice + ")";
-}
 
 // What a path names that is not a regular file.
 std::string FileTypeText(EFileType eType)
@@ -31,7 +25,44 @@ std::string FileTypeText(EFileType eType)
     return "特殊檔案";
 }
 
-const char* const CHECK_ADAPTER = "請確認轉接器已接上,或選擇裝置所接的通訊埠。";
+// The dialogs' phrases for a port that could not be opened (serial/port_open_text.h): each
+// says what to do next.
+const char* ChineseSentence(EPortOpenSentence eSentence)
+{
+    switch (eSentence) {
+    case EPortOpenSentence::None: break;
+    case EPortOpenSentence::NoSuchPort: return "{port} 不存在。請確認轉接器已接上,或選擇裝置所接的通訊埠。";
+    case EPortOpenSentence::NoSuchPortWithReason: return "{port} 不存在({system})。請確認轉接器已接上,或選擇裝置所接的通訊埠。";
+    case EPortOpenSentence::LinkToAbsentDevice: return "{named} 不存在:{dir} 中的連結 {port} 所指的裝置已不在。請確認轉接器已接上,或選擇裝置所接的通訊埠。";
+    case EPortOpenSentence::DeviceAbsent: return "{named} 不存在({system})。請確認轉接器已接上,或選擇裝置所接的通訊埠。";
+    case EPortOpenSentence::NoLinkNoKernelDevice: return "{port} 不存在:{nolink},也沒有對應這個編號的系統裝置。請確認轉接器已接上,或選擇裝置所接的通訊埠。";
+    case EPortOpenSentence::NoLinkKernelNodeEmpty: return "{port} 不存在:{nolink},而 {kernel} 後面沒有序列埠。請確認轉接器已接上,或選擇裝置所接的通訊埠。";
+    case EPortOpenSentence::NoLinkKernelNodeAbsent: return "{port} 不存在:{nolink},而 {kernel} 不存在。請確認轉接器已接上,或選擇裝置所接的通訊埠。";
+    case EPortOpenSentence::BusyUnknownHolder: return "{named} 忙碌中:另一個程式正在使用它。請關閉該程式後再按「開始更新」。";
+    case EPortOpenSentence::BusyModemManager:
+        return "{named} 忙碌中:ModemManager (pid {pid}) 正在偵測它。請以 udev 規則為這個轉接器設定 "
+               "ENV{ID_MM_DEVICE_IGNORE}=\"1\",或停止 ModemManager 服務,再按「開始更新」。";
+    case EPortOpenSentence::BusyHolder: return "{named} 忙碌中:{holder} (pid {pid}) 正在使用它。請關閉該程式後再按「開始更新」。";
+    case EPortOpenSentence::NoPermissionGroup: return "沒有開啟 {named} 的權限:請將您的使用者加入群組「{group}」,然後重新登入。";
+    case EPortOpenSentence::NoPermissionOwnerOnly:
+        return "沒有開啟 {named} 的權限:只有{who}可以開啟這個裝置(權限 {mode},群組 {group})。請系統管理員以 udev "
+               "規則開放存取,例如在 /etc/udev/rules.d/ 的規則檔中寫入一行 {rule},重新插上裝置,再將您的使用者加入群組"
+               "「dialout」並重新登入。";
+    case EPortOpenSentence::NoPermissionOther: return "沒有開啟 {named} 的權限({system})。請洽系統管理員。";
+    case EPortOpenSentence::NotSerialPortType: return "{named} 不是序列埠:它是{type}。請選擇裝置所接的通訊埠。";
+    case EPortOpenSentence::NotSerialPortDevice: return "{named} 不是序列埠:它所指的裝置無法當作通訊埠使用。請選擇裝置所接的通訊埠。";
+    case EPortOpenSentence::PtyMultiplexer:
+        return "{named} 不是序列埠:它是虛擬終端機的多工器,每次開啟都會產生一個新的終端機,另一端沒有裝置。請將 {port} "
+               "連結到裝置本身的終端機。";
+    case EPortOpenSentence::CannotOpen: return "無法開啟 {named}:{system}。";
+    }
+    return "";
+}
+
+std::string PortsDirReasonText(const CPortOpenFailure& failure)
+{
+    return SystemReasonText(failure.nPortsDirErrno);
+}
 
 // A byte as the operator reads it in a message: 0xC1.
 std::string HexByte(uint8_t nByte)
@@ -80,63 +111,16 @@ std::string PortNotChosenText(const std::string& strTyped)
 
 std::string PortOpenFailureText(int nPort, const CPortOpenFailure& failure)
 {
-    if (failure.HasUnprintableNames())
-        return PortOpenFailureText(nPort, failure.WithPrintableNames());
-    const std::string strPort = "COM" + std::to_string(nPort);
-    const std::string strNamed = NamedPort(nPort, failure);
-    const std::string& strDir = failure.strPortsDir;
-    switch (failure.eKind) {
-    case EPortOpenError::None:
-        return std::string();
-    case EPortOpenError::NotFound: {
-        if (failure.bLinked)
-            return strNamed + " 不存在:" + strDir + " 中的連結 " + strPort + " 所指的裝置已不在。" + CHECK_ADAPTER;
-        if (!failure.strDevice.empty())
-            return strNamed + " 不存在(" + failure.strSystemText + ")。" + CHECK_ADAPTER;
-        // A ports folder that cannot be read may well hold the link the operator made.
-        const std::string strNoLink = failure.nPortsDirErrno != 0
-                                          ? "無法讀取通訊埠資料夾 " + strDir + "(" + SystemReasonText(failure.nPortsDirErrno)
-                                                + ")"
-                                          : strDir + " 中沒有名為 " + strPort + " 的連結";
-        if (failure.strKernelDevice.empty())
-            return strPort + " 不存在:" + strNoLink + ",也沒有對應這個編號的系統裝置。" + CHECK_ADAPTER;
-        if (failure.bKernelNodeExists)
-            return strPort + " 不存在:" + strNoLink + ",而 " + failure.strKernelDevice + " 後面沒有序列埠。"
-                   + CHECK_ADAPTER;
-        return strPort + " 不存在:" + strNoLink + ",而 " + failure.strKernelDevice + " 不存在。" + CHECK_ADAPTER;
-    }
-    case EPortOpenError::Busy:
-        if (failure.nHolderPid == 0)
-            return strNamed + " 忙碌中:另一個程式正在使用它。請關閉該程式後再按「開始更新」。";
-        if (failure.bHolderIsModemManager)
-            return strNamed + " 忙碌中:ModemManager (pid " + std::to_string(failure.nHolderPid)
-                   + ") 正在偵測它。請以 udev 規則為這個轉接器設定 "
-                     "ENV{ID_MM_DEVICE_IGNORE}=\"1\",或停止 ModemManager 服務,再按「開始更新」。";
-        return strNamed + " 忙碌中:" + failure.strHolderCommand + " (pid " + std::to_string(failure.nHolderPid)
-               + ") 正在使用它。請關閉該程式後再按「開始更新」。";
-    case EPortOpenError::NoPermission: {
-        if (failure.eAccess == EDeviceAccess::Group)
-            return "沒有開啟 " + strNamed + " 的權限:請將您的使用者加入群組「" + failure.strGroup + "」,然後重新登入。";
-        if (failure.eAccess != EDeviceAccess::OwnerOnly)
-            return "沒有開啟 " + strNamed + " 的權限(" + failure.strSystemText + ")。請洽系統管理員。";
-        char szMode[8];
-        std::snprintf(szMode, sizeof szMode, "%04o", failure.nMode);
-        const std::string strWho = failure.strOwner == "root" ? " root " : "擁有者 " + failure.strOwner + " ";
-        return "沒有開啟 " + strNamed + " 的權限:只有" + strWho + "可以開啟這個裝置(權限 " + szMode + ",群組 "
-               + failure.strGroup + ")。請系統管理員以 udev 規則開放存取,例如在 /etc/udev/rules.d/ 的規則檔中寫入一行 "
-               + failure.ExampleUdevRule() + ",重新插上裝置,再將您的使用者加入群組「dialout」並重新登入。";
-    }
-    case EPortOpenError::NotSerialPort:
-        if (failure.eFileType != EFileType::CharacterDevice)
-            return strNamed + " 不是序列埠:它是" + FileTypeText(failure.eFileType) + "。請選擇裝置所接的通訊埠。";
-        return strNamed + " 不是序列埠:它所指的裝置無法當作通訊埠使用。請選擇裝置所接的通訊埠。";
-    case EPortOpenError::PtyMultiplexer:
-        return strNamed + " 不是序列埠:它是虛擬終端機的多工器,每次開啟都會產生一個新的終端機,另一端沒有裝置。請將 "
-               + strPort + " 連結到裝置本身的終端機。";
-    case EPortOpenError::Other:
-        break;
-    }
-    return "無法開啟 " + strNamed + ":" + failure.strSystemText + "。";
+    static const CPortOpenPhrases phrases = {
+        ChineseSentence,
+        "無法讀取通訊埠資料夾 {dir}({dirreason})",
+        "{dir} 中沒有名為 {port} 的連結",
+        " root ",
+        "擁有者 {owner} ",
+        FileTypeText,
+        PortsDirReasonText,
+    };
+    return WordPortOpenFailure(nPort, failure, phrases);
 }
 
 std::string PatternFileProblemText(const CPatternFileProblem& problem, const std::string& strCoreText)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/serial_device.h"
+#include "serial/port_open_text.h"
 #include "text/printable.h"
 
 CSerialLink* g_pSerialLink = nullptr;
@@ -108,68 +109,7 @@ bool CPortOpenFailure::HasUnprintableNames() const
 
 std::string CPortOpenFailure::Describe(int nPort) const
 {
-    if (HasUnprintableNames())
-        return WithPrintableNames().Describe(nPort);
-    const std::string strPort = "COM" + std::to_string(nPort);
-    const std::string strNamed = strDevice.empty() ? strPort : strPort + " (" + strDevice + ")";
-    switch (eKind) {
-    case EPortOpenError::None:
-        return std::string();
-    case EPortOpenError::NotFound: {
-        if (strPortsDir.empty())
-            // The system's own port names (Windows): there is no link or kernel rule to tell of.
-            return strPort + " does not exist" + (strSystemText.empty() ? "." : ": " + strSystemText + ".");
-        if (bLinked)
-            return strNamed + " does not exist: the link " + strPort + " in " + strPortsDir
-                   + " points to a device that is absent.";
-        if (!strDevice.empty())
-            return strNamed + " does not exist: " + strSystemText + ".";
-        // A ports directory that cannot be read may well hold the link the user made.
-        const std::string strNoLink = nPortsDirErrno != 0
-                                          ? "the ports directory " + strPortsDir + " cannot be read ("
-                                                + strPortsDirError + ")"
-                                          : "no device is linked as " + strPort + " in " + strPortsDir;
-        if (strKernelDevice.empty())
-            return strPort + " does not exist: " + strNoLink + " and no kernel device stands for that number.";
-        if (bKernelNodeExists)
-            return strPort + " does not exist: " + strNoLink + " and " + strKernelDevice
-                   + " has no serial port behind it.";
-        return strPort + " does not exist: " + strNoLink + " and " + strKernelDevice + " is absent.";
-    }
-    case EPortOpenError::Busy:
-        if (nHolderPid == 0)
-            return strNamed + " is busy: another program is using it.";
-        if (bHolderIsModemManager)
-            return strNamed + " is busy: ModemManager (pid " + std::to_string(nHolderPid)
-                   + ") is probing it; keep it off the adapter with a udev rule setting"
-                     " ENV{ID_MM_DEVICE_IGNORE}=\"1\" for it, or stop the ModemManager service.";
-        return strNamed + " is busy: " + strHolderCommand + " (pid " + std::to_string(nHolderPid)
-               + ") is using it.";
-    case EPortOpenError::NoPermission: {
-        if (eAccess == EDeviceAccess::Group)
-            return "No permission to open " + strNamed + ": add your user to the group '" + strGroup
-                   + "' and log in again.";
-        if (eAccess != EDeviceAccess::OwnerOnly)
-            return "No permission to open " + strNamed + ": " + strSystemText + ".";
-        char szMode[8];
-        std::snprintf(szMode, sizeof szMode, "%04o", nMode);
-        const std::string strWho = strOwner == "root" ? "root" : "its owner '" + strOwner + "'";
-        return "No permission to open " + strNamed + ": only " + strWho + " may open it (mode " + szMode
-               + ", group " + strGroup + "); to give access, put a udev rule such as " + ExampleUdevRule()
-               + " into a file in /etc/udev/rules.d/, plug the device in again, and add your user to the group"
-                 " 'dialout'.";
-    }
-    case EPortOpenError::NotSerialPort:
-        if (eFileType != EFileType::CharacterDevice)
-            return strNamed + " is not a serial port: it is " + DescribeFileType(eFileType) + ".";
-        return strNamed + " is not a serial port.";
-    case EPortOpenError::PtyMultiplexer:
-        return strNamed + " is not a serial port: it is the pseudo-terminal multiplexer, which makes a new"
-                          " terminal at every open; link " + strPort + " to the device's own terminal instead.";
-    case EPortOpenError::Other:
-        break;
-    }
-    return "Cannot open " + strNamed + ": " + strSystemText + ".";
+    return WordPortOpenFailure(nPort, *this, EnglishPortOpenPhrases());
 }
 
 CSerialLink::CSerialLink() : m_pImpl(std::make_unique<CImpl>()) {}
