@@ -926,4 +926,27 @@ TEST(SerialDeviceErrors, PermissionAdviceNamesAGroupOnlyWhenJoiningItHelps)
     }
 }
 
+
+// Windows names its ports itself: no ports directory, no link, no kernel rule to tell of. The
+// dialog's sentence once spoke of a link in a nameless folder there.
+TEST(SerialDeviceErrors, APortTheSystemNamesItselfIsMissingInOneSentence)
+{
+    const struct {
+        const char* pszSystemText;
+        const char* pszEnglish;
+        const char* pszChinese;
+    } aCases[] = {
+        {"The system cannot find the file specified", "COM5 does not exist: The system cannot find the file specified.",
+         "COM5 不存在(The system cannot find the file specified)。請確認轉接器已接上,或選擇裝置所接的通訊埠。"},
+        {"", "COM5 does not exist.", "COM5 不存在。請確認轉接器已接上,或選擇裝置所接的通訊埠。"},
+    };
+    for (const auto& c : aCases) {
+        CPortOpenFailure failure;
+        failure.eKind = EPortOpenError::NotFound;
+        failure.strSystemText = c.pszSystemText;
+        EXPECT_EQ(failure.Describe(5), c.pszEnglish);
+        EXPECT_EQ(PortOpenFailureText(5, failure), c.pszChinese);
+    }
+}
+
 } // namespace
