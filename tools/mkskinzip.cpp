@@ -183,6 +183,125 @@ bool ReadTable(const std::string& strText, std::vector<CSkinEntry>* pEntries)
     return !pEntries->empty();
 }
 
+// Where an entry's bytes stand: what the central directory repeats of its local header.
+struct CPackedEntry {
+    const std::string& m_strName;
+    uint32_t m_nCrc;
+    uint32_t m_nPackedSize;
+    uint32_t m_nPlainSize;
+    uint32_t m_nLocalOffset;
+};
+
+// The local header of an entry (deflated, fixed times), its name, a "UT" block and the bytes.
+void AppendLocalEntry(std::vector<uint8_t>& archive, const CPackedEntry& entry, const std::vector<uint8_t>& packed)
+{
+    PutLe32(archive, 0x04034B50);
+    PutLe16(archive, VERSION_NEEDED);
+    PutLe16(archive, 0);
+    PutLe16(archive, 8);
+    PutLe16(archive, DOS_TIME);
+    PutLe16(archive, DOS_DATE);
+    PutLe32(archive, entry.m_nCrc);
+    PutLe32(archive, entry.m_nPackedSize);
+    PutLe32(archive, entry.m_nPlainSize);
+    PutLe16(archive, static_cast<uint32_t>(entry.m_strName.size()));
+    PutLe16(archive, 13);
+    archive.insert(archive.end(), entry.m_strName.begin(), entry.m_strName.end());
+    // "UT" block, 9 data bytes: flags 0x03, then the modification and access times.
+    PutLe16(archive, 0x5455);
+    PutLe16(archive, 9);
+    archive.push_back(0x03);
+    PutLe32(archive, UNIX_TIME);
+    PutLe32(archive, UNIX_TIME);
+    archive.insert(archive.end(), packed.begin(), packed.end());
+}
+
+// The entry's record in the central directory.
+void AppendDirectoryEntry(std::vector<uint8_t>& directory, const CPackedEntry& entry)
+{
+    PutLe32(directory, 0x02014B50);
+    PutLe16(directory, VERSION_MADE_BY);
+    PutLe16(directory, VERSION_NEEDED);
+    PutLe16(directory, 0);
+    PutLe16(directory, 8);
+    PutLe16(directory, DOS_TIME);
+    PutLe16(directory, DOS_DATE);
+    PutLe32(directory, entry.m_nCrc);
+    PutLe32(directory, entry.m_nPackedSize);
+    PutLe32(directory, entry.m_nPlainSize);
+    PutLe16(directory, static_cast<uint32_t>(entry.m_strName.size()));
+    PutLe16(directory, 9);
+    PutLe16(directory, 0);
+    PutLe16(directory, 0);
+    PutLe16(directory, 0);
+    PutLe32(directory, EXTERNAL_ATTRIBUTES);
+    PutLe32(directory, entry.m_nLocalOffset);
+    directory.insert(directory.end(), entry.m_strName.begin(), entry.m_strName.end());
+    // The central copy of the "UT" block carries the modification time only, as usual.
+    PutLe16(directory, 0x5455);
+    PutLe16(directory, 5);
+    directory.push_back(0x03);
+    PutLe32(directory, UNIX_TIME);
+}
+
+// The central directory after the entries, and the record that ends the archive.
+void AppendDirectory(std::vector<uint8_t>& archive, const std::vector<uint8_t>& directory, size_t nEntries)
+{
+    const uint32_t nDirOffset = static_cast<uint32_t>(archive.size());
+    archive.insert(archive.end(), directory.begin(), directory.end());
+    PutLe32(archive, 0x06054B50);
+    PutLe16(archive, 0);
+    PutLe16(archive, 0);
+    PutLe16(archive, static_cast<uint32_t>(nEntries));
+    PutLe16(archive, static_cast<uint32_t>(nEntries));
+    PutLe32(archive, static_cast<uint32_t>(directory.size()));
+    PutLe32(archive, nDirOffset);
+    PutLe16(archive, 0);
+}
+
+// The whole archive: one deflated style sheet per palette line, in the table's order.
+bool BuildArchive(const std::vector<CSkinEntry>& entries, const std::string& strTemplate, std::vector<uint8_t>* pArchive)
+{
+    std::vector<uint8_t> directory;
+    for (const CSkinEntry& entry : entries) {
+        std::string strSheet;
+        std::vector<uint8_t> packed;
+        if (!MakeStyleSheet(entry, strTemplate, &strSheet) || !Deflate(strSheet, &packed)) {
+            std::fprintf(stderr, "mkskinzip: cannot make the style sheet %s (variant or colour unknown).\n",
+                         entry.m_strName.c_str());
+            return false;
+        }
+        const CPackedEntry packedEntry = {
+            entry.m_strName,
+            static_cast<uint32_t>(
+                crc32(0, reinterpret_cast<const Bytef*>(strSheet.data()), static_cast<uInt>(strSheet.size()))),
+            static_cast<uint32_t>(packed.size()),
+            static_cast<uint32_t>(strSheet.size()),
+            static_cast<uint32_t>(pArchive->size()),
+        };
+        AppendLocalEntry(*pArchive, packedEntry, packed);
+        AppendDirectoryEntry(directory, packedEntry);
+    }
+    AppendDirectory(*pArchive, directory, entries.size());
+    return true;
+}
+
+// Written beside the target and renamed, so a failed run never leaves half an archive.
+bool WriteArchive(const char* pszPath, const std::vector<uint8_t>& archive)
+{
+    const std::string strTemp = std::string(pszPath) + ".tmp";
+    FILE* pFile = std::fopen(strTemp.c_str(), "wb");
+    bool bOk = pFile != nullptr && std::fwrite(archive.data(), 1, archive.size(), pFile) == archive.size();
+    if (pFile != nullptr && std::fclose(pFile) != 0)
+        bOk = false;
+    if (!bOk || std::rename(strTemp.c_str(), pszPath) != 0) {
+        std::remove(strTemp.c_str());
+        std::fprintf(stderr, "mkskinzip: cannot write %s.\n", pszPath);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -201,85 +320,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "mkskinzip: %s holds a line that is not 'name variant #rrggbb'.\n", argv[2]);
         return 1;
     }
-
-    std::vector<uint8_t> archive, directory;
-    for (const CSkinEntry& entry : entries) {
-        std::string strSheet;
-        std::vector<uint8_t> packed;
-        if (!MakeStyleSheet(entry, strTemplate, &strSheet) || !Deflate(strSheet, &packed)) {
-            std::fprintf(stderr, "mkskinzip: cannot make the style sheet %s (variant or colour unknown).\n",
-                         entry.m_strName.c_str());
-            return 1;
-        }
-        const uint32_t nCrc = static_cast<uint32_t>(
-            crc32(0, reinterpret_cast<const Bytef*>(strSheet.data()), static_cast<uInt>(strSheet.size())));
-        const uint32_t nLocalOffset = static_cast<uint32_t>(archive.size());
-
-        PutLe32(archive, 0x04034B50);
-        PutLe16(archive, VERSION_NEEDED);
-        PutLe16(archive, 0);
-        PutLe16(archive, 8);
-        PutLe16(archive, DOS_TIME);
-        PutLe16(archive, DOS_DATE);
-        PutLe32(archive, nCrc);
-        PutLe32(archive, static_cast<uint32_t>(packed.size()));
-        PutLe32(archive, static_cast<uint32_t>(strSheet.size()));
-        PutLe16(archive, static_cast<uint32_t>(entry.m_strName.size()));
-        PutLe16(archive, 13);
-        archive.insert(archive.end(), entry.m_strName.begin(), entry.m_strName.end());
-        // "UT" block, 9 data bytes: flags 0x03, then the modification and access times.
-        PutLe16(archive, 0x5455);
-        PutLe16(archive, 9);
-        archive.push_back(0x03);
-        PutLe32(archive, UNIX_TIME);
-        PutLe32(archive, UNIX_TIME);
-        archive.insert(archive.end(), packed.begin(), packed.end());
-
-        PutLe32(directory, 0x02014B50);
-        PutLe16(directory, VERSION_MADE_BY);
-        PutLe16(directory, VERSION_NEEDED);
-        PutLe16(directory, 0);
-        PutLe16(directory, 8);
-        PutLe16(directory, DOS_TIME);
-        PutLe16(directory, DOS_DATE);
-        PutLe32(directory, nCrc);
-        PutLe32(directory, static_cast<uint32_t>(packed.size()));
-        PutLe32(directory, static_cast<uint32_t>(strSheet.size()));
-        PutLe16(directory, static_cast<uint32_t>(entry.m_strName.size()));
-        PutLe16(directory, 9);
-        PutLe16(directory, 0);
-        PutLe16(directory, 0);
-        PutLe16(directory, 0);
-        PutLe32(directory, EXTERNAL_ATTRIBUTES);
-        PutLe32(directory, nLocalOffset);
-        directory.insert(directory.end(), entry.m_strName.begin(), entry.m_strName.end());
-        // The central copy of the "UT" block carries the modification time only, as usual.
-        PutLe16(directory, 0x5455);
-        PutLe16(directory, 5);
-        directory.push_back(0x03);
-        PutLe32(directory, UNIX_TIME);
-    }
-    const uint32_t nDirOffset = static_cast<uint32_t>(archive.size());
-    archive.insert(archive.end(), directory.begin(), directory.end());
-    PutLe32(archive, 0x06054B50);
-    PutLe16(archive, 0);
-    PutLe16(archive, 0);
-    PutLe16(archive, static_cast<uint32_t>(entries.size()));
-    PutLe16(archive, static_cast<uint32_t>(entries.size()));
-    PutLe32(archive, static_cast<uint32_t>(directory.size()));
-    PutLe32(archive, nDirOffset);
-    PutLe16(archive, 0);
-
-    // Written beside the target and renamed, so a failed run never leaves half an archive.
-    const std::string strTemp = std::string(argv[1]) + ".tmp";
-    FILE* pFile = std::fopen(strTemp.c_str(), "wb");
-    bool bOk = pFile != nullptr && std::fwrite(archive.data(), 1, archive.size(), pFile) == archive.size();
-    if (pFile != nullptr && std::fclose(pFile) != 0)
-        bOk = false;
-    if (!bOk || std::rename(strTemp.c_str(), argv[1]) != 0) {
-        std::remove(strTemp.c_str());
-        std::fprintf(stderr, "mkskinzip: cannot write %s.\n", argv[1]);
-        return 1;
-    }
-    return 0;
+    std::vector<uint8_t> archive;
+    return BuildArchive(entries, strTemplate, &archive) && WriteArchive(argv[1], archive) ? 0 : 1;
 }
