@@ -133,21 +133,19 @@ size_t LongestText(const std::vector<std::string>& astrTexts)
     return nLongest;
 }
 
-} // namespace
+// The sizes that follow from the picture's width: its font, a glyph's width, the padding.
+struct CPictureMetrics {
+    double dSize;
+    double dFont;
+    double dGlyph;
+    double dPad;
+    double dTickLength;
+};
 
-CPatternPicture BuildPatternPicture(const std::vector<CDecodedRecord>& records, const CPictureOptions& options)
+// The values' extent, as the device gets them.
+CPictureExtent ExtentOf(const std::vector<CDecodedRecord>& records)
 {
-    CPatternPicture picture;
-    const double dSize = std::clamp(options.nSize, PICTURE_MIN_SIZE, PICTURE_MAX_SIZE);
-    const double dFont = std::round(std::clamp(dSize / 60.0, 10.0, 20.0));
-    const double dGlyph = dFont * GLYPH_WIDTH;
-    const double dPad = dFont;
-    const double dTickLength = std::round(dFont * 0.4);
-    picture.nWidth = static_cast<int>(dSize);
-    picture.dFontSize = dFont;
-
-    // The values' extent, as the device gets them.
-    CPictureExtent& extent = picture.extent;
+    CPictureExtent extent;
     for (size_t i = 0; i < records.size(); ++i) {
         const CDecodedRecord& rec = records[i];
         if (i == 0) {
@@ -159,6 +157,30 @@ CPatternPicture BuildPatternPicture(const std::vector<CDecodedRecord>& records, 
         extent.dMinY = std::min(extent.dMinY, rec.dSecond);
         extent.dMaxY = std::max(extent.dMaxY, rec.dSecond);
     }
+    return extent;
+}
+
+// Where the frame stands and which values its edges and ticks show.
+struct CFrameLayout {
+    double dLeft = 0;
+    double dTop = 0;
+    double dWidth = 0;
+    double dHeight = 0;
+    double dScale = 1;
+    CValueView viewX, viewY;
+    int nDecimals = 0;
+    std::vector<double> adXTicks, adYTicks;
+
+    double ToCanvasX(double dX) const { return dLeft + (dX - viewX.dMin) * dScale; }
+    double ToCanvasY(double dY) const { return dTop + (viewY.dMax - dY) * dScale; }
+};
+
+// The frame is as wide as the canvas allows beside the y labels and the legend; x and y share
+// one scale, so its height follows the pattern's shape, from a quarter of its width (a flat
+// pattern) to its width (a tall one, then centred across). The y labels' width depends on
+// the frame, so the layout is made again until the labels fit their margin.
+CFrameLayout LayOutFrame(const CPictureMetrics& m, const CPictureExtent& extent, double dLegendWidth)
+{
     // A margin of 5% of the larger span around the dots; a single dot (or none) gets a view one
     // unit wide.
     double dSpan = std::max(extent.dMaxX - extent.dMinX, extent.dMaxY - extent.dMinY);
@@ -170,6 +192,109 @@ CPatternPicture BuildPatternPicture(const std::vector<CDecodedRecord>& records, 
     const double dCentreX = (extent.dMinX + extent.dMaxX) / 2;
     const double dCentreY = (extent.dMinY + extent.dMaxY) / 2;
 
+    CFrameLayout layout;
+    layout.dTop = 2 * m.dFont;
+    size_t nLabelChars = 4;
+    for (int nPass = 0; nPass < 3; ++nPass) {
+        layout.dLeft = m.dPad + static_cast<double>(nLabelChars) * m.dGlyph + m.dTickLength + m.dFont * 0.3;
+        layout.dWidth = std::max(m.dSize - layout.dLeft - dLegendWidth - 2 * m.dPad, m.dSize / 4);
+        layout.dScale = std::min(layout.dWidth / dNeedX, layout.dWidth / dNeedY);
+        layout.dHeight = std::max(dNeedY * layout.dScale, layout.dWidth / 4);
+        const double dHalfWidth = layout.dWidth / (2 * layout.dScale);
+        const double dHalfHeight = layout.dHeight / (2 * layout.dScale);
+        layout.viewX = CValueView{dCentreX - dHalfWidth, dCentreX + dHalfWidth};
+        layout.viewY = CValueView{dCentreY - dHalfHeight, dCentreY + dHalfHeight};
+        // About seven ticks along the longer side.
+        const double dStep = NiceStep(std::max(layout.dWidth, layout.dHeight) / layout.dScale / 7);
+        layout.nDecimals = std::max(0, -static_cast<int>(std::floor(std::log10(dStep) + 1e-9)));
+        layout.adXTicks = TickValues(layout.viewX, dStep);
+        layout.adYTicks = TickValues(layout.viewY, dStep);
+        std::vector<std::string> astrYLabels;
+        for (double dValue : layout.adYTicks)
+            astrYLabels.push_back(FormatTickValue(dValue, layout.nDecimals));
+        const size_t nNeeded = std::max<size_t>(LongestText(astrYLabels), 1);
+        if (nNeeded <= nLabelChars && nPass > 0)
+            break;
+        nLabelChars = nNeeded;
+    }
+    return layout;
+}
+
+// The ticks, their grid lines and labels along both axes, and the axes' names.
+void AddAxes(CPatternPicture& picture, const CFrameLayout& layout, const CPictureMetrics& m)
+{
+    const double dLeft = layout.dLeft;
+    const double dTop = layout.dTop;
+    const double dRight = dLeft + layout.dWidth;
+    const double dBottom = dTop + layout.dHeight;
+    const double dFont = m.dFont;
+    for (double dValue : layout.adXTicks) {
+        const double dX = layout.ToCanvasX(dValue);
+        CPictureTick tick;
+        tick.dValue = dValue;
+        tick.mark = CPictureLine{dX, dBottom, dX, dBottom + m.dTickLength};
+        tick.grid = CPictureLine{dX, dTop, dX, dBottom};
+        tick.label = CPictureText{dX, dBottom + m.dTickLength + dFont * 1.1, ETextAlign::Centre,
+                                  FormatTickValue(dValue, layout.nDecimals)};
+        picture.aXTicks.push_back(tick);
+    }
+    for (double dValue : layout.adYTicks) {
+        const double dY = layout.ToCanvasY(dValue);
+        CPictureTick tick;
+        tick.dValue = dValue;
+        tick.mark = CPictureLine{dLeft - m.dTickLength, dY, dLeft, dY};
+        tick.grid = CPictureLine{dLeft, dY, dRight, dY};
+        // Digits stand about 0.7 of the font's size above their baseline: centred on the tick.
+        tick.label = CPictureText{dLeft - m.dTickLength - dFont * 0.3, dY + dFont * 0.35, ETextAlign::Right,
+                                  FormatTickValue(dValue, layout.nDecimals)};
+        picture.aYTicks.push_back(tick);
+    }
+    picture.xName = CPictureText{dLeft + layout.dWidth / 2, dBottom + m.dTickLength + dFont * 2.4, ETextAlign::Centre,
+                                 PATTERN_FIELD_NAMES[0]};
+    picture.yName = CPictureText{dLeft, dTop - dFont * 0.6, ETextAlign::Left, PATTERN_FIELD_NAMES[1]};
+}
+
+// The legend, in a column right of the frame; returns where it ends below.
+double AddLegend(CPatternPicture& picture, const CColouring& colouring, const std::vector<std::string>& astrLabels,
+                 const CFrameLayout& layout, const CPictureMetrics& m)
+{
+    const double dFont = m.dFont;
+    const double dTop = layout.dTop;
+    const double dLegendLeft = layout.dLeft + layout.dWidth + m.dPad;
+    const double dRow = dFont * 1.5;
+    picture.dLegendDotRadius = std::max(picture.dDotRadius, dFont * 0.35);
+    double dLegendBottom = dTop;
+    if (colouring.aLegend.empty())
+        return dLegendBottom;
+    picture.legendTitle = CPictureText{dLegendLeft, dTop + dFont, ETextAlign::Left, PATTERN_FIELD_NAMES[2]};
+    for (size_t i = 0; i < colouring.aLegend.size(); ++i) {
+        CPictureLegendEntry entry = colouring.aLegend[i];
+        const double dBaseline = dTop + dFont + dRow * static_cast<double>(i + 1);
+        entry.dX = dLegendLeft + dFont * 0.5;
+        entry.dY = dBaseline - dFont * 0.35;
+        entry.label = CPictureText{dLegendLeft + dFont * 1.4, dBaseline, ETextAlign::Left, astrLabels[i]};
+        picture.aLegend.push_back(entry);
+        dLegendBottom = dBaseline + dFont * 0.5;
+    }
+    return dLegendBottom;
+}
+
+} // namespace
+
+CPatternPicture BuildPatternPicture(const std::vector<CDecodedRecord>& records, const CPictureOptions& options)
+{
+    CPatternPicture picture;
+    CPictureMetrics m;
+    m.dSize = std::clamp(options.nSize, PICTURE_MIN_SIZE, PICTURE_MAX_SIZE);
+    m.dFont = std::round(std::clamp(m.dSize / 60.0, 10.0, 20.0));
+    m.dGlyph = m.dFont * GLYPH_WIDTH;
+    m.dPad = m.dFont;
+    m.dTickLength = std::round(m.dFont * 0.4);
+    const double dFont = m.dFont;
+    picture.nWidth = static_cast<int>(m.dSize);
+    picture.dFontSize = dFont;
+    picture.extent = ExtentOf(records);
+
     CColouring colouring = ChooseColours(records);
     const bool bRamp = colouring.aColours.size() > PICTURE_DISTINCT_COLOURS;
     std::vector<std::string> astrLegendLabels;
@@ -177,108 +302,31 @@ CPatternPicture BuildPatternPicture(const std::vector<CDecodedRecord>& records, 
         astrLegendLabels.push_back(bRamp ? std::to_string(entry.nValue)
                                          : std::to_string(entry.nValue) + " (" + std::to_string(entry.nRecords) + ")");
     const double dLegendWidth =
-        colouring.aLegend.empty() ? 0 : 2 * dFont + static_cast<double>(std::max<size_t>(LongestText(astrLegendLabels), 2)) * dGlyph;
+        colouring.aLegend.empty() ? 0 : 2 * dFont + static_cast<double>(std::max<size_t>(LongestText(astrLegendLabels), 2)) * m.dGlyph;
 
-    // The frame is as wide as the canvas allows beside the y labels and the legend; x and y share
-    // one scale, so its height follows the pattern's shape, from a quarter of its width (a flat
-    // pattern) to its width (a tall one, then centred across). The y labels' width depends on
-    // the frame, so the layout is made again until the labels fit their margin.
-    size_t nLabelChars = 4;
-    CValueView viewX, viewY;
-    double dStep = 1;
-    int nDecimals = 0;
-    double dFrameWidth = 0, dFrameHeight = 0, dScale = 1;
-    std::vector<double> adXTicks, adYTicks;
-    double dLeft = 0;
-    for (int nPass = 0; nPass < 3; ++nPass) {
-        dLeft = dPad + static_cast<double>(nLabelChars) * dGlyph + dTickLength + dFont * 0.3;
-        dFrameWidth = std::max(dSize - dLeft - dLegendWidth - 2 * dPad, dSize / 4);
-        dScale = std::min(dFrameWidth / dNeedX, dFrameWidth / dNeedY);
-        dFrameHeight = std::max(dNeedY * dScale, dFrameWidth / 4);
-        viewX = CValueView{dCentreX - dFrameWidth / (2 * dScale), dCentreX + dFrameWidth / (2 * dScale)};
-        viewY = CValueView{dCentreY - dFrameHeight / (2 * dScale), dCentreY + dFrameHeight / (2 * dScale)};
-        // About seven ticks along the longer side.
-        dStep = NiceStep(std::max(dFrameWidth, dFrameHeight) / dScale / 7);
-        nDecimals = std::max(0, -static_cast<int>(std::floor(std::log10(dStep) + 1e-9)));
-        adXTicks = TickValues(viewX, dStep);
-        adYTicks = TickValues(viewY, dStep);
-        std::vector<std::string> astrYLabels;
-        for (double dValue : adYTicks)
-            astrYLabels.push_back(FormatTickValue(dValue, nDecimals));
-        const size_t nNeeded = std::max<size_t>(LongestText(astrYLabels), 1);
-        if (nNeeded <= nLabelChars && nPass > 0)
-            break;
-        nLabelChars = nNeeded;
-    }
-
-    const double dTop = 2 * dFont;
-    picture.frame = CPictureRect{dLeft, dTop, dFrameWidth, dFrameHeight};
-    picture.dScale = dScale;
-    const double dRight = dLeft + dFrameWidth;
-    const double dBottom = dTop + dFrameHeight;
-    auto toCanvasX = [&](double dX) { return dLeft + (dX - viewX.dMin) * dScale; };
-    auto toCanvasY = [&](double dY) { return dTop + (viewY.dMax - dY) * dScale; };
-
-    for (double dValue : adXTicks) {
-        const double dX = toCanvasX(dValue);
-        CPictureTick tick;
-        tick.dValue = dValue;
-        tick.mark = CPictureLine{dX, dBottom, dX, dBottom + dTickLength};
-        tick.grid = CPictureLine{dX, dTop, dX, dBottom};
-        tick.label = CPictureText{dX, dBottom + dTickLength + dFont * 1.1, ETextAlign::Centre,
-                                  FormatTickValue(dValue, nDecimals)};
-        picture.aXTicks.push_back(tick);
-    }
-    for (double dValue : adYTicks) {
-        const double dY = toCanvasY(dValue);
-        CPictureTick tick;
-        tick.dValue = dValue;
-        tick.mark = CPictureLine{dLeft - dTickLength, dY, dLeft, dY};
-        tick.grid = CPictureLine{dLeft, dY, dRight, dY};
-        // Digits stand about 0.7 of the font's size above their baseline: centred on the tick.
-        tick.label = CPictureText{dLeft - dTickLength - dFont * 0.3, dY + dFont * 0.35, ETextAlign::Right,
-                                  FormatTickValue(dValue, nDecimals)};
-        picture.aYTicks.push_back(tick);
-    }
-    picture.xName = CPictureText{dLeft + dFrameWidth / 2, dBottom + dTickLength + dFont * 2.4, ETextAlign::Centre,
-                                 PATTERN_FIELD_NAMES[0]};
-    picture.yName = CPictureText{dLeft, dTop - dFont * 0.6, ETextAlign::Left, PATTERN_FIELD_NAMES[1]};
+    const CFrameLayout layout = LayOutFrame(m, picture.extent, dLegendWidth);
+    picture.frame = CPictureRect{layout.dLeft, layout.dTop, layout.dWidth, layout.dHeight};
+    picture.dScale = layout.dScale;
+    AddAxes(picture, layout, m);
 
     // The dots: small enough that a dense pattern stays readable, large enough to be seen.
     picture.dDotRadius =
-        std::clamp(0.25 * dFrameWidth / std::sqrt(static_cast<double>(std::max<size_t>(records.size(), 1))), 1.0,
-                   std::max(1.0, dSize / 250));
+        std::clamp(0.25 * layout.dWidth / std::sqrt(static_cast<double>(std::max<size_t>(records.size(), 1))), 1.0,
+                   std::max(1.0, m.dSize / 250));
     picture.dOrderLineWidth = std::max(0.5, picture.dDotRadius / 3);
     picture.aColours = colouring.aColours;
     picture.aPoints.reserve(records.size());
     for (const CDecodedRecord& rec : records)
         picture.aPoints.push_back(
-            CPicturePoint{toCanvasX(rec.dFirst), toCanvasY(rec.dSecond), colouring.anIndexOf[rec.nFirst]});
-
-    // The legend, in a column right of the frame.
-    const double dLegendLeft = dRight + dPad;
-    const double dRow = dFont * 1.5;
-    picture.dLegendDotRadius = std::max(picture.dDotRadius, dFont * 0.35);
-    double dLegendBottom = dTop;
-    if (!colouring.aLegend.empty()) {
-        picture.legendTitle = CPictureText{dLegendLeft, dTop + dFont, ETextAlign::Left, PATTERN_FIELD_NAMES[2]};
-        for (size_t i = 0; i < colouring.aLegend.size(); ++i) {
-            CPictureLegendEntry entry = colouring.aLegend[i];
-            const double dBaseline = dTop + dFont + dRow * static_cast<double>(i + 1);
-            entry.dX = dLegendLeft + dFont * 0.5;
-            entry.dY = dBaseline - dFont * 0.35;
-            entry.label = CPictureText{dLegendLeft + dFont * 1.4, dBaseline, ETextAlign::Left, astrLegendLabels[i]};
-            picture.aLegend.push_back(entry);
-            dLegendBottom = dBaseline + dFont * 0.5;
-        }
-    }
+            CPicturePoint{layout.ToCanvasX(rec.dFirst), layout.ToCanvasY(rec.dSecond), colouring.anIndexOf[rec.nFirst]});
+    const double dLegendBottom = AddLegend(picture, colouring, astrLegendLabels, layout, m);
 
     // The caption, under the x axis's name.
     double dBaseline = picture.xName.dY + dFont * 0.4;
     for (const std::string& strLine : options.astrCaption) {
         dBaseline += dFont * 1.4;
-        picture.aCaption.push_back(CPictureText{dPad, dBaseline, ETextAlign::Left, strLine});
+        picture.aCaption.push_back(CPictureText{m.dPad, dBaseline, ETextAlign::Left, strLine});
     }
-    picture.nHeight = static_cast<int>(std::ceil(std::max(dBaseline + dFont * 0.8, dLegendBottom + dPad)));
+    picture.nHeight = static_cast<int>(std::ceil(std::max(dBaseline + dFont * 0.8, dLegendBottom + m.dPad)));
     return picture;
 }
