@@ -3,6 +3,7 @@
 #include "cli/cli_output.h"
 #include "platform/console_cancel.h"
 #include "platform/console_output.h"
+#include "text/printable.h"
 #include "transfer/record_transfer.h"
 
 namespace {
@@ -12,6 +13,23 @@ using CSteadyClock = std::chrono::steady_clock;
 // A fast transfer redraws the bar at most this often: four times a second reads as live, and
 // a console that is slow to draw (Wine's takes milliseconds a write) does not hold it up.
 constexpr auto BAR_REDRAW_INTERVAL = std::chrono::milliseconds(250);
+
+// What the link was doing, with the port's name put in.
+std::string DescribePortStep(EPortStep eStep, const std::string& strPort)
+{
+    switch (eStep) {
+    case EPortStep::SetTimeouts: return "setting the time limits of " + strPort;
+    case EPortStep::SetEventMask: return "choosing the events " + strPort + " reports";
+    case EPortStep::GetState: return "reading the line settings of " + strPort;
+    case EPortStep::BuildState: return "building the line settings for " + strPort;
+    case EPortStep::SetState: return "applying the line settings to " + strPort;
+    case EPortStep::Wait: return "waiting on " + strPort;
+    case EPortStep::Read: return "reading from " + strPort;
+    case EPortStep::Write: return "writing to " + strPort;
+    case EPortStep::WriteCompletion: return "waiting for a write to " + strPort + " to finish";
+    }
+    return "using " + strPort;
+}
 
 } // namespace
 
@@ -28,6 +46,12 @@ void CCliHost::PostLinkMessage(CLinkMessage msg)
 void CCliHost::ShowPortError(const std::string& strText, const std::string& strCaption)
 {
     PrintDiagnostic(strCaption + ": " + strText);
+}
+
+void CCliHost::ShowPortFailure(const CPortStepFailure& failure)
+{
+    PrintDiagnostic("matrixctl send: " + DescribePortStep(failure.eStep, "COM" + std::to_string(failure.nPort))
+                    + " failed: " + EscapeForTerminal(failure.strSystemText) + ".");
 }
 
 void CCliHost::SetWindowText(const std::string& strText)

@@ -25,6 +25,8 @@ public:
 
     void PostLinkMessage(CLinkMessage msg) override;
     void ShowPortError(const std::string& strText, const std::string& strCaption) override;
+    // In English, naming what failed in plain words rather than the dialogs' call names.
+    void ShowPortFailure(const CPortStepFailure& failure) override;
     void SetWindowText(const std::string& strText) override;
     void MessageBox(const std::string& strText) override;
     void SetRange(uint64_t nMin, uint64_t nMax) override;

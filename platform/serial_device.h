@@ -22,11 +22,13 @@ struct CLineSettings {
 // The configuration chain, in order. The engine names the step that failed in its error box.
 enum class EConfigStep {
     None,
-    SetTimeouts,  // nothing can fail here: the engine keeps its own deadlines
-    SetEventMask, // nothing can fail here: the engine always polls for input and hang-up
-    GetState,     // reading the current line settings (tcgetattr)
+    // Windows only (SetCommTimeouts, SetCommMask), and either can fail there; Linux has
+    // neither to set: the engine keeps its own deadlines and always polls for input and hang-up.
+    SetTimeouts,
+    SetEventMask,
+    GetState,     // reading the current line settings (tcgetattr, GetCommState)
     BuildState,   // an unsupported baud, parity, data or stop value
-    SetState,     // applying the line settings (tcsetattr)
+    SetState,     // applying the line settings (tcsetattr, SetCommState)
 };
 
 enum class EDeviceErrorKind {

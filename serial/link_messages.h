@@ -79,6 +79,30 @@ struct CLinkMessage {
     uint64_t nWrittenBlocks = 0;
 };
 
+// What the link was doing when the port failed, and how.
+enum class EPortStep {
+    SetTimeouts,
+    SetEventMask,
+    GetState,
+    BuildState,
+    SetState,
+    Wait,            // waiting for input, hang-up or a write request
+    Read,
+    Write,
+    WriteCompletion, // waiting for a write to leave
+};
+
+struct CPortStepFailure {
+    EPortStep eStep = EPortStep::Read;
+    int nPort = 0;
+    std::string strSystemText;
+};
+
+// The caption and text of the "Application Error" box the dialogs show for such a failure: the
+// step is named by the call of the original desktop program on every system, as users know it.
+extern const char* const PORT_ERROR_CAPTION;
+std::string PortErrorBoxText(const CPortStepFailure& failure);
+
 class ILinkOwner {
 public:
     virtual ~ILinkOwner() = default;
@@ -91,4 +115,7 @@ public:
     // returns only when no call into the old owner is running): neither may wait for the
     // owner's own thread. Queue the text and return.
     virtual void ShowPortError(const std::string& strText, const std::string& strCaption) = 0;
+    // The same failure as facts, called in the same way. By default it becomes the box above
+    // (PortErrorBoxText); a host that words it in its own language overrides it.
+    virtual void ShowPortFailure(const CPortStepFailure& failure);
 };

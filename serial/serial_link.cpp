@@ -16,8 +16,6 @@ CSerialLink* g_pSerialLink = nullptr;
 
 namespace {
 
-const char* const ERROR_CAPTION = "Application Error";
-
 // The most bytes one drain pass delivers before the monitor looks at its other work: a device
 // that never stops sending (a USB CDC device ignores the baud rate) must not keep a queued
 // write from its turn.
@@ -27,21 +25,51 @@ constexpr int MAX_BYTES_PER_DRAIN = 64;
 // link to /dev/null polls readable for ever), so the link counts as lost.
 constexpr int MAX_EMPTY_WAKEUPS = 3;
 
-// The name of the failed configuration step, as the error box shows it.
-const char* ConfigStepName(EConfigStep eStep)
+// The configuration step that failed, as the owner is told it.
+EPortStep PortStepOf(EConfigStep eStep)
 {
     switch (eStep) {
-    case EConfigStep::SetTimeouts: return "SetCommTimeouts()";
-    case EConfigStep::SetEventMask: return "SetCommMask()";
-    case EConfigStep::GetState: return "GetCommState()";
-    case EConfigStep::BuildState: return "BuildCommDCB()";
-    case EConfigStep::SetState: return "SetCommState()";
+    case EConfigStep::SetTimeouts: return EPortStep::SetTimeouts;
+    case EConfigStep::SetEventMask: return EPortStep::SetEventMask;
+    case EConfigStep::GetState: return EPortStep::GetState;
+    case EConfigStep::BuildState: return EPortStep::BuildState;
+    case EConfigStep::SetState:
     case EConfigStep::None: break;
+    }
+    return EPortStep::SetState;
+}
+
+// The step as the error box names it.
+const char* BoxStepName(EPortStep eStep)
+{
+    switch (eStep) {
+    case EPortStep::SetTimeouts: return "SetCommTimeouts()";
+    case EPortStep::SetEventMask: return "SetCommMask()";
+    case EPortStep::GetState: return "GetCommState()";
+    case EPortStep::BuildState: return "BuildCommDCB()";
+    case EPortStep::SetState: return "SetCommState()";
+    case EPortStep::Wait: return "WaitCommEvent()";
+    case EPortStep::Read: return "ReadFile()";
+    case EPortStep::Write: return "WriteFile()";
+    case EPortStep::WriteCompletion: return "GetOverlappedResults() in WriteFile()";
     }
     return "";
 }
 
 } // namespace
+
+const char* const PORT_ERROR_CAPTION = "Application Error";
+
+std::string PortErrorBoxText(const CPortStepFailure& failure)
+{
+    return "注意:  " + std::string(BoxStepName(failure.eStep)) + " 通訊埠發生下列錯誤: \n" + failure.strSystemText
+           + "\nPort: " + std::to_string(failure.nPort) + "\n";
+}
+
+void ILinkOwner::ShowPortFailure(const CPortStepFailure& failure)
+{
+    ShowPortError(PortErrorBoxText(failure), PORT_ERROR_CAPTION);
+}
 
 struct CSerialLink::CImpl {
     // The owner may be replaced while the monitor runs; every use of it holds this lock.
@@ -212,7 +240,7 @@ bool CSerialLink::FinishOpen(std::unique_ptr<ISerialDevice> pDevice, int nBaud, 
     CDeviceError error;
     // A step that fails is shown and the port stays open: the caller goes on regardless.
     if (!m_pImpl->pDevice->Configure(m_pImpl->line, &eFailedStep, &error))
-        ShowPortError(ConfigStepName(eFailedStep), error.strSystemText);
+        ShowPortFailure(PortStepOf(eFailedStep), error.strSystemText);
     m_pImpl->pDevice->Purge(true, nullptr);
     lock.unlock();
     m_bClosing.store(false);
@@ -298,16 +326,15 @@ void CSerialLink::SendToOwner(uint32_t nMsg)
     m_pImpl->pPendingSend.reset();
 }
 
-void CSerialLink::ShowPortError(const std::string& strStep, const std::string& strSystemText)
+void CSerialLink::ShowPortFailure(EPortStep eStep, const std::string& strSystemText)
 {
-    std::string strText = "注意:  " + strStep + " 通訊埠發生下列錯誤: \n" + strSystemText + "\nPort: "
-                          + std::to_string(m_nPortNumber) + "\n";
+    const CPortStepFailure failure{eStep, m_nPortNumber, strSystemText};
     std::lock_guard<std::mutex> lock(m_pImpl->ownerMutex);
     if (m_pImpl->pOwner != nullptr)
-        m_pImpl->pOwner->ShowPortError(strText, ERROR_CAPTION);
+        m_pImpl->pOwner->ShowPortFailure(failure);
     else
         // Nobody to show it to (the program is ending); a port failure is still not silent.
-        std::fprintf(stderr, "%s: %s", ERROR_CAPTION, strText.c_str());
+        std::fprintf(stderr, "%s: %s", PORT_ERROR_CAPTION, PortErrorBoxText(failure).c_str());
 }
 
 void CSerialLink::MonitorProc()
@@ -345,7 +372,7 @@ bool CSerialLink::RunMonitor()
         if (wait.eSlot == ELinkWaitSlot::Failed) {
             // Nothing can be waited for any more: without the loss reported, every later
             // record would wait out its whole limit five times.
-            ShowPortError("WaitCommEvent()", wait.strSystemText);
+            ShowPortFailure(EPortStep::Wait, wait.strSystemText);
             return true;
         }
         if (wait.eSlot == ELinkWaitSlot::Stop)
@@ -426,7 +453,7 @@ bool CSerialLink::DrainReceived()
             // does not work any more: one box, then it counts as lost.
             if (++m_pImpl->nFailedReadsInRow >= 2)
                 return true;
-            ShowPortError("ReadFile()", error.strSystemText);
+            ShowPortFailure(EPortStep::Read, error.strSystemText);
             return false;
         }
     }
@@ -490,7 +517,6 @@ bool CSerialLink::SendPending()
     // port does not take data any more: one box, then it counts as lost.
     if (++m_pImpl->nFailedWritesInRow >= 2)
         return true;
-    ShowPortError(result == EIoResult::Failed ? "WriteFile()" : "GetOverlappedResults() in WriteFile()",
-                  error.strSystemText);
+    ShowPortFailure(result == EIoResult::Failed ? EPortStep::Write : EPortStep::WriteCompletion, error.strSystemText);
     return false;
 }

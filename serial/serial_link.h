@@ -20,7 +20,7 @@ public:
 
     // Opens COMn (by the system's name for it: see OpenComPort) and configures it. Returns false
     // only when the device cannot be opened; GetOpenFailure() then says why. A failed
-    // configuration step is shown through the owner's ShowPortError and still returns true.
+    // configuration step is shown through the owner's ShowPortFailure and still returns true.
     bool OpenPort(ILinkOwner* pOwner, int nPort, int nBaud, char cParity, int nDataBits, int nStopBits,
                   uint32_t dwEventMask, uint32_t nWriteBufferSize);
     // The same on a device that is already open (a test's fake or pseudo-terminal); takes ownership.
@@ -52,7 +52,7 @@ private:
     bool FinishOpen(std::unique_ptr<ISerialDevice> pDevice, int nBaud, char cParity, int nDataBits, int nStopBits);
     void PostToOwner(uint32_t nMsg, uintptr_t wParam);
     void SendToOwner(uint32_t nMsg);
-    void ShowPortError(const std::string& strStep, const std::string& strSystemText);
+    void ShowPortFailure(EPortStep eStep, const std::string& strSystemText);
     void MonitorProc();
     // The monitor loop and its two helpers return true when the device went away.
     bool RunMonitor();

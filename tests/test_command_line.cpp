@@ -10,6 +10,7 @@
 #include "app/dialog_command_line.h"
 #include "app/operator_texts.h"
 #include "app/startup.h"
+#include "cli/cli_host.h"
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/progress_line.h"
@@ -100,6 +101,26 @@ TEST(TerminalEscaping, EverySentenceWithANameShowsItEscaped)
     for (const auto& s : aSentences) {
         EXPECT_FALSE(HoldsControlCharacter(s.strText)) << s.pszWhat << ": " << EscapeForTerminal(s.strText);
         EXPECT_NE(s.strText.find("\\x1b"), std::string::npos) << s.pszWhat << ": " << s.strText;
+    }
+}
+
+// matrixctl words a failing port step in English, in plain words on every system: the call
+// names of the dialogs' box ("ReadFile()", "SetCommState()") mean nothing on Linux.
+TEST(CliHost, APortStepFailureIsOneEnglishSentence)
+{
+    const struct {
+        EPortStep eStep;
+        const char* pszSentence;
+    } aCases[] = {
+        {EPortStep::SetState, "matrixctl send: applying the line settings to COM5 failed: Input/output error.\n"},
+        {EPortStep::Read, "matrixctl send: reading from COM5 failed: Input/output error.\n"},
+        {EPortStep::WriteCompletion, "matrixctl send: waiting for a write to COM5 to finish failed: Input/output error.\n"},
+    };
+    CCliHost host(COutputChoice{});
+    for (const auto& c : aCases) {
+        testing::internal::CaptureStderr();
+        host.ShowPortFailure(CPortStepFailure{c.eStep, 5, "Input/output error"});
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.pszSentence);
     }
 }
 
