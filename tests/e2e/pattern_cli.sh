@@ -132,6 +132,8 @@ PY
 }
 expect 0 "$bin" pattern render sample.bin
 [ "$(svg_dots sample.svg)" = "300 sample.bin: 300 records" ] || fail "render: $(svg_dots sample.svg)"
+cmp sample.svg "$src/docs/sample-pattern.svg" || fail "docs/sample-pattern.svg, the README's picture, is not what \
+render draws of the sample now: make it again with matrixctl pattern render res/sample.bin -o docs/sample-pattern.svg"
 mkdir -p 'odd dir'
 cp edge.csv 'odd dir/a<b>&"c'\''.csv'
 expect 0 "$bin" pattern render 'odd dir/a<b>&"c'\''.csv' --size 300
