@@ -47,6 +47,66 @@ QList<QRgb> BuildColourTable(const CDibImage& image)
     return table;
 }
 
+// 4 bits per pixel, which Qt does not read, as one palette index a byte.
+QImage FourBitImage(const CDibImage& image)
+{
+    const int nWidth = image.GetWidth();
+    const int nHeight = image.GetHeight();
+    const qsizetype nStride = static_cast<qsizetype>(image.GetStride());
+    QImage q(nWidth, nHeight, QImage::Format_Indexed8);
+    if (q.isNull())
+        return q;
+    for (int y = 0; y < nHeight; ++y) {
+        const uint8_t* pSrc = image.GetBits() + y * nStride;
+        uint8_t* pDst = q.scanLine(y);
+        for (int x = 0; x < nWidth; ++x)
+            pDst[x] = (x & 1) ? (pSrc[x / 2] & 0x0F) : (pSrc[x / 2] >> 4);
+    }
+    q.setColorTable(BuildColourTable(image));
+    return q;
+}
+
+// 16 bits per pixel through the holder's colour masks.
+QImage SixteenBitImage(const CDibImage& image)
+{
+    const int nWidth = image.GetWidth();
+    const int nHeight = image.GetHeight();
+    const qsizetype nStride = static_cast<qsizetype>(image.GetStride());
+    QImage q(nWidth, nHeight, QImage::Format_RGB32);
+    if (q.isNull())
+        return q;
+    const CMaskChannel red(image.GetRedMask()), green(image.GetGreenMask()), blue(image.GetBlueMask());
+    for (int y = 0; y < nHeight; ++y) {
+        const uint8_t* pSrc = image.GetBits() + y * nStride;
+        QRgb* pDst = reinterpret_cast<QRgb*>(q.scanLine(y));
+        for (int x = 0; x < nWidth; ++x) {
+            const uint32_t dwPixel = static_cast<uint32_t>(pSrc[2 * x]) | (static_cast<uint32_t>(pSrc[2 * x + 1]) << 8);
+            pDst[x] = qRgb(static_cast<int>(red.Value(dwPixel)), static_cast<int>(green.Value(dwPixel)),
+                           static_cast<int>(blue.Value(dwPixel)));
+        }
+    }
+    return q;
+}
+
+// 32 bits per pixel: blue, green, red and an unused byte. The unused byte is not alpha, so it is
+// set opaque rather than trusted.
+QImage ThirtyTwoBitImage(const CDibImage& image)
+{
+    const int nWidth = image.GetWidth();
+    const int nHeight = image.GetHeight();
+    const qsizetype nStride = static_cast<qsizetype>(image.GetStride());
+    QImage q(nWidth, nHeight, QImage::Format_RGB32);
+    if (q.isNull())
+        return q;
+    for (int y = 0; y < nHeight; ++y) {
+        const uint8_t* pSrc = image.GetBits() + y * nStride;
+        QRgb* pDst = reinterpret_cast<QRgb*>(q.scanLine(y));
+        for (int x = 0; x < nWidth; ++x)
+            pDst[x] = qRgb(pSrc[4 * x + 2], pSrc[4 * x + 1], pSrc[4 * x]);
+    }
+    return q;
+}
+
 // The pixel block as a QImage in memory order (bottom row first). Depths Qt reads directly
 // share the holder's memory; the others are converted into an image of their own.
 QImage MemoryOrderImage(const CDibImage& image)
@@ -61,56 +121,19 @@ QImage MemoryOrderImage(const CDibImage& image)
         q.setColorTable(BuildColourTable(image));
         return q;
     }
-    case 4: {
-        QImage q(nWidth, nHeight, QImage::Format_Indexed8);
-        if (q.isNull())
-            return q;
-        for (int y = 0; y < nHeight; ++y) {
-            const uint8_t* pSrc = pBits + y * nStride;
-            uint8_t* pDst = q.scanLine(y);
-            for (int x = 0; x < nWidth; ++x)
-                pDst[x] = (x & 1) ? (pSrc[x / 2] & 0x0F) : (pSrc[x / 2] >> 4);
-        }
-        q.setColorTable(BuildColourTable(image));
-        return q;
-    }
+    case 4:
+        return FourBitImage(image);
     case 8: {
         QImage q(pBits, nWidth, nHeight, nStride, QImage::Format_Indexed8);
         q.setColorTable(BuildColourTable(image));
         return q;
     }
-    case 16: {
-        QImage q(nWidth, nHeight, QImage::Format_RGB32);
-        if (q.isNull())
-            return q;
-        const CMaskChannel red(image.GetRedMask()), green(image.GetGreenMask()), blue(image.GetBlueMask());
-        for (int y = 0; y < nHeight; ++y) {
-            const uint8_t* pSrc = pBits + y * nStride;
-            QRgb* pDst = reinterpret_cast<QRgb*>(q.scanLine(y));
-            for (int x = 0; x < nWidth; ++x) {
-                const uint32_t dwPixel = static_cast<uint32_t>(pSrc[2 * x]) | (static_cast<uint32_t>(pSrc[2 * x + 1]) << 8);
-                pDst[x] = qRgb(static_cast<int>(red.Value(dwPixel)), static_cast<int>(green.Value(dwPixel)),
-                               static_cast<int>(blue.Value(dwPixel)));
-            }
-        }
-        return q;
-    }
+    case 16:
+        return SixteenBitImage(image);
     case 24:
         return QImage(pBits, nWidth, nHeight, nStride, QImage::Format_BGR888);
-    case 32: {
-        // Blue, green, red and an unused byte: the unused byte is not alpha, so it is set
-        // opaque rather than trusted.
-        QImage q(nWidth, nHeight, QImage::Format_RGB32);
-        if (q.isNull())
-            return q;
-        for (int y = 0; y < nHeight; ++y) {
-            const uint8_t* pSrc = pBits + y * nStride;
-            QRgb* pDst = reinterpret_cast<QRgb*>(q.scanLine(y));
-            for (int x = 0; x < nWidth; ++x)
-                pDst[x] = qRgb(pSrc[4 * x + 2], pSrc[4 * x + 1], pSrc[4 * x]);
-        }
-        return q;
-    }
+    case 32:
+        return ThirtyTwoBitImage(image);
     default:
         return QImage();
     }
