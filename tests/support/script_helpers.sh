@@ -130,3 +130,37 @@ finish_program() {
   wait_for 30 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "離開 did not close the program"
   wait "$app_pid" || fail "matrix-update.exe exited with status $?"
 }
+
+# restart_wine: Wine's server started again, inside this script's display (Wine keeps the display
+# its server started with) and so that it reads what changed in the registry (the COM7 mapping,
+# the DPI). Its services get no output of ours to hold open.
+restart_wine() {
+  wineserver -k < /dev/null > /dev/null 2>&1 || true
+  wineserver -w < /dev/null > /dev/null 2>&1 || true
+  wineserver -p < /dev/null > /dev/null 2>&1 || true
+  wineboot < /dev/null > /dev/null 2>&1 || fail "wineboot failed after a restart of the Wine server"
+}
+
+# start_wine_device NAME ARGS...: the device simulator as COM7, logging to $work/NAME.log, its
+# pid in device_pid, mapped into Wine's registry; Wine reads the mapping when its server starts.
+start_wine_device() {
+  local name=$1 line fd; shift
+  mkfifo "$work/$name.out"
+  "$bin/matrixctl" simulate --port 7 "$@" > "$work/$name.out" 2> "$work/$name.log" &
+  device_pid=$!
+  pids+=("$device_pid")
+  exec {fd}< "$work/$name.out"
+  read -r -t 10 line <&"$fd" || fail "simulator did not start"
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "${line#COM7 }" /f < /dev/null > /dev/null 2>&1 ||
+    fail "cannot map COM7"
+}
+
+# link_chinese_fonts: the dialog's Times New Roman and the boxes' Tahoma have no Chinese letters;
+# they are linked to a font that has them, as a Chinese Windows links its fonts.
+link_chinese_fonts() {
+  local font
+  for font in "Times New Roman" "Tahoma"; do
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+      /v "$font" /t REG_MULTI_SZ /d "uming.ttc,AR PL UMing TW" /f < /dev/null > /dev/null 2>&1 || true
+  done
+}

@@ -34,11 +34,6 @@ if [ -z "${MATRIX_UNDER_XVFB:-}" ]; then
 fi
 
 quiet() { "$@" < /dev/null > /dev/null 2>&1; }
-restart_wine() {
-  quiet wineserver -k || true
-  quiet wineserver -p
-  quiet wineboot
-}
 
 # The part that runs in its own mount namespace (3.): the program folder is made read-only
 # there, and Wine's server started there sees it so.
@@ -75,15 +70,7 @@ unixpath() { winepath -u "$1" 2>/dev/null; }
 
 device_pid=""
 start_device() {
-  local name=$1 line fd; shift
-  mkfifo "$work/$name.out"
-  "$bin/matrixctl" simulate --port 7 "$@" > "$work/$name.out" 2> "$work/$name.log" &
-  device_pid=$!
-  pids+=("$device_pid")
-  exec {fd}< "$work/$name.out"
-  read -r -t 10 line <&"$fd" || fail "simulator did not start"
-  quiet wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "${line#COM7 }" /f || fail "cannot map COM7"
-  # Wine reads its port mapping when its server starts.
+  start_wine_device "$@"
   restart_wine
 }
 

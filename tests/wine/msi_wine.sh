@@ -43,14 +43,6 @@ inst_win='C:\Program Files\matrix-update\'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
 wine_quiet() { wine "$@" < /dev/null > /dev/null 2>&1; }
-# The server is started again inside this display (Wine keeps the display its server started
-# with) and after each change it must read: the COM7 mapping, the DPI.
-restart_wine() {
-  wineserver -k < /dev/null > /dev/null 2>&1 || true
-  wineserver -w < /dev/null > /dev/null 2>&1 || true
-  wineserver -p < /dev/null > /dev/null 2>&1 || true
-  wineboot < /dev/null > /dev/null 2>&1 || fail "wineboot failed after a restart of the Wine server"
-}
 set_dpi() {
   if [ "$1" = 96 ]; then
     wine_quiet reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f || true
@@ -165,16 +157,6 @@ echo "msi_wine: install passed"
 
 # 3. The installed dialog runs a whole update.
 device_pid=""
-start_device() {
-  local name=$1 line fd; shift
-  mkfifo "$work/$name.out"
-  "$bin/matrixctl" simulate --port 7 "$@" > "$work/$name.out" 2> "$work/$name.log" &
-  device_pid=$!
-  pids+=("$device_pid")
-  exec {fd}< "$work/$name.out"
-  read -r -t 10 line <&"$fd" || fail "simulator did not start"
-  wine_quiet reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "${line#COM7 }" /f || fail "cannot map COM7"
-}
 win=""
 app_pid=""
 start_program() {
@@ -241,7 +223,7 @@ check_icons() {  # LOOK SMALL BIG
 start=$(date +%s)
 records=$(( $(stat -c %s "$src/res/sample.bin") / 12 ))
 cp "$src/res/sample.bin" "$work/pattern.bin"
-start_device whole --reply ok --once
+start_wine_device whole --reply ok --once
 restart_wine
 start_program
 no_box || fail "a message box came up at start-up of the installed dialog"

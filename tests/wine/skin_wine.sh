@@ -55,13 +55,6 @@ fail_details() {
     cp "$work/fail.png" "${MATRIX_SKIN_SCREENSHOT:-/tmp/skin_wine}-fail.png" 2>/dev/null || true
 }
 
-# Wine keeps the display its server started with: a server of this display.
-restart_wine() {
-  wineserver -k < /dev/null > /dev/null 2>&1 || true
-  wineserver -p < /dev/null > /dev/null 2>&1
-  wineboot < /dev/null > /dev/null 2>&1
-}
-
 # 1. The library's own tests. Their windows are not handed to a window manager (there is none
 # here), so that closing one does not wait for it.
 restart_wine
@@ -80,21 +73,8 @@ inst="$work/dist/matrix-update-windows"
 
 device_pid=""
 start_device() {
-  local name=$1 line fd; shift
-  mkfifo "$work/$name.out"
-  "$bin/matrixctl" simulate --port 7 "$@" > "$work/$name.out" 2> "$work/$name.log" &
-  device_pid=$!
-  pids+=("$device_pid")
-  exec {fd}< "$work/$name.out"
-  read -r -t 10 line <&"$fd" || fail "simulator did not start"
-  wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "${line#COM7 }" /f < /dev/null > /dev/null 2>&1 ||
-    fail "cannot map COM7"
-  # Chinese letters for the dialog's and the boxes' fonts, as dialog_wine.sh links them.
-  local font
-  for font in "Times New Roman" "Tahoma"; do
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-      /v "$font" /t REG_MULTI_SZ /d "uming.ttc,AR PL UMing TW" /f < /dev/null > /dev/null 2>&1 || true
-  done
+  start_wine_device "$@"
+  link_chinese_fonts
   restart_wine
 }
 
