@@ -2,10 +2,10 @@
 # The helpers of the end-to-end scripts (tests/e2e/*.sh, tests/wine/*.sh), sourced by each after
 # its `set -euo pipefail`:
 #   source "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
-# This folder is not run as tests. A helper that reads a script's files finds them under $work,
-# the script's own temporary folder, as every script names it. A script that needs a helper to
-# behave otherwise defines its own after the source line (the Linux person test reads and
-# answers Qt's boxes its own way).
+# This folder is not run as tests. A helper finds a script's files under $work, the script's
+# own temporary folder, and the Linux programs in $bin, as every script names them. A script
+# that needs a helper to behave otherwise defines its own after the source line (the Linux
+# person test reads and answers Qt's boxes its own way).
 
 # --- Every script -------------------------------------------------------------------------
 
