@@ -47,63 +47,17 @@ QList<QRgb> BuildColourTable(const CDibImage& image)
     return table;
 }
 
-// 4 bits per pixel, which Qt does not read, as one palette index a byte.
-QImage FourBitImage(const CDibImage& image)
+// The pixel block converted into an image of its own in eFormat: fnRow(pSrc, pDst) fills each
+// row of it from the holder's row (a null image when there is no memory for it).
+template <typename RowConversion>
+QImage ConvertedImage(const CDibImage& image, QImage::Format eFormat, RowConversion fnRow)
 {
-    const int nWidth = image.GetWidth();
-    const int nHeight = image.GetHeight();
-    const qsizetype nStride = static_cast<qsizetype>(image.GetStride());
-    QImage q(nWidth, nHeight, QImage::Format_Indexed8);
+    QImage q(image.GetWidth(), image.GetHeight(), eFormat);
     if (q.isNull())
         return q;
-    for (int y = 0; y < nHeight; ++y) {
-        const uint8_t* pSrc = image.GetBits() + y * nStride;
-        uint8_t* pDst = q.scanLine(y);
-        for (int x = 0; x < nWidth; ++x)
-            pDst[x] = (x & 1) ? (pSrc[x / 2] & 0x0F) : (pSrc[x / 2] >> 4);
-    }
-    q.setColorTable(BuildColourTable(image));
-    return q;
-}
-
-// 16 bits per pixel through the holder's colour masks.
-QImage SixteenBitImage(const CDibImage& image)
-{
-    const int nWidth = image.GetWidth();
-    const int nHeight = image.GetHeight();
     const qsizetype nStride = static_cast<qsizetype>(image.GetStride());
-    QImage q(nWidth, nHeight, QImage::Format_RGB32);
-    if (q.isNull())
-        return q;
-    const CMaskChannel red(image.GetRedMask()), green(image.GetGreenMask()), blue(image.GetBlueMask());
-    for (int y = 0; y < nHeight; ++y) {
-        const uint8_t* pSrc = image.GetBits() + y * nStride;
-        QRgb* pDst = reinterpret_cast<QRgb*>(q.scanLine(y));
-        for (int x = 0; x < nWidth; ++x) {
-            const uint32_t dwPixel = static_cast<uint32_t>(pSrc[2 * x]) | (static_cast<uint32_t>(pSrc[2 * x + 1]) << 8);
-            pDst[x] = qRgb(static_cast<int>(red.Value(dwPixel)), static_cast<int>(green.Value(dwPixel)),
-                           static_cast<int>(blue.Value(dwPixel)));
-        }
-    }
-    return q;
-}
-
-// 32 bits per pixel: blue, green, red and an unused byte. The unused byte is not alpha, so it is
-// set opaque rather than trusted.
-QImage ThirtyTwoBitImage(const CDibImage& image)
-{
-    const int nWidth = image.GetWidth();
-    const int nHeight = image.GetHeight();
-    const qsizetype nStride = static_cast<qsizetype>(image.GetStride());
-    QImage q(nWidth, nHeight, QImage::Format_RGB32);
-    if (q.isNull())
-        return q;
-    for (int y = 0; y < nHeight; ++y) {
-        const uint8_t* pSrc = image.GetBits() + y * nStride;
-        QRgb* pDst = reinterpret_cast<QRgb*>(q.scanLine(y));
-        for (int x = 0; x < nWidth; ++x)
-            pDst[x] = qRgb(pSrc[4 * x + 2], pSrc[4 * x + 1], pSrc[4 * x]);
-    }
+    for (int y = 0; y < image.GetHeight(); ++y)
+        fnRow(image.GetBits() + y * nStride, q.scanLine(y));
     return q;
 }
 
@@ -115,28 +69,49 @@ QImage MemoryOrderImage(const CDibImage& image)
     const int nHeight = image.GetHeight();
     const qsizetype nStride = static_cast<qsizetype>(image.GetStride());
     const uint8_t* pBits = image.GetBits();
+    QImage q;
     switch (image.GetBitCount()) {
-    case 1: {
-        QImage q(pBits, nWidth, nHeight, nStride, QImage::Format_Mono);
-        q.setColorTable(BuildColourTable(image));
-        return q;
-    }
+    case 1:
+        q = QImage(pBits, nWidth, nHeight, nStride, QImage::Format_Mono);
+        break;
     case 4:
-        return FourBitImage(image);
-    case 8: {
-        QImage q(pBits, nWidth, nHeight, nStride, QImage::Format_Indexed8);
-        q.setColorTable(BuildColourTable(image));
-        return q;
+        // Qt does not read 4 bits per pixel: one palette index a byte.
+        q = ConvertedImage(image, QImage::Format_Indexed8, [nWidth](const uint8_t* pSrc, uchar* pDst) {
+            for (int x = 0; x < nWidth; ++x)
+                pDst[x] = (x & 1) ? (pSrc[x / 2] & 0x0F) : (pSrc[x / 2] >> 4);
+        });
+        break;
+    case 8:
+        q = QImage(pBits, nWidth, nHeight, nStride, QImage::Format_Indexed8);
+        break;
+    case 16: {
+        const CMaskChannel red(image.GetRedMask()), green(image.GetGreenMask()), blue(image.GetBlueMask());
+        return ConvertedImage(image, QImage::Format_RGB32, [&, nWidth](const uint8_t* pSrc, uchar* pLine) {
+            QRgb* pDst = reinterpret_cast<QRgb*>(pLine);
+            for (int x = 0; x < nWidth; ++x) {
+                const uint32_t dwPixel = static_cast<uint32_t>(pSrc[2 * x]) | (static_cast<uint32_t>(pSrc[2 * x + 1]) << 8);
+                pDst[x] = qRgb(static_cast<int>(red.Value(dwPixel)), static_cast<int>(green.Value(dwPixel)),
+                               static_cast<int>(blue.Value(dwPixel)));
+            }
+        });
     }
-    case 16:
-        return SixteenBitImage(image);
     case 24:
         return QImage(pBits, nWidth, nHeight, nStride, QImage::Format_BGR888);
     case 32:
-        return ThirtyTwoBitImage(image);
+        // Blue, green, red and an unused byte: the unused byte is not alpha, so it is set
+        // opaque rather than trusted.
+        return ConvertedImage(image, QImage::Format_RGB32, [nWidth](const uint8_t* pSrc, uchar* pLine) {
+            QRgb* pDst = reinterpret_cast<QRgb*>(pLine);
+            for (int x = 0; x < nWidth; ++x)
+                pDst[x] = qRgb(pSrc[4 * x + 2], pSrc[4 * x + 1], pSrc[4 * x]);
+        });
     default:
         return QImage();
     }
+    // The indexed depths draw through the holder's palette.
+    if (!q.isNull())
+        q.setColorTable(BuildColourTable(image));
+    return q;
 }
 
 } // namespace
