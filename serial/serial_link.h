@@ -39,6 +39,8 @@ public:
     void SetOwner(ILinkOwner* pOwner);
 
     const CPortOpenFailure& GetOpenFailure() const { return m_openFailure; }
+    // The path of the device open on this link ("" when none is).
+    std::string GetDevicePath() const;
     bool IsMonitorRunning() const { return m_bRunning.load(); }
     // True from QueueWrite until the monitor thread has finished writing that block.
     bool IsWritePending() const { return m_bWritePending.load(); }
