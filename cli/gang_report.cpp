@@ -126,5 +126,5 @@ std::string FormatGangJson(const std::vector<CGangPortResult>& aResults, const s
     summary["ports"] = std::move(ports);
     // Names from outside (a file, a device) may hold bytes that are no UTF-8: they are
     // replaced rather than refused, so that the summary is always written.
-    return summary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    return summary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }

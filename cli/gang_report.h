@@ -41,6 +41,6 @@ std::string DescribeGangOutcome(const CTransferOutcome& outcome);
 std::string FormatGangSummary(const std::vector<CGangPortResult>& aResults);
 
 // The same as JSON (an object with the file, its records, the exit status and one object per
-// port), ending in a line end.
+// port), without a line end after it.
 std::string FormatGangJson(const std::vector<CGangPortResult>& aResults, const std::string& strFile,
                            uint32_t nRecords, int nExitStatus);

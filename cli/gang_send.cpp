@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/send_status.h"
 #include "platform/console_output.h"
+#include "platform/port_names.h"
 #include "platform/printable.h"
 
 namespace {
@@ -152,7 +153,7 @@ void CGangBoard::EraseLocked()
 
 void CGangBoard::DrawLocked()
 {
-    if (!m_bLive || m_aRows.empty())
+    if (!m_bLive || m_bFinished || m_aRows.empty())
         return;
     const int nColumns = GetConsoleColumns(EConsoleStream::Error);
     std::string strDraw;
@@ -176,6 +177,7 @@ void CGangBoard::Finish()
         WriteError("\n");
         m_bDrawn = false;
     }
+    m_bFinished = true;
     if (m_output.eMode != EOutputMode::Quiet || m_bJson)
         return;
     for (const CRow& row : m_aRows) {
@@ -196,12 +198,13 @@ CGangPort::~CGangPort()
 
 bool CGangPort::Open()
 {
-    if (!OpenUpdateLink(m_link, this, m_nPort)) {
-        m_strDevice = m_link.GetOpenFailure().strDevice;
-        return false;
-    }
-    m_strDevice = m_link.GetDevicePath();
-    return true;
+    const bool bOpened = OpenUpdateLink(m_link, this, m_nPort);
+    // What the port stands for, as `matrixctl ports` shows it: a link's target, the system's
+    // device name.
+    m_strDevice = DescribeComPort(m_nPort).strDevice;
+    if (m_strDevice.empty())
+        m_strDevice = bOpened ? m_link.GetDevicePath() : m_link.GetOpenFailure().strDevice;
+    return bOpened;
 }
 
 bool CGangPort::OpenDevice(std::unique_ptr<ISerialDevice> pDevice)

@@ -124,6 +124,8 @@ private:
     const bool m_bLive;
     std::vector<CRow> m_aRows;
     bool m_bDrawn = false;
+    // Once the lines were left for the last time, nothing draws them again.
+    bool m_bFinished = false;
     bool m_bOutputLost = false;
     std::chrono::steady_clock::time_point m_tLastDrawn;
 };
