@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,14 +28,14 @@ namespace {
 constexpr int RECORDS = 500;
 constexpr int FIRST_PORT = 40;
 
-pid_t Spawn(const std::vector<std::string>& args, int nStdout)
+pid_t Spawn(const std::vector<std::string>& args, int nStdout, int nStderr = -1)
 {
     const pid_t nPid = fork();
     if (nPid == 0) {
         if (nStdout >= 0)
             dup2(nStdout, STDOUT_FILENO);
         const int nNull = open("/dev/null", O_WRONLY);
-        dup2(nNull, STDERR_FILENO);
+        dup2(nStderr >= 0 ? nStderr : nNull, STDERR_FILENO);
         std::vector<char*> argv;
         for (const std::string& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
@@ -79,8 +80,12 @@ CRun RunGang(const std::string& strCtl, const std::string& strFile, int nDevices
 
     const auto tStart = std::chrono::steady_clock::now();
     const int nNull = open("/dev/null", O_WRONLY);
-    const pid_t nSend = Spawn({strCtl, "send", "--quiet", "--port", strPorts, strFile}, nNull);
+    // What the send says on stderr is kept, to show why it failed.
+    const std::string strErrors = strFile + ".err";
+    const int nErrors = open(strErrors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const pid_t nSend = Spawn({strCtl, "send", "--quiet", "--port", strPorts, strFile}, nNull, nErrors);
     close(nNull);
+    close(nErrors);
     int nStatus = 0;
     rusage usage{};
     wait4(nSend, &nStatus, 0, &usage);
@@ -97,6 +102,13 @@ CRun RunGang(const std::string& strCtl, const std::string& strFile, int nDevices
     }
     for (FILE* pOut : apOut)
         std::fclose(pOut);
+    if (run.nStatus != 0) {
+        std::string strError;
+        std::vector<uint8_t> abText;
+        if (ReadWholeFile(strErrors, &abText, &strError, 1 << 20, nullptr))
+            std::fprintf(stderr, "bench_gang: send to %d devices exited %d:\n%.*s", nDevices, run.nStatus,
+                         static_cast<int>(std::min<size_t>(abText.size(), 2000)), reinterpret_cast<const char*>(abText.data()));
+    }
     return run;
 }
 
