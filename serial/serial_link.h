@@ -72,5 +72,6 @@ private:
     CPortOpenFailure m_openFailure;
 };
 
-// The program's one current link, or none.
+// The dialog's current link, or none: it stays open between updates and start-up destroys it at
+// the end. A transfer runs on the link its CRecordTransfer is given, not on this one.
 extern CSerialLink* g_pSerialLink;
