@@ -106,7 +106,7 @@ int ParseSendArguments(const std::vector<std::string>& args, CSendOptions* pOpti
     for (size_t i = 0; i < pOptions->anPorts.size(); ++i) {
         for (size_t j = i + 1; j < pOptions->anPorts.size(); ++j) {
             if (pOptions->anPorts[i] == pOptions->anPorts[j])
-                return line.RefuseUsage("COM" + std::to_string(pOptions->anPorts[i]) + " is given more than once.");
+                return line.RefuseUsage("COM" + std::to_string(pOptions->anPorts[i]) + " is given more than once");
         }
     }
     return -1;
