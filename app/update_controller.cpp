@@ -68,7 +68,7 @@ bool CUpdateController::RequestClose()
 {
     if (!m_bUpdating)
         return true;
-    // The start handler closes the dialog once the transfer has sent its end byte.
+    // OnStartUpdate closes the dialog once the transfer has sent its end byte.
     m_transfer.RequestCancel();
     m_bCloseAfterUpdate = true;
     return false;

@@ -4,6 +4,7 @@
 # CreateFile("\\.\COM7") and overlapped I/O like on a real port.
 # Needs: WINEPREFIX prepared, MATRIX_BIN_DIR (Linux programs), MATRIX_WIN_BIN_DIR (Windows ones).
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
 bin=${MATRIX_BIN_DIR:?}
 winbin=${MATRIX_WIN_BIN_DIR:?}
 src=${MATRIX_SOURCE_DIR:?}
@@ -21,11 +22,6 @@ cleanup() {
 trap cleanup EXIT
 export MATRIX_PORTS_DIR="$work/ports"
 mkdir -p "$MATRIX_PORTS_DIR"
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-# A Unix path as the Windows program sees it: Wine's drive Z: is the Unix root.
-winpath() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
 
 # start_device ARGS...: the simulator as COM7, mapped into Wine; the wineserver is restarted
 # so that Wine reads the new mapping, then kept warm for the next program.
@@ -68,8 +64,6 @@ run_send() {
   [ "$status" = "$expected" ] || { cat "$work/out" "$work/err" >&2; fail "send $* exited $status, expected $expected"; }
 }
 
-expect_line() { grep -qxF -- "$1" "$work/out" || { cat "$work/out" >&2; fail "missing line: $1"; }; }
-count_lines() { grep -cxF -- "$1" "$work/out" || true; }
 # incomplete WHAT WORDS: the last line is the warning that the update did not complete, holding
 # WORDS, and no line tells how to finish on the device.
 incomplete() {
@@ -202,5 +196,39 @@ run_send 2 --port 200 "$(winpath "$work/rows.bin")"
 grep -qF "is not a pattern file: record 1 (byte 0) starts with 0x78 instead of the start marker 0xC1." "$work/err" ||
   { cat "$work/err" >&2; fail "a CSV file renamed .bin was not refused"; }
 grep -q "COM200" "$work/err" && fail "the port was looked at before the file was refused"
+
+# pattern check and render, the file in the Chinese-named folder: what check says is the Linux
+# program's (but for the path's spelling), status 2 for a damaged file; the picture lands at
+# FILE's name with .svg, is well-formed XML with one dot per record, and is the Linux picture.
+run_pattern() {  # run_pattern EXPECTED_STATUS ARGS...: matrixctl.exe pattern, like run_send
+  local expected=$1; shift
+  set +e
+  wine "$winbin/matrixctl.exe" pattern "$@" > "$work/out.crlf" 2> "$work/err.crlf"
+  local status=$?
+  set -e
+  tr -d '\r' < "$work/out.crlf" > "$work/out"
+  tr -d '\r' < "$work/err.crlf" > "$work/err"
+  [ "$status" = "$expected" ] || { cat "$work/out" "$work/err" >&2; fail "pattern $* exited $status, expected $expected"; }
+}
+"$bin/matrixctl" pattern check "$folder/點陣圖案.bin" | tail -n +2 > "$work/check.linux" || fail "Linux check failed"
+run_pattern 0 check "$(winpath "$folder/點陣圖案.bin")"
+tail -n +2 "$work/out" | diff -u "$work/check.linux" - || fail "pattern check says other things than the Linux program"
+run_pattern 2 check "$(winpath "$work/rows.bin")"
+grep -qF "is not a pattern file: record 1 (byte 0) starts with 0x78 instead of the start marker 0xC1." "$work/err" ||
+  { cat "$work/err" >&2; fail "pattern check took a CSV file for a pattern file"; }
+run_pattern 0 render "$(winpath "$folder/點陣圖案.bin")"
+[ -f "$folder/點陣圖案.svg" ] || { ls "$folder" >&2; fail "render did not write FILE's name with .svg"; }
+python3 - "$folder/點陣圖案.svg" "$records" <<'PY' || fail "the picture of matrixctl.exe is not one dot per record"
+import sys, xml.etree.ElementTree as ET
+ns = {"s": "http://www.w3.org/2000/svg"}
+root = ET.parse(sys.argv[1]).getroot()
+dots = root.findall(".//s:g[@id='records']/s:circle", ns)
+sys.exit(0 if len(dots) == int(sys.argv[2]) and root.find("s:title", ns).text == "點陣圖案.bin: %s records" % sys.argv[2] else 1)
+PY
+"$bin/matrixctl" pattern render "$folder/點陣圖案.bin" -o "$work/linux.svg" > /dev/null || fail "Linux render failed"
+cmp "$work/linux.svg" "$folder/點陣圖案.svg" || fail "matrixctl.exe draws another picture than the Linux program"
+cp "$work/rows.bin" "$work/rows.csv"
+run_pattern 0 render "$(winpath "$work/rows.csv")" -o "$(winpath "$work/rows.svg")" --size 300
+grep -q 'width="300"' "$work/rows.svg" || fail "render of a CSV file with -o and --size"
 
 echo "send_wine: all cases passed"
