@@ -9,20 +9,17 @@
 #include "platform/tick_clock.h"
 #include "serial/serial_link.h"
 
-CUpdateController::CUpdateController(CMatrixApp& app, IUpdateView& view) : m_app(app), m_view(view)
-{
-    g_bTransferring = 0;
-}
+CUpdateController::CUpdateController(CMatrixApp& app, IUpdateView& view) : m_app(app), m_view(view) {}
 
 void CUpdateController::OnStartUpdate()
 {
     const std::string strFile = m_view.GetFileFieldText();
-    if (g_bTransferring || m_bUpdating) {
+    if (m_transfer.IsTransferring() || m_bUpdating) {
         // The same button cancels a running update; the transfer sees it at its next check.
         // The second click of a double-click on "開始更新" is not a request to cancel.
         if (m_bUpdating && TicksSince(m_nStartPress) < m_view.GetDoubleClickTime())
             return;
-        g_bCancelTransfer = 1;
+        m_transfer.RequestCancel();
         return;
     }
     // Nothing of the last run stays on show: the caption and bar belong to this press now.
@@ -72,7 +69,7 @@ bool CUpdateController::RequestClose()
     if (!m_bUpdating)
         return true;
     // OnStartUpdate closes the dialog once the transfer has sent its end byte.
-    g_bCancelTransfer = 1;
+    m_transfer.RequestCancel();
     m_bCloseAfterUpdate = true;
     return false;
 }
@@ -93,12 +90,14 @@ bool CUpdateController::OpenLink(int nPort)
 {
     // The previous link (and its monitor thread) goes before a new one is opened; its owner
     // only after it, since the link may post to that owner until it is destroyed.
+    m_transfer.SetLink(nullptr);
     delete g_pSerialLink;
     g_pSerialLink = nullptr;
     ILinkOwner* pOwner = m_view.ReplaceLinkOwner();
     g_pSerialLink = new (std::nothrow) CSerialLink;
     if (g_pSerialLink == nullptr)
         return false;
+    m_transfer.SetLink(g_pSerialLink);
     if (!OpenUpdateLink(*g_pSerialLink, pOwner, nPort)) {
         // Not silent: the operator learns which port and why (busy, absent, no permission).
         m_view.ShowBox(PortOpenFailureText(nPort, g_pSerialLink->GetOpenFailure()), EBoxIcon::Warning);
@@ -110,7 +109,7 @@ bool CUpdateController::OpenLink(int nPort)
 CTransferOutcome CUpdateController::RunTransfer(const std::vector<uint8_t>& data)
 {
     return m_view.ServeTransfer([this, &data](IProgressBar* pProgress, IMessagePump* pPump) {
-        return RunUpdateTransfer(this, m_app, data, pProgress, pPump);
+        return m_transfer.RunUpdateTransfer(this, m_app.m_nComPort, data, pProgress, pPump);
     });
 }
 

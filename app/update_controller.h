@@ -50,7 +50,7 @@ public:
 // to the caption, the transfer's boxes to the view's.
 class CUpdateController : public IStatusWindow {
 public:
-    // Construction clears g_bTransferring, as the dialog's construction does.
+    // The dialog's one transfer object starts idle, as the dialog's construction leaves it.
     CUpdateController(CMatrixApp& app, IUpdateView& view);
     CUpdateController(const CUpdateController&) = delete;
     CUpdateController& operator=(const CUpdateController&) = delete;
@@ -69,6 +69,10 @@ public:
     bool RequestClose();
     // From "取消更新" shown until the button reads "開始更新" again.
     bool IsUpdating() const { return m_bUpdating; }
+    // The dialog's link messages go to its transfer (the reply assembler, a lost link).
+    void DispatchLinkMessage(const CLinkMessage& msg) { m_transfer.DispatchLinkMessage(msg); }
+    // The transfer the dialog's updates run on, one after the other.
+    CRecordTransfer& GetTransfer() { return m_transfer; }
 
     void SetWindowText(const std::string& strText) override;
     void MessageBox(const std::string& strText) override;
@@ -83,6 +87,7 @@ private:
 
     CMatrixApp& m_app;
     IUpdateView& m_view;
+    CRecordTransfer m_transfer;
     SaveFailureHandler m_fnSaveFailure;
     bool m_bUpdating = false;
     // The dialog was asked to close during an update: it closes once the update has ended.

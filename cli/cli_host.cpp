@@ -164,12 +164,15 @@ bool CCliHost::WaitAndDispatch(uint32_t nMaxWaitMs, int*)
 void CCliHost::Dispatch(CLinkMessage& msg)
 {
     if (msg.nMsg == WM_CLI_CANCEL) {
-        if (g_bTransferring != 0 && g_bCancelTransfer == 0)
+        if (m_pTransfer == nullptr)
+            return;
+        if (m_pTransfer->IsTransferring() && !m_pTransfer->IsCancelRequested())
             PrintDiagnostic("matrixctl send: cancelling; the end-of-transfer byte is still sent.");
-        g_bCancelTransfer = 1;
+        m_pTransfer->RequestCancel();
         return;
     }
-    DispatchLinkMessage(msg);
+    if (m_pTransfer != nullptr)
+        m_pTransfer->DispatchLinkMessage(msg);
     if (msg.pCompletion)
         msg.pCompletion->Complete(0);
 }

@@ -13,6 +13,7 @@
 #include "cli/progress_line.h"
 #include "serial/link_messages.h"
 #include "serial/message_queue.h"
+#include "transfer/record_transfer.h"
 #include "transfer/transfer_host.h"
 
 // Ours: a cancel request from the signal watcher, carried through the queue so that the flag
@@ -22,6 +23,9 @@ constexpr uint32_t WM_CLI_CANCEL = WM_USER + 100;
 class CCliHost : public ILinkOwner, public IStatusWindow, public IProgressBar, public IMessagePump {
 public:
     explicit CCliHost(const COutputChoice& output);
+
+    // The transfer this host serves: a cancel request taken from the queue goes to it.
+    void SetTransfer(CRecordTransfer* pTransfer) { m_pTransfer = pTransfer; }
 
     void PostLinkMessage(CLinkMessage msg) override;
     void ShowPortError(const std::string& strText, const std::string& strCaption) override;
@@ -50,6 +54,7 @@ private:
     void EraseBar();
 
     CMessageQueue m_queue;
+    CRecordTransfer* m_pTransfer = nullptr;
     const COutputChoice m_output;
     // Whether the terminal of the bar erases with a sequence (else with spaces); it does not
     // change while the program runs.

@@ -162,8 +162,10 @@ private:
         struct timespec timeout = {0, 0};
         const struct timespec* pTimeout = nullptr;
         if (!m_output.empty() && !m_bWaitWritable) {
-            const auto wait =
-                std::chrono::duration_cast<std::chrono::nanoseconds>(m_output.front().due - CClock::now()).count();
+            // A byte already overdue (a busy machine woke us late) is due now: ppoll refuses a
+            // negative timeout, and the device would stop.
+            const auto wait = std::max<long long>(
+                0, std::chrono::duration_cast<std::chrono::nanoseconds>(m_output.front().due - CClock::now()).count());
             timeout.tv_sec = static_cast<time_t>(wait / 1000000000LL);
             timeout.tv_nsec = static_cast<long>(wait % 1000000000LL);
             pTimeout = &timeout;

@@ -137,6 +137,25 @@ void CCommandLine::AddComPort(const std::string& strNames, long* pnPort, const s
                 strRefusal);
 }
 
+void CCommandLine::AddComPorts(const std::string& strNames, std::vector<long>* panPorts,
+                               const std::string& strRefusal, const std::string& strHelp)
+{
+    CLI::Option* pOption = AddValueOption(strNames, "N", nullptr, strHelp);
+    pOption->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)->delimiter(',');
+    CheckValues(pOption,
+                [panPorts](std::string& strValue) {
+                    const char* pszNumber = strValue.c_str();
+                    if (strValue.size() > 3 && (strValue.compare(0, 3, "COM") == 0 || strValue.compare(0, 3, "com") == 0))
+                        pszNumber += 3;
+                    long nPort = 0;
+                    if (!ParseNumberArgument(pszNumber, 1, 255, &nPort))
+                        return false;
+                    panPorts->push_back(nPort);
+                    return true;
+                },
+                strRefusal);
+}
+
 void CCommandLine::AddText(const std::string& strNames, const std::string& strValueName, std::string* pstrValue,
                            const std::string& strHelp, std::function<bool(const std::string&)> fnAccept,
                            const std::string& strRefusal)

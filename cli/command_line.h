@@ -34,6 +34,10 @@ public:
                    const std::string& strRefusal, const std::string& strHelp);
     // A COM port number, given as N or COMN.
     void AddComPort(const std::string& strNames, long* pnPort, const std::string& strRefusal, const std::string& strHelp);
+    // COM port numbers, each given as N or COMN, the option repeated or its values separated by
+    // commas ("-p 3 -p 4", "--port 3,4"), in the order given.
+    void AddComPorts(const std::string& strNames, std::vector<long>* panPorts, const std::string& strRefusal,
+                     const std::string& strHelp);
     // An option with a text value; fnAccept, when given, says whether a value is good (else
     // strRefusal is said, as for a number).
     void AddText(const std::string& strNames, const std::string& strValueName, std::string* pstrValue,

@@ -1,5 +1,9 @@
 #pragma once
-// The exit status of `matrixctl send`, decided in one place from how the transfer ended.
+// The exit status of `matrixctl send`, decided in one place from how the transfer ended, and
+// the sentences that say on stderr what went wrong on one port.
+
+#include <string>
+#include <vector>
 
 #include "transfer/record_transfer.h"
 
@@ -7,3 +11,20 @@
 // lost; 4 cancelled, whatever else happened; 3 records given up or the transfer stopped by
 // --give-up-after; 5 a complete update whose standard output was closed on the way.
 int SendExitStatus(const CTransferOutcome& outcome, bool bOutputLost);
+
+// The most serious of several ports' exit statuses, for a send to all of them: 0 when every
+// one is 0; else 2 before 3 before 4 (a port that could not be used outweighs one that was
+// cancelled), and 5 only when all else completed.
+int CombineSendExitStatuses(const std::vector<int>& anStatuses);
+
+// What a send to one port says on stderr about how it ended (each sentence without the program's
+// prefix or a line end): a lost link, a trailing piece, records without a reply or given up
+// after wrong replies, a stop after silent records. strFile is printable already; the limits
+// are the transfer's (0: none).
+std::vector<std::string> DescribeSendOutcome(const CTransferOutcome& outcome, const std::string& strFile,
+                                             uint32_t nMaxWrongReplies, uint32_t nGiveUpAfterRecords);
+
+// Every transfer matrixctl ran, one per port (also one whose port could not be opened), passes
+// through here once it has ended: the place for its line in the update log.
+void RecordFinishedTransfer(const CTransferOutcome& outcome, const std::string& strFile, const std::string& strDevice,
+                            double dSeconds);

@@ -288,6 +288,12 @@ uint64_t CSerialLink::QueueWrite(const uint8_t* pData, uint32_t nLength)
     return nBlock;
 }
 
+std::string CSerialLink::GetDevicePath() const
+{
+    std::lock_guard<std::mutex> lock(m_pImpl->portLock);
+    return m_pImpl->pDevice ? m_pImpl->pDevice->GetPath() : std::string();
+}
+
 void CSerialLink::SetOwner(ILinkOwner* pOwner)
 {
     std::lock_guard<std::mutex> lock(m_pImpl->ownerMutex);

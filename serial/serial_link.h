@@ -39,6 +39,8 @@ public:
     void SetOwner(ILinkOwner* pOwner);
 
     const CPortOpenFailure& GetOpenFailure() const { return m_openFailure; }
+    // The path of the device open on this link ("" when none is).
+    std::string GetDevicePath() const;
     bool IsMonitorRunning() const { return m_bRunning.load(); }
     // True from QueueWrite until the monitor thread has finished writing that block.
     bool IsWritePending() const { return m_bWritePending.load(); }
@@ -70,5 +72,6 @@ private:
     CPortOpenFailure m_openFailure;
 };
 
-// The program's one current link, or none.
+// The dialog's current link, or none: it stays open between updates and start-up destroys it at
+// the end. A transfer runs on the link its CRecordTransfer is given, not on this one.
 extern CSerialLink* g_pSerialLink;

@@ -13,6 +13,7 @@
 #include "cli/cli_host.h"
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "cli/gang_report.h"
 #include "cli/progress_line.h"
 #include "platform/file_util.h"
 #include "platform/serial_device.h"
@@ -194,6 +195,38 @@ TEST(CommandLineParsing, OptionsAreTakenAndMistakesRefusedInTheCommandsWords)
     }
 }
 
+// send's ports: repeated, or separated by commas, in the order given.
+TEST(CommandLineParsing, SeveralPortsAreTakenInTheirOrder)
+{
+    const struct {
+        std::vector<std::string> args;
+        int nStatus;
+        std::vector<long> anPorts;
+        const char* pszError;
+    } aCases[] = {
+        {{"-p", "3", "-p", "COM4", "-p", "5", "f.bin"}, -1, {3, 4, 5}, ""},
+        {{"--port", "5,3,com4", "f.bin"}, -1, {5, 3, 4}, ""},
+        {{"--port=7", "f.bin"}, -1, {7}, ""},
+        {{"f.bin"}, -1, {}, ""},
+        {{"--port", "3,x", "f.bin"}, EXIT_USAGE, {}, "'x' is not a COM port number"},
+    };
+    for (const auto& c : aCases) {
+        std::vector<long> anPorts;
+        std::string strFile;
+        CCommandLine line("send", "[OPTIONS] FILE", "Sends FILE.");
+        line.AddComPorts("-p,--port", &anPorts, "'%s' is not a COM port number (1 to 255)", "the ports");
+        line.AddArgument("FILE", &strFile, true, "the file");
+        testing::internal::CaptureStderr();
+        const int nStatus = line.Parse(c.args);
+        const std::string strError = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(nStatus, c.nStatus) << c.args[1] << ": " << strError;
+        EXPECT_NE(strError.find(c.pszError), std::string::npos) << strError;
+        if (nStatus == -1) {
+            EXPECT_EQ(anPorts, c.anPorts) << c.args[1];
+        }
+    }
+}
+
 TEST(CommandLineParsing, ActionsTakeTheirOwnArguments)
 {
     const struct {
@@ -357,6 +390,31 @@ TEST(SendOutput, ProgressLineFitsTheTerminal)
             EXPECT_LE(FormatProgressLine(any, nColumns).size(), static_cast<size_t>(nColumns - 1)) << nColumns;
         }
     }
+}
+
+TEST(SendOutput, GangLinesFitTheTerminalAndAlign)
+{
+    CGangLineFacts facts;
+    facts.nPort = 3;
+    facts.nPortWidth = 5;
+    facts.nDone = 120;
+    facts.nTotal = 500;
+    facts.nResends = 2;
+    facts.strState = "sending";
+    const struct {
+        int nColumns;
+        const char* pszLine;
+    } aCases[] = {
+        {80, "COM3   [#########...............................]  120/500  resends 2  sending"},
+        {50, "COM3   [##.........]  120/500  resends 2  sending"},
+        {40, "COM3   120/500  resends 2  sending"},
+        {30, "COM3   120/500  sending"},
+        {10, "COM3   12"},
+    };
+    for (const auto& c : aCases)
+        EXPECT_EQ(FormatGangLine(facts, c.nColumns), c.pszLine) << c.nColumns << " columns";
+    for (int nColumns = 1; nColumns <= 160; ++nColumns)
+        EXPECT_LE(FormatGangLine(facts, nColumns).size(), static_cast<size_t>(nColumns - 1)) << nColumns;
 }
 
 } // namespace

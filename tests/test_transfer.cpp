@@ -18,6 +18,7 @@
 
 #include "app/matrix_app.h"
 #include "app/operator_texts.h"
+#include "cli/gang_send.h"
 #include "cli/send_status.h"
 #include "platform/tick_clock.h"
 #include "serial/message_queue.h"
@@ -93,7 +94,7 @@ public:
         for (;;) {
             bool bDispatched = false;
             while (auto msg = m_queue.TryTake()) {
-                DispatchLinkMessage(*msg);
+                m_pTransfer->DispatchLinkMessage(*msg);
                 if (msg->pCompletion)
                     msg->pCompletion->Complete(0);
                 bDispatched = true;
@@ -112,7 +113,7 @@ public:
     {
         // Read in the order things happen: write pending, reply bytes unread, bytes read but
         // not yet posted, posted but not yet dispatched.
-        if (g_pSerialLink != nullptr && g_pSerialLink->IsWritePending())
+        if (m_pTransfer->GetLink() != nullptr && m_pTransfer->GetLink()->IsWritePending())
             return false;
         // A device the test pulled is in flight until the engine has reported it.
         if (m_bDeviceGone.load() && !m_bLossPosted.load())
@@ -126,6 +127,7 @@ public:
 
     CFakeTicks m_ticks;
     CMessageQueue m_queue;
+    CRecordTransfer* m_pTransfer = nullptr;
     CFakeSerialDevice* m_pDevice = nullptr;
     std::atomic<uint64_t> m_nBytesPosted{0};
     std::atomic<bool> m_bDeviceGone{false};
@@ -145,15 +147,9 @@ protected:
     void SetUp() override
     {
         SetTickSource(&m_host.m_ticks);
-        ResetReplyAssembler();
-        g_bTransferring = 0;
-        g_bCancelTransfer = 0;
-        g_bLinkLost = 0;
-        g_nReplyTimeLimitMs = REPLY_TIME_LIMIT_MS;
-        g_nGiveUpAfterRecords = 0;
-        g_nMaxWrongReplies = 0;
-        g_pMessagePump = &m_host;
-        g_pTransferProgress = &m_host;
+        m_host.m_pTransfer = &m_transfer;
+        m_transfer.SetMessagePump(&m_host);
+        m_transfer.SetProgress(&m_host);
         m_app.m_nComPort = 7;
         OpenLink();
     }
@@ -167,7 +163,7 @@ protected:
         m_pLink = std::make_unique<CSerialLink>();
         ASSERT_TRUE(m_pLink->OpenDevice(&m_host, 7, std::move(pDevice), 9600, 'N', 8, 1, dwEventMask, 1024));
         ASSERT_TRUE(m_pLink->StartMonitor());
-        g_pSerialLink = m_pLink.get();
+        m_transfer.SetLink(m_pLink.get());
     }
 
     // A fresh device on a fresh link and a clean record of what the host was shown, for a
@@ -175,7 +171,7 @@ protected:
     void ReopenWithNewDevice(uint32_t dwEventMask = EV_RXCHAR | EV_CTS)
     {
         m_pLink->SetOwner(nullptr);
-        g_pSerialLink = nullptr;
+        m_transfer.SetLink(nullptr);
         m_pLink.reset();
         m_host.m_astrCaptions.clear();
         m_host.m_astrPortErrors.clear();
@@ -219,10 +215,8 @@ protected:
     void TearDown() override
     {
         m_pLink->SetOwner(nullptr);
-        g_pSerialLink = nullptr;
+        m_transfer.SetLink(nullptr);
         m_pLink.reset();
-        g_pMessagePump = nullptr;
-        g_pTransferProgress = nullptr;
         SetTickSource(nullptr);
         std::filesystem::remove(m_strFile);
     }
@@ -254,7 +248,7 @@ protected:
         CTransferOutcome outcome;
         if (!LoadPatternFile(&m_host, m_app.GetTransferFile(), &data, &outcome))
             return outcome;
-        return SendPatternFile(&m_host, m_app, data);
+        return m_transfer.SendPatternFile(&m_host, m_app, data);
     }
     // How often each caption was shown.
     size_t CaptionCount(const std::string& strCaption) const
@@ -264,6 +258,7 @@ protected:
     uint32_t FakeElapsed() const { return m_host.m_ticks.m_nNow.load() - 1000; }
 
     CTransferTestHost m_host;
+    CRecordTransfer m_transfer;
     CMatrixApp m_app;
     CFakeSerialDevice* m_pDevice = nullptr;
     std::unique_ptr<CSerialLink> m_pLink;
@@ -311,7 +306,7 @@ TEST_F(TransferTest, TwoRecordsAnsweredOkShowTheWholeCaptionSequence)
     EXPECT_EQ(outcome.nHandled, 2u);
     EXPECT_EQ(outcome.nAnswered, 2u);
     EXPECT_EQ(outcome.GetEnding(), ETransferEnding::Complete);
-    EXPECT_EQ(g_bTransferring, 0);
+    EXPECT_FALSE(m_transfer.IsTransferring());
     // The 10 ms pause after each record stays.
     EXPECT_GE(FakeElapsed(), 20u);
 }
@@ -339,9 +334,9 @@ TEST_F(TransferTest, WrongRepliesResendWithoutLimitUntilCancelled)
 {
     m_pDevice->SetResponder([](const CBytes& written) { return written.size() == 1 ? g_abOkReply : g_abNgReply; });
     int nAbnormal = 0;
-    m_host.m_onCaption = [&nAbnormal](const std::string& strText) {
+    m_host.m_onCaption = [this, &nAbnormal](const std::string& strText) {
         if (strText == "傳送第0筆資料回應異常" && ++nAbnormal == 25)
-            g_bCancelTransfer = 1;
+            m_transfer.RequestCancel();
     };
     WriteTransferFile(MakeRecords(3));
 
@@ -407,12 +402,10 @@ TEST_F(TransferTest, FilesThatCannotStartSendNothing)
             WriteTransferFile({});
             std::filesystem::resize_file(m_strFile, 300u * 1024u * 1024u);
         }
-        g_bTransferring = 5; // not touched when nothing starts
-
         const CTransferOutcome outcome = Run();
 
         EXPECT_FALSE(outcome.bStarted);
-        EXPECT_EQ(g_bTransferring, 5);
+        EXPECT_FALSE(m_transfer.IsTransferring());
         EXPECT_TRUE(m_host.m_astrCaptions.empty());
         ASSERT_EQ(m_host.m_astrBoxes.size(), 1u);
         EXPECT_NE(m_host.m_astrBoxes[0].find(c.pszBoxPart), std::string::npos) << m_host.m_astrBoxes[0];
@@ -591,8 +584,7 @@ TEST_F(TransferTest, LimitsForADeviceThatAnswersBadly)
         SCOPED_TRACE(c.pszName);
         ReopenWithNewDevice();
         SetDevice(c.eDevice);
-        g_nGiveUpAfterRecords = c.nGiveUpAfter;
-        g_nMaxWrongReplies = c.nMaxWrongReplies;
+        m_transfer.SetLimits(c.nGiveUpAfter, c.nMaxWrongReplies);
         WriteTransferFile(MakeRecords(c.nRecords));
 
         const CTransferOutcome outcome = Run();
@@ -630,13 +622,13 @@ TEST_F(TransferTest, ACancelEndsTheUpdateOnlyBeforeEveryRecordWasAnswered)
         SetDevice(c.eDevice);
         WriteTransferFile(MakeRecords(c.nRecords));
         const std::string strCancelAt = c.pszCancelAt;
-        m_host.m_onCaption = [strCancelAt](const std::string& strCaption) {
+        m_host.m_onCaption = [this, strCancelAt](const std::string& strCaption) {
             if (strCaption == strCancelAt)
-                g_bCancelTransfer = 1;
+                m_transfer.RequestCancel();
         };
 
         const CTransferOutcome outcome = Run();
-        g_bCancelTransfer = 0;
+        m_transfer.ClearCancel();
 
         EXPECT_EQ(outcome.bCancelled, c.bCancelled);
         EXPECT_EQ(SendExitStatus(outcome, false), c.nExitStatus);
@@ -650,7 +642,7 @@ TEST_F(TransferTest, ProgressRangeCarriesTheWholeLength)
     m_pDevice->SetResponder([](const CBytes&) { return g_abOkReply; });
     // Past 65,535 bytes; the range is all this test is about, so it cancels at once.
     WriteTransferFile(MakeRecords(70008 / 12));
-    m_host.m_onCaption = [](const std::string&) { g_bCancelTransfer = 1; };
+    m_host.m_onCaption = [this](const std::string&) { m_transfer.RequestCancel(); };
 
     const CTransferOutcome outcome = Run();
 
@@ -665,11 +657,11 @@ TEST_F(TransferTest, ReplyCompletedBetweenSendsIsDiscardedByTheNextSend)
 {
     m_pDevice->SetResponder([](const CBytes&) { return CBytes{}; });
     for (uint8_t b : g_abOkReply)
-        AssembleReplyByte(b);
-    ASSERT_EQ(g_nReplyStatus, REPLY_OK);
+        m_transfer.AssembleReplyByte(b);
+    ASSERT_EQ(m_transfer.GetReplyStatus(), REPLY_OK);
 
     const uint8_t abRecord[12] = {0xC1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xC3};
-    EXPECT_EQ(SendAndWait(abRecord, 12, 500), REPLY_NONE);
+    EXPECT_EQ(m_transfer.SendAndWait(abRecord, 12, 500), REPLY_NONE);
     EXPECT_GE(FakeElapsed(), 500u);
 }
 
@@ -736,6 +728,113 @@ TEST(TransferEnding, EveryEndingHasOneBoxAndOneExitStatus)
     }
 }
 
+TEST(TransferEnding, SeveralPortsEndWithTheMostSeriousStatus)
+{
+    const struct {
+        std::vector<int> anStatuses;
+        int nExpected;
+    } aCases[] = {
+        {{0, 0, 0}, 0},
+        {{0, 4, 3}, 3},
+        {{4, 3, 2, 0}, 2},
+        {{4, 0}, 4},
+        {{5, 0}, 5},
+        {{5, 4}, 4},
+    };
+    for (const auto& c : aCases)
+        EXPECT_EQ(CombineSendExitStatuses(c.anStatuses), c.nExpected) << ::testing::PrintToString(c.anStatuses);
+}
+
+// Three transfers at once, each on its own thread, link and device, as `matrixctl send` to
+// three ports runs them: a fine device, a silent one and one pulled after its first record.
+// Each ends as its own device makes it end; the fine one gets exactly its bytes. Real time with
+// a short reply limit: the fake clock is one for the whole program.
+TEST(TransferGang, ThreeDevicesAtOnceEachEndAsItsOwnDeviceMakesIt)
+{
+    enum EDevice { FINE, SILENT, PULLED };
+    const struct {
+        EDevice eDevice;
+        size_t nWrites; // the end-of-transfer byte included
+        uint32_t nHandled;
+        uint32_t nAnswered;
+        uint32_t nUnanswered;
+        uint32_t nResends;
+        bool bLinkLost;
+        int nExitStatus;
+        const char* pszOutcome;
+    } aCases[] = {
+        {FINE, 4, 3, 3, 0, 0, false, 0, "complete"},
+        {SILENT, 16, 3, 0, 3, 12, false, 3, "no reply"},
+        {PULLED, 2, 1, 1, 0, 0, true, 2, "link lost"},
+    };
+    CBytes data;
+    for (uint8_t i = 1; i <= 3; ++i) {
+        data.push_back(0xC1);
+        data.insert(data.end(), 10, i);
+        data.push_back(0xC3);
+    }
+    COutputChoice quiet;
+    quiet.eMode = EOutputMode::Quiet;
+    CGangBoard board(quiet, true, {3, 4, 5});
+    std::vector<std::unique_ptr<CGangPort>> apPorts;
+    std::vector<CFakeSerialDevice*> apDevices;
+    for (size_t i = 0; i < std::size(aCases); ++i) {
+        apPorts.push_back(std::make_unique<CGangPort>(static_cast<int>(3 + i), i, board));
+        apPorts.back()->GetTransfer().SetReplyTimeLimit(150);
+        auto pDevice = std::make_unique<CFakeSerialDevice>();
+        CFakeSerialDevice* pRaw = pDevice.get();
+        auto pnWrites = std::make_shared<int>(0);
+        pDevice->SetResponder([eDevice = aCases[i].eDevice, pRaw, pnWrites](const CBytes& written) -> CBytes {
+            if (eDevice == SILENT)
+                return CBytes{};
+            if (eDevice == PULLED && ++*pnWrites == 2) {
+                pRaw->Disconnect();
+                return CBytes{};
+            }
+            (void)written;
+            return g_abOkReply;
+        });
+        apDevices.push_back(pRaw);
+        ASSERT_TRUE(apPorts.back()->OpenDevice(std::move(pDevice)));
+    }
+    CMessageQueue done;
+    for (auto& pPort : apPorts)
+        ASSERT_TRUE(pPort->Start(data, [&done] { done.Post(CLinkMessage{WM_USER, 0, 0, nullptr}); }));
+    for (auto& pPort : apPorts)
+        pPort->Finish();
+    EXPECT_EQ(done.Size(), std::size(aCases));
+
+    std::vector<int> anStatuses;
+    for (size_t i = 0; i < std::size(aCases); ++i) {
+        const auto& c = aCases[i];
+        SCOPED_TRACE(c.pszOutcome);
+        const CGangPortResult result = apPorts[i]->GetResult();
+        EXPECT_EQ(result.nPort, static_cast<int>(3 + i));
+        EXPECT_EQ(result.strDevice, "fake-serial-device");
+        EXPECT_EQ(DescribeGangOutcome(result.outcome), c.pszOutcome);
+        EXPECT_EQ(result.outcome.nHandled, c.nHandled);
+        EXPECT_EQ(result.outcome.nAnswered, c.nAnswered);
+        EXPECT_EQ(result.outcome.nUnanswered, c.nUnanswered);
+        EXPECT_EQ(result.outcome.nResends, c.nResends);
+        EXPECT_EQ(result.outcome.bLinkLost, c.bLinkLost);
+        EXPECT_EQ(result.nExitStatus, c.nExitStatus);
+        const std::vector<CBytes> aWrites = apDevices[i]->GetWrites();
+        EXPECT_EQ(aWrites.size(), c.nWrites);
+        if (c.eDevice == FINE) {
+            // Exactly the file's records, each once, then the end-of-transfer byte.
+            std::vector<CBytes> aExpected;
+            for (size_t nOffset = 0; nOffset < data.size(); nOffset += 12)
+                aExpected.emplace_back(data.begin() + static_cast<long>(nOffset), data.begin() + static_cast<long>(nOffset + 12));
+            aExpected.push_back(CBytes{0xC3});
+            EXPECT_EQ(aWrites, aExpected);
+        } else if (c.eDevice == SILENT) {
+            EXPECT_EQ(aWrites.back(), CBytes{0xC3});
+        }
+        anStatuses.push_back(result.nExitStatus);
+    }
+    EXPECT_EQ(CombineSendExitStatuses(anStatuses), 2);
+}
+
 // The reply assembler and its judgement, fed byte by byte.
 TEST(TransferReplyJudgement, JudgesOnlyTheCurrentReply)
 {
@@ -766,10 +865,10 @@ TEST(TransferReplyJudgement, JudgesOnlyTheCurrentReply)
          }(), REPLY_ABNORMAL},
     };
     for (const auto& c : aCases) {
-        ResetReplyAssembler();
+        CRecordTransfer transfer;
         for (uint8_t b : c.bytes)
-            AssembleReplyByte(b);
-        EXPECT_EQ(g_nReplyStatus, c.nExpected) << c.pszName;
+            transfer.AssembleReplyByte(b);
+        EXPECT_EQ(transfer.GetReplyStatus(), c.nExpected) << c.pszName;
     }
 }
 
@@ -792,26 +891,25 @@ TEST(TransferReplyJudgement, OnlyAReplyBegunAfterItsSendAnswersIt)
         {"a torn tail holding ok", {SEND, 'o', 'k', 0xFE}, {}, REPLY_NONE},
     };
     for (const auto& c : aCases) {
-        ResetReplyAssembler();
-        ExpectReplyTo(1);
+        CRecordTransfer transfer;
+        transfer.ExpectReplyTo(1);
         uint64_t nWritten = 1;
-        auto receive = [](int nByte, uint64_t nStamp) {
+        auto receive = [&transfer](int nByte, uint64_t nStamp) {
             CLinkMessage msg{WM_LINK_RXBYTE, static_cast<uintptr_t>(nByte), 7, nullptr};
             msg.nWrittenBlocks = nStamp;
-            DispatchLinkMessage(msg);
+            transfer.DispatchLinkMessage(msg);
         };
         for (int nEvent : c.events) {
             if (nEvent != SEND) {
                 receive(nEvent, nWritten);
                 continue;
             }
-            g_nReplyStatus = REPLY_NONE;
-            ExpectReplyTo(2);
+            transfer.ExpectReplyTo(2);
             for (int nByte : c.late)
                 receive(nByte, 1);
             nWritten = 2;
         }
-        EXPECT_EQ(g_nReplyStatus, c.nExpected) << c.pszName;
+        EXPECT_EQ(transfer.GetReplyStatus(), c.nExpected) << c.pszName;
     }
 }
 
@@ -827,12 +925,12 @@ TEST(TransferReplyJudgement, ReplyLongerThanTheBufferIsJudgedOnWhatWasKept)
         {"ok across the buffer's wrap", 510, REPLY_OK},
     };
     for (const auto& c : aCases) {
-        ResetReplyAssembler();
-        AssembleReplyByte(0xFB);
+        CRecordTransfer transfer;
+        transfer.AssembleReplyByte(0xFB);
         for (size_t i = 0; i < 600; ++i)
-            AssembleReplyByte(i == c.nOkAt ? 'o' : i == c.nOkAt + 1 ? 'k' : 'x');
-        AssembleReplyByte(0xFE);
-        EXPECT_EQ(g_nReplyStatus, c.nExpected) << c.pszName;
+            transfer.AssembleReplyByte(i == c.nOkAt ? 'o' : i == c.nOkAt + 1 ? 'k' : 'x');
+        transfer.AssembleReplyByte(0xFE);
+        EXPECT_EQ(transfer.GetReplyStatus(), c.nExpected) << c.pszName;
     }
 }
 

@@ -10,17 +10,6 @@
 #include "platform/tick_clock.h"
 #include "serial/serial_link.h"
 
-int32_t g_bTransferring = 0;
-int32_t g_bCancelTransfer = 0;
-uint8_t g_nReplyStatus = REPLY_NONE;
-uint8_t g_abReplyBuffer[REPLY_BUFFER_SIZE] = {};
-IProgressBar* g_pTransferProgress = nullptr;
-IMessagePump* g_pMessagePump = nullptr;
-int32_t g_bLinkLost = 0;
-uint32_t g_nReplyTimeLimitMs = REPLY_TIME_LIMIT_MS;
-uint32_t g_nGiveUpAfterRecords = 0;
-uint32_t g_nMaxWrongReplies = 0;
-
 ETransferEnding CTransferOutcome::GetEnding() const
 {
     if (!bStarted)
@@ -33,19 +22,6 @@ ETransferEnding CTransferOutcome::GetEnding() const
 }
 
 namespace {
-
-// Where the next received byte goes, and how many bytes the current reply has stored so far
-// (counted from its start marker, or from the end of the previous reply when no start marker
-// came). The count may exceed the buffer: the buffer then holds the reply's last 256 bytes.
-size_t g_nReplyWritePos = 0;
-size_t g_nReplyLength = 0;
-int g_nLinkLostPort = 0;
-// Set by a send until a start marker comes: what arrives before it is the end of a reply to an
-// earlier send (or noise), and an end marker then completes nothing.
-bool g_bReplyTorn = false;
-// The number of the block whose answer is awaited; bytes the link read before writing it are
-// older than the send.
-uint64_t g_nAwaitedBlock = 0;
 
 const char* const TEXT_EMPTY_FILE = "傳送檔案為0,請先轉檔";
 const char* const TEXT_PROGRAMMING = "Now program %d data...";
@@ -81,22 +57,6 @@ std::string FormatText(const char* pszFormat, ...)
     return szText;
 }
 
-// Pumps messages for up to nDurationMs, returning early once bStop() is true. Blocks on the
-// queue between messages instead of polling it.
-template <typename TStop>
-int PumpMessagesUntil(uint32_t nDurationMs, TStop bStop)
-{
-    const uint32_t nStart = GetTickCount();
-    for (;;) {
-        const uint32_t nElapsed = TicksSince(nStart);
-        if (nElapsed >= nDurationMs || bStop() || g_pMessagePump == nullptr)
-            return 0;
-        int nQuitCode = 0;
-        if (!g_pMessagePump->WaitAndDispatch(nDurationMs - nElapsed, &nQuitCode))
-            return nQuitCode;
-    }
-}
-
 EPatternFileProblem PatternFileProblemOf(EFileReadError eError)
 {
     switch (eError) {
@@ -110,38 +70,54 @@ EPatternFileProblem PatternFileProblemOf(EFileReadError eError)
     return EPatternFileProblem::CannotRead;
 }
 
-// The block just queued never left the port: no reply can come for it.
-bool DidWriteFail()
-{
-    return g_pSerialLink != nullptr && g_pSerialLink->DidLastWriteFail();
-}
-
-bool IsWaitOver()
-{
-    return g_nReplyStatus != REPLY_NONE || g_bCancelTransfer != 0 || g_bLinkLost != 0 || DidWriteFail();
-}
-
 } // namespace
 
-int PumpMessages(uint32_t nDurationMs)
+// Pumps messages for up to nDurationMs, returning early once bStop() is true. Blocks on the
+// queue between messages instead of polling it.
+template <typename TStop>
+int CRecordTransfer::PumpMessagesUntil(uint32_t nDurationMs, TStop bStop)
+{
+    const uint32_t nStart = GetTickCount();
+    for (;;) {
+        const uint32_t nElapsed = TicksSince(nStart);
+        if (nElapsed >= nDurationMs || bStop() || m_pMessagePump == nullptr)
+            return 0;
+        int nQuitCode = 0;
+        if (!m_pMessagePump->WaitAndDispatch(nDurationMs - nElapsed, &nQuitCode))
+            return nQuitCode;
+    }
+}
+
+// The block just queued never left the port: no reply can come for it.
+bool CRecordTransfer::DidWriteFail() const
+{
+    return m_pSerialLink != nullptr && m_pSerialLink->DidLastWriteFail();
+}
+
+bool CRecordTransfer::IsWaitOver() const
+{
+    return m_nReplyStatus != REPLY_NONE || IsCancelRequested() || m_bLinkLost != 0 || DidWriteFail();
+}
+
+int CRecordTransfer::PumpMessages(uint32_t nDurationMs)
 {
     return PumpMessagesUntil(nDurationMs, [] { return false; });
 }
 
-uint8_t SendAndWait(const uint8_t* pData, uint32_t nLength, uint32_t nLimitMs)
+uint8_t CRecordTransfer::SendAndWait(const uint8_t* pData, uint32_t nLength, uint32_t nLimitMs)
 {
-    g_nReplyStatus = REPLY_NONE;
+    m_nReplyStatus = REPLY_NONE;
     const uint32_t nStart = GetTickCount();
-    if (g_pSerialLink != nullptr)
-        ExpectReplyTo(g_pSerialLink->QueueWrite(pData, nLength));
+    if (m_pSerialLink != nullptr)
+        ExpectReplyTo(m_pSerialLink->QueueWrite(pData, nLength));
     while (TicksSince(nStart) < nLimitMs) {
         if (IsWaitOver())
             break;
         // The same 10 ms slices as ever, but a judged reply, a cancel request or a lost link
         // ends the slice as soon as it has been dispatched.
-        PumpMessagesUntil(WAIT_SLICE_MS, IsWaitOver);
+        PumpMessagesUntil(WAIT_SLICE_MS, [this] { return IsWaitOver(); });
     }
-    return g_nReplyStatus;
+    return m_nReplyStatus;
 }
 
 int JudgeReply(const uint8_t* pReply, size_t nLength, const void* /*pLink*/, uint8_t* pnStatus)
@@ -156,58 +132,59 @@ int JudgeReply(const uint8_t* pReply, size_t nLength, const void* /*pLink*/, uin
     return 1;
 }
 
-void AssembleReplyByte(uint8_t nByte)
+void CRecordTransfer::AssembleReplyByte(uint8_t nByte)
 {
     if (nByte == REPLY_START_MARKER) {
-        g_nReplyWritePos = 0;
-        g_nReplyLength = 0;
-        g_bReplyTorn = false;
-    } else if (nByte == REPLY_END_MARKER && !g_bReplyTorn) {
+        m_nReplyWritePos = 0;
+        m_nReplyLength = 0;
+        m_bReplyTorn = false;
+    } else if (nByte == REPLY_END_MARKER && !m_bReplyTorn) {
         // Judge exactly the bytes of this reply, oldest first. Whatever an earlier, longer
         // reply left behind them in the buffer is not part of it.
-        const size_t nKept = g_nReplyLength < REPLY_BUFFER_SIZE ? g_nReplyLength : REPLY_BUFFER_SIZE;
+        const size_t nKept = m_nReplyLength < REPLY_BUFFER_SIZE ? m_nReplyLength : REPLY_BUFFER_SIZE;
         uint8_t abReply[REPLY_BUFFER_SIZE];
         for (size_t i = 0; i < nKept; ++i)
-            abReply[i] = g_abReplyBuffer[(g_nReplyWritePos + REPLY_BUFFER_SIZE - nKept + i) % REPLY_BUFFER_SIZE];
-        JudgeReply(abReply, nKept, g_pSerialLink, &g_nReplyStatus);
+            abReply[i] = m_abReplyBuffer[(m_nReplyWritePos + REPLY_BUFFER_SIZE - nKept + i) % REPLY_BUFFER_SIZE];
+        JudgeReply(abReply, nKept, m_pSerialLink, &m_nReplyStatus);
     }
-    g_abReplyBuffer[g_nReplyWritePos] = nByte;
-    g_nReplyWritePos = (g_nReplyWritePos + 1) % REPLY_BUFFER_SIZE;
+    m_abReplyBuffer[m_nReplyWritePos] = nByte;
+    m_nReplyWritePos = (m_nReplyWritePos + 1) % REPLY_BUFFER_SIZE;
     // The end marker closes the reply: bytes after it belong to the next one.
-    g_nReplyLength = nByte == REPLY_END_MARKER ? 0 : g_nReplyLength + 1;
+    m_nReplyLength = nByte == REPLY_END_MARKER ? 0 : m_nReplyLength + 1;
 }
 
-void ResetReplyAssembler()
+void CRecordTransfer::ResetReplyAssembler()
 {
-    std::memset(g_abReplyBuffer, 0, sizeof(g_abReplyBuffer));
-    g_nReplyWritePos = 0;
-    g_nReplyLength = 0;
-    g_nReplyStatus = REPLY_NONE;
-    g_bReplyTorn = false;
-    g_nAwaitedBlock = 0;
+    std::memset(m_abReplyBuffer, 0, sizeof(m_abReplyBuffer));
+    m_nReplyWritePos = 0;
+    m_nReplyLength = 0;
+    m_nReplyStatus = REPLY_NONE;
+    m_bReplyTorn = false;
+    m_nAwaitedBlock = 0;
 }
 
-void ExpectReplyTo(uint64_t nBlock)
+void CRecordTransfer::ExpectReplyTo(uint64_t nBlock)
 {
     // The head of a reply that began before this send never joins bytes that come after it.
-    g_nReplyLength = 0;
-    g_bReplyTorn = true;
-    g_nAwaitedBlock = nBlock;
+    m_nReplyLength = 0;
+    m_bReplyTorn = true;
+    m_nAwaitedBlock = nBlock;
+    m_nReplyStatus = REPLY_NONE;
 }
 
-void NoteLinkLost(int nPort)
+void CRecordTransfer::NoteLinkLost(int nPort)
 {
-    g_bLinkLost = 1;
-    g_nLinkLostPort = nPort;
+    m_bLinkLost = 1;
+    m_nLinkLostPort = nPort;
 }
 
-void DispatchLinkMessage(const CLinkMessage& msg)
+void CRecordTransfer::DispatchLinkMessage(const CLinkMessage& msg)
 {
     // WM_LINK_CTS and the other line notifications need nothing.
     if (msg.nMsg == WM_LINK_RXBYTE) {
         // Bytes travel through the owner's queue, so one the link read before it wrote the
         // block now awaited can still be waiting when that send starts: it answers an earlier send.
-        if (msg.nWrittenBlocks >= g_nAwaitedBlock)
+        if (msg.nWrittenBlocks >= m_nAwaitedBlock)
             AssembleReplyByte(static_cast<uint8_t>(msg.wParam & 0xFF));
     }
     else if (msg.nMsg == WM_LINK_LOST)
@@ -251,77 +228,82 @@ bool LoadPatternFile(IStatusWindow* pStatus, const std::string& strPath, std::ve
     return false;
 }
 
-namespace {
-
-enum class ERecordResult {
+enum class CRecordTransfer::ERecordResult {
     Answered,     // a good reply came
     Unanswered,   // given up after five sends without a reply
-    WrongGivenUp, // given up after g_nMaxWrongReplies wrong replies in a row
+    WrongGivenUp, // given up after the wrong-reply limit was reached in a row
     Cancelled,    // the operator asked to stop while it waited
     LinkLost,
 };
 
 // Sends one record until the device answers it well, stops answering, the operator cancels or
-// the link is lost. A wrong reply is resent (without limit unless g_nMaxWrongReplies says
+// the link is lost. A wrong reply is resent (without limit unless the wrong-reply limit says
 // otherwise); silence at most four more times.
-ERecordResult SendRecord(IStatusWindow* pStatus, const uint8_t* pRecord, int nIndex)
+CRecordTransfer::ERecordResult CRecordTransfer::SendRecord(IStatusWindow* pStatus, const uint8_t* pRecord, int nIndex)
 {
     int nAttempts = 0;
     uint32_t nWrongInRow = 0;
     for (;;) {
-        const uint8_t nStatus = SendAndWait(pRecord, RECORD_SIZE, g_nReplyTimeLimitMs);
-        if (g_bLinkLost != 0)
+        const uint8_t nStatus = SendAndWait(pRecord, RECORD_SIZE, m_nReplyTimeLimitMs);
+        if (m_bLinkLost != 0)
             return ERecordResult::LinkLost;
         // A record that was not written was not sent: the link has shown its error, and
         // it counts as lost when writes keep failing, which ends this loop.
-        if (nStatus == REPLY_NONE && DidWriteFail() && g_bCancelTransfer == 0)
+        if (nStatus == REPLY_NONE && DidWriteFail() && !IsCancelRequested())
             continue;
         if (nStatus == REPLY_OK) {
             pStatus->SetWindowText(FormatText(TEXT_REPLY_OK, nIndex));
             return ERecordResult::Answered;
         }
         if (nStatus == REPLY_ABNORMAL) {
-            // The device asked for the record again.
+            // The device asked for the record again. The count is settled before the text is
+            // shown, so that a host reading it there sees this resend.
+            const bool bGiveUp = m_nMaxWrongReplies != 0 && ++nWrongInRow >= m_nMaxWrongReplies;
+            if (!bGiveUp)
+                ++m_outcome.nResends;
             pStatus->SetWindowText(FormatText(TEXT_REPLY_ABNORMAL, nIndex));
-            if (g_nMaxWrongReplies != 0 && ++nWrongInRow >= g_nMaxWrongReplies)
+            if (bGiveUp)
                 return ERecordResult::WrongGivenUp;
             continue;
         }
         // The wait ended without a reply. Cut short by a cancel, it says nothing about the
         // device, which may well have answered a moment later.
-        if (g_bCancelTransfer != 0) {
+        if (IsCancelRequested()) {
             pStatus->SetWindowText(FormatText(TEXT_RECORD_CANCELLED, nIndex));
             return ERecordResult::Cancelled;
         }
-        pStatus->SetWindowText(FormatText(TEXT_NO_REPLY, nIndex));
         nWrongInRow = 0;
-        if (nAttempts > EXTRA_ATTEMPTS_AFTER_SILENCE - 1)
+        const bool bGiveUp = nAttempts > EXTRA_ATTEMPTS_AFTER_SILENCE - 1;
+        if (!bGiveUp)
+            ++m_outcome.nResends;
+        pStatus->SetWindowText(FormatText(TEXT_NO_REPLY, nIndex));
+        if (bGiveUp)
             return ERecordResult::Unanswered;
         ++nAttempts;
     }
 }
 
 // Sends the end-of-transfer byte (also after a cancel) and waits until it has left the port.
-void SendEndOfTransfer()
+void CRecordTransfer::SendEndOfTransfer()
 {
     const uint8_t abTerminator[1] = {END_OF_TRANSFER_BYTE};
-    SendAndWait(abTerminator, 1, g_nReplyTimeLimitMs);
+    SendAndWait(abTerminator, 1, m_nReplyTimeLimitMs);
     // The write finishing posts no message, so look again after each slice.
     const uint32_t nFlushStart = GetTickCount();
-    while (g_pSerialLink != nullptr && g_pSerialLink->IsWritePending() && g_bLinkLost == 0
+    while (m_pSerialLink != nullptr && m_pSerialLink->IsWritePending() && m_bLinkLost == 0
            && TicksSince(nFlushStart) < TERMINATOR_FLUSH_LIMIT_MS)
         PumpMessages(WAIT_SLICE_MS);
     // A device that resets or goes away once it has the end-of-transfer byte has finished.
-    g_bLinkLost = 0;
+    m_bLinkLost = 0;
 }
 
 // The text that stays in the caption once the transfer has ended.
-std::string FinalText(const CTransferOutcome& outcome)
+std::string CRecordTransfer::FinalText(const CTransferOutcome& outcome) const
 {
     // Nothing more can reach the device after a lost link: the operator must not take the
     // update for finished.
     if (outcome.bLinkLost)
-        return FormatText(TEXT_LINK_LOST, g_nLinkLostPort, static_cast<int>(outcome.nHandled),
+        return FormatText(TEXT_LINK_LOST, m_nLinkLostPort, static_cast<int>(outcome.nHandled),
                           static_cast<int>(outcome.nRecords));
     std::string strFinal = FormatText(TEXT_FINISHED, outcome.nPort, static_cast<int>(outcome.nHandled));
     if (outcome.nUnanswered > 0)
@@ -329,14 +311,12 @@ std::string FinalText(const CTransferOutcome& outcome)
     if (outcome.nTrailingBytes > 0)
         strFinal += FormatText(TEXT_TRAILING, static_cast<int>(outcome.nTrailingBytes));
     if (outcome.bGaveUp)
-        strFinal += FormatText(TEXT_GAVE_UP, static_cast<int>(g_nGiveUpAfterRecords));
+        strFinal += FormatText(TEXT_GAVE_UP, static_cast<int>(m_nGiveUpAfterRecords));
     // A cancelled run must not read like a finished one.
     if (outcome.bCancelled)
         strFinal += TEXT_CANCELLED;
     return strFinal;
 }
-
-} // namespace
 
 bool OpenUpdateLink(CSerialLink& link, ILinkOwner* pOwner, int nPort)
 {
@@ -344,13 +324,22 @@ bool OpenUpdateLink(CSerialLink& link, ILinkOwner* pOwner, int nPort)
                          UPDATE_LINK_STOP_BITS, UPDATE_LINK_EVENT_MASK, UPDATE_LINK_WRITE_BUFFER);
 }
 
-CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app, const std::vector<uint8_t>& data)
+CTransferOutcome CRecordTransfer::SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app,
+                                                  const std::vector<uint8_t>& data)
 {
-    CTransferOutcome outcome;
+    return SendPatternFile(pStatus, app.m_nComPort, data);
+}
+
+CTransferOutcome CRecordTransfer::SendPatternFile(IStatusWindow* pStatus, int nPort, const std::vector<uint8_t>& data)
+{
+    // The outcome is built in the object as the transfer goes, so that the status window can
+    // read the counts so far (GetOutcomeSoFar) whenever a text is shown.
+    m_outcome = CTransferOutcome();
+    CTransferOutcome& outcome = m_outcome;
     outcome.bStarted = true;
-    outcome.nPort = app.m_nComPort;
-    g_bTransferring = 1;
-    g_bLinkLost = 0;
+    outcome.nPort = nPort;
+    m_bTransferring.store(1);
+    m_bLinkLost = 0;
     const uint64_t nLength = data.size();
     // Only whole records are sent; a trailing piece shorter than a record is reported, never
     // read past or sent.
@@ -358,12 +347,12 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app, const 
     outcome.nTrailingBytes = static_cast<uint32_t>(nLength % RECORD_SIZE);
     const int nRecords = static_cast<int>(outcome.nRecords);
     pStatus->SetWindowText(FormatText(TEXT_PROGRAMMING, nRecords));
-    if (g_pTransferProgress != nullptr)
-        g_pTransferProgress->SetRange(0, nLength);
+    if (m_pTransferProgress != nullptr)
+        m_pTransferProgress->SetRange(0, nLength);
 
     uint32_t nSilentInRow = 0;
     for (uint64_t nOffset = 0; nOffset + RECORD_SIZE <= nLength; nOffset += RECORD_SIZE) {
-        if (g_bCancelTransfer != 0)
+        if (IsCancelRequested())
             break;
         const int nIndex = static_cast<int>(nOffset / RECORD_SIZE);
         pStatus->SetWindowText(FormatText(TEXT_SENDING, nIndex, nRecords));
@@ -381,43 +370,43 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app, const 
         // Only records given up without any reply make a dead device; anything it says does not.
         nSilentInRow = eResult == ERecordResult::Unanswered ? nSilentInRow + 1 : 0;
         outcome.nHandled = static_cast<uint32_t>(nIndex) + 1;
-        if (g_pTransferProgress != nullptr)
-            g_pTransferProgress->SetPos(nOffset);
+        if (m_pTransferProgress != nullptr)
+            m_pTransferProgress->SetPos(nOffset);
         PumpMessages(WAIT_SLICE_MS);
-        if (g_nGiveUpAfterRecords != 0 && nSilentInRow >= g_nGiveUpAfterRecords
+        if (m_nGiveUpAfterRecords != 0 && nSilentInRow >= m_nGiveUpAfterRecords
             && outcome.nHandled < outcome.nRecords) {
             outcome.bGaveUp = true;
             break;
         }
     }
     // A cancel that came once every record had its answer cut nothing short.
-    outcome.bCancelled = g_bCancelTransfer != 0 && !outcome.bLinkLost
+    outcome.bCancelled = IsCancelRequested() && !outcome.bLinkLost
                          && outcome.nAnswered + outcome.nUnanswered < outcome.nRecords;
 
     if (!outcome.bLinkLost)
         SendEndOfTransfer();
     // The bar's positions are the records' offsets, so the last one leaves it a record short.
-    if (outcome.GetEnding() == ETransferEnding::Complete && g_pTransferProgress != nullptr)
-        g_pTransferProgress->SetPos(nLength);
+    if (outcome.GetEnding() == ETransferEnding::Complete && m_pTransferProgress != nullptr)
+        m_pTransferProgress->SetPos(nLength);
     pStatus->SetWindowText(FinalText(outcome));
-    g_bTransferring = 0;
+    m_bTransferring.store(0);
     return outcome;
 }
 
-CTransferOutcome RunUpdateTransfer(IStatusWindow* pStatus, CMatrixApp& app, const std::vector<uint8_t>& data,
-                                   IProgressBar* pProgress, IMessagePump* pPump)
+CTransferOutcome CRecordTransfer::RunUpdateTransfer(IStatusWindow* pStatus, int nPort, const std::vector<uint8_t>& data,
+                                                    IProgressBar* pProgress, IMessagePump* pPump)
 {
-    g_pTransferProgress = pProgress;
-    g_bCancelTransfer = 0;
-    if (g_pSerialLink != nullptr)
-        g_pSerialLink->StartMonitor();
+    m_pTransferProgress = pProgress;
+    ClearCancel();
+    if (m_pSerialLink != nullptr)
+        m_pSerialLink->StartMonitor();
     // The transfer pumps the host's messages while it waits: received bytes reach the reply
     // assembler, and a second press of the host's button reaches its cancel.
-    IMessagePump* pPreviousPump = g_pMessagePump;
-    g_pMessagePump = pPump;
-    const CTransferOutcome outcome = SendPatternFile(pStatus, app, data);
-    g_pMessagePump = pPreviousPump;
-    g_pTransferProgress = nullptr;
+    IMessagePump* pPreviousPump = m_pMessagePump;
+    m_pMessagePump = pPump;
+    const CTransferOutcome outcome = SendPatternFile(pStatus, nPort, data);
+    m_pMessagePump = pPreviousPump;
+    m_pTransferProgress = nullptr;
     return outcome;
 }
 

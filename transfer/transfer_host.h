@@ -46,7 +46,7 @@ public:
     }
 };
 
-// The progress bar the transfer drives (g_pTransferProgress).
+// The progress bar a transfer drives (CRecordTransfer::SetProgress).
 class IProgressBar {
 public:
     virtual ~IProgressBar() = default;
@@ -54,7 +54,7 @@ public:
     virtual void SetPos(uint64_t nPos) = 0;
 };
 
-// The calling thread's message queue, as PumpMessages pumps it (g_pMessagePump).
+// The calling thread's message queue, as a transfer pumps it while it waits.
 class IMessagePump {
 public:
     virtual ~IMessagePump() = default;

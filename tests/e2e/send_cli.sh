@@ -10,6 +10,7 @@ work=$(mktemp -d)
 sim_pid=""
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  for pid in "${gang_pids[@]:-}"; do [ -n "$pid" ] && kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -265,4 +266,76 @@ done
 kill "$sim_pid" 2>/dev/null || true
 stop_device
 grep -q "record\|end of transfer\|stray" "$work/sim.log.16" && fail "a file that cannot be sent reached the device"
+# Several ports at once: three devices, one pulled once the transfers are under way. The summary
+# names each port's outcome; the survivors get every record once and the end-of-transfer byte;
+# exit status 2 (a lost link outweighs the rest).
+gang_pids=()
+# start_gang REPLY PORT...: a simulator per port, each registered before the send starts.
+start_gang() {
+  local reply=$1 port; shift
+  gang_pids=()
+  for port in "$@"; do
+    rm -f "$work/sim.out.$port"
+    "$bin/matrixctl" simulate --port "$port" --reply "$reply" --pace 9600 --once > "$work/sim.out.$port" 2> "$work/sim.log.$port" &
+    gang_pids+=($!)
+  done
+  for port in "$@"; do
+    for _ in $(seq 1 200); do [ -s "$work/sim.out.$port" ] && break; sleep 0.05; done
+    grep -q "^COM$port " "$work/sim.out.$port" || fail "simulator on COM$port did not start"
+  done
+}
+stop_gang() {
+  local pid
+  for pid in "${gang_pids[@]}"; do kill "$pid" 2>/dev/null || true; wait_bounded "$pid" 30 "a simulator"; done
+  gang_pids=()
+}
+start_gang ok 41 42 43
+rm -f "$work/out"
+( for _ in $(seq 1 600); do grep -q "^COM42: 傳送第3/" "$work/out" 2>/dev/null && break; sleep 0.05; done
+  kill "${gang_pids[1]}" ) &
+run_send 2 -p 41 --port 42,43 "$work/many.bin"
+stop_gang
+for port in 41 43; do
+  [ "$(grep -c '^record ' "$work/sim.log.$port")" = 40 ] || { tail -3 "$work/sim.log.$port" >&2; fail "gang: COM$port did not get every record once"; }
+  grep -q "end of transfer" "$work/sim.log.$port" || fail "gang: no end-of-transfer byte on COM$port"
+  grep -qE "^COM$port +[^ ]+ +complete +40/40 +0 +0 " "$work/out" || { cat "$work/out" >&2; fail "gang: COM$port is not complete in the summary"; }
+done
+grep -qE "^COM42 +[^ ]+ +link lost +[0-9]+/40 " "$work/out" || { cat "$work/out" >&2; fail "gang: COM42 is not a lost link in the summary"; }
+grep -q "^COM41: 傳送第39筆資料回應OK$" "$work/out" || fail "gang: the status lines do not start with their port"
+grep -qF "COM42: 更新未完成:傳輸埠 COM42 連線中斷" "$work/out" || { cat "$work/out" >&2; fail "gang: the lost device's warning is missing"; }
+grep -qF "matrixctl send: COM42: the link to COM42 was lost" "$work/err" || { cat "$work/err" >&2; fail "gang: the loss is not said"; }
+[ "$(tail -n 1 "$work/out")" = "COM41, COM43: $closing" ] || { cat "$work/out" >&2; fail "gang: the closing instruction does not name the complete devices"; }
+
+# A port that cannot be opened is said and the others go on; with --all-or-none nothing is sent.
+start_gang ok 44
+run_send 2 --all-or-none --port 44,200 "$work/three.bin"
+grep -q "COM200 does not exist" "$work/err" || { cat "$work/err" >&2; fail "all-or-none: the missing port is not said"; }
+grep -q "nothing was sent" "$work/err" || { cat "$work/err" >&2; fail "all-or-none: it does not say that nothing was sent"; }
+run_send 2 --json --port 44,200 "$work/three.bin"
+stop_gang
+[ "$(grep -c '^record ' "$work/sim.log.44")" = 3 ] || fail "all-or-none: COM44 got records before the second send"
+python3 - "$work/out" <<'PY' || { cat "$work/out" >&2; fail "--json: the summary is not what it should be"; }
+import json, sys
+summary = json.load(open(sys.argv[1]))
+ports = {p["port"]: p for p in summary["ports"]}
+assert summary["exit_status"] == 2 and summary["records"] == 3
+assert ports["COM44"]["outcome"] == "complete" and ports["COM44"]["handled"] == 3
+assert ports["COM200"]["outcome"] == "not opened" and ports["COM200"]["exit_status"] == 2
+PY
+
+# Ctrl-C with three running cancels all three: each gets the end-of-transfer byte, status 4.
+start_gang silent 45 46 47
+"$bin/matrixctl" send -p 45,46,47 "$work/three.bin" > "$work/out" 2> "$work/err" &
+send_pid=$!
+for _ in $(seq 1 400); do [ "$(grep -c ': 傳送第0/3筆' "$work/out" 2>/dev/null)" = 3 ] && break; sleep 0.05; done
+kill -INT "$send_pid"
+wait_bounded "$send_pid" 30 "the send to three ports after SIGINT"
+[ "$waited" = 4 ] || { cat "$work/out" "$work/err" >&2; fail "gang SIGINT: exited $waited, expected 4"; }
+for port in 45 46 47; do
+  for _ in $(seq 1 100); do grep -q "end of transfer" "$work/sim.log.$port" && break; sleep 0.05; done
+  grep -q "end of transfer" "$work/sim.log.$port" || fail "gang SIGINT: no end-of-transfer byte on COM$port"
+  grep -qE "^COM$port +[^ ]+ +cancelled " "$work/out" || { cat "$work/out" >&2; fail "gang SIGINT: COM$port is not cancelled"; }
+done
+stop_gang
+
 echo "send_cli: all cases passed"

@@ -197,7 +197,6 @@ class UpdateDlgUpdate : public testing::Test {
 protected:
     void SetUp() override
     {
-        ResetReplyAssembler();
         PointSettingsAt(m_app, m_settings.Path());
     }
     void TearDown() override { DropLink(); }
@@ -659,7 +658,7 @@ TEST_F(UpdateDlgUpdate, PortChoiceAndOpenFailuresAreReported)
             << m_prompts.m_aBoxes[0].strText.toStdString();
         EXPECT_EQ(m_prompts.m_aBoxes[0].eIcon, QMessageBox::Warning);
         EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
-        EXPECT_EQ(g_bTransferring, 0);
+        EXPECT_FALSE(dlg.GetTransfer().IsTransferring());
         if (c.nSavedPort != 0) {
             // The choice is written at the press, even though the port then does not open.
             EXPECT_NE(ReadFileText(settings).find("ComPort=" + std::to_string(c.nSavedPort)), std::string::npos);
@@ -782,7 +781,7 @@ TEST_F(UpdateDlgUpdate, SecondPressCancelsButADoubleClickDoesNot)
             EXPECT_EQ(box.eIcon, QMessageBox::Information);
         }
         EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
-        EXPECT_EQ(g_bTransferring, 0);
+        EXPECT_FALSE(dlg.GetTransfer().IsTransferring());
         DropLink();
     }
 }
@@ -876,10 +875,8 @@ TEST_F(UpdateDlgUpdate, BytesFromAReplacedLinkAreNeverTheNewUpdatesReply)
         for (uint8_t nByte : abGoodReply)
             oldOwner.PostLinkMessage(CLinkMessage{WM_LINK_RXBYTE, nByte, 30, nullptr});
     };
-    const uint32_t nLimit = g_nReplyTimeLimitMs;
-    g_nReplyTimeLimitMs = 100;
+    dlg.GetTransfer().SetReplyTimeLimit(100);
     Button(dlg, 1084)->click();
-    g_nReplyTimeLimitMs = nLimit;
 
     EXPECT_TRUE(bPosted);
     EXPECT_EQ(CaptionCount(QStringLiteral("傳送第0筆資料回應OK")), 0);
@@ -966,10 +963,8 @@ TEST_F(UpdateDlgUpdate, ALostLinkIsShownInsteadOfTheClosingInstruction)
             QTimer::singleShot(0, &dlg, [&pSimulator] { pSimulator.reset(); });
     };
     // Record 0 gets no answer; shorten the limit so it is given up quickly.
-    const uint32_t nLimit = g_nReplyTimeLimitMs;
-    g_nReplyTimeLimitMs = 20;
+    dlg.GetTransfer().SetReplyTimeLimit(20);
     Button(dlg, 1084)->click();
-    g_nReplyTimeLimitMs = nLimit;
 
     ASSERT_EQ(m_prompts.m_aBoxes.size(), 1u);
     EXPECT_NE(m_prompts.m_aBoxes[0].strText, CLOSING_INSTRUCTION);
@@ -979,7 +974,7 @@ TEST_F(UpdateDlgUpdate, ALostLinkIsShownInsteadOfTheClosingInstruction)
     EXPECT_TRUE(dlg.windowTitle().contains(QStringLiteral("COM29 連線中斷")));
     EXPECT_EQ(CaptionCount(QStringLiteral("傳送第2/3筆")), 0);
     EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
-    EXPECT_EQ(g_bTransferring, 0);
+    EXPECT_FALSE(dlg.GetTransfer().IsTransferring());
 }
 
 TEST_F(UpdateDlgUpdate, SettingsThatCannotBeSavedAreSaidAndTheUpdateGoesOn)

@@ -15,6 +15,7 @@ work=$(mktemp -d)
 sim_pid=""
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  for pid in "${gang_pids[@]:-}"; do [ -n "$pid" ] && kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -157,6 +158,33 @@ stop_device
 grep -q "end of transfer" "$work/sim.log" || fail "no end-of-transfer byte after a cancel"
 expect_line "傳送第0筆資料時已取消更新"
 incomplete "cancel" "已取消更新,傳輸埠 COM7 的裝置只確認收到 0/3 筆資料"
+
+# Three ports at once: three simulators mapped as COM7, COM8 and COM9; every device gets every
+# record once and the end byte, the table says each is complete, status 0.
+gang_pids=()
+for port in 7 8 9; do
+  "$bin/matrixctl" simulate --port $port --reply ok --pace 9600 --once > "$work/sim.out.$port" 2> "$work/sim.log.$port" &
+  gang_pids+=($!)
+done
+for port in 7 8 9; do
+  for _ in $(seq 1 200); do [ -s "$work/sim.out.$port" ] && break; sleep 0.05; done
+  pty=$(sed -n "s/^COM$port //p" "$work/sim.out.$port")
+  [[ "$pty" == /dev/* ]] || fail "simulator on COM$port did not start"
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM$port /d "$pty" /f < /dev/null > /dev/null 2>&1 || fail "cannot map COM$port"
+done
+wineserver -k < /dev/null > /dev/null 2>&1 || true
+wineserver -p < /dev/null > /dev/null 2>&1
+wineboot < /dev/null > /dev/null 2>&1
+run_send 0 --port 7,8,9 "$(winpath "$work/three.bin")"
+for pid in "${gang_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+for port in 7 8 9; do
+  [ "$(grep -c '(send 1)' "$work/sim.log.$port")" = 3 ] || fail "three ports: COM$port did not get every record once"
+  grep -q "end of transfer" "$work/sim.log.$port" || fail "three ports: no end-of-transfer byte on COM$port"
+  grep -qE "^COM$port +.+ +complete +3/3 " "$work/out" || { cat "$work/out" >&2; fail "three ports: COM$port is not complete in the table"; }
+done
+grep -q "^COM8: 傳送第2筆資料回應OK$" "$work/out" || { cat "$work/out" >&2; fail "three ports: the lines do not start with their port"; }
+wine reg delete 'HKLM\Software\Wine\Ports' /v COM8 /f < /dev/null > /dev/null 2>&1 || true
+wine reg delete 'HKLM\Software\Wine\Ports' /v COM9 /f < /dev/null > /dev/null 2>&1 || true
 
 # A port that does not exist: status 2, one sentence naming it.
 run_send 2 --port 200 "$(winpath "$work/three.bin")"

@@ -519,7 +519,7 @@ bool CUpdateDlg::event(QEvent* pEvent)
     // Messages still queued from a link that has since been replaced belong to no transfer.
     const bool bCurrent = m_pLinkOwner && pLinkEvent->Generation() == m_pLinkOwner->Generation();
     if (bCurrent)
-        DispatchLinkMessage(msg);
+        m_controller.DispatchLinkMessage(msg);
     pLinkEvent->Complete(0);
     return true;
 }

@@ -87,6 +87,8 @@ public:
     // A rectangle in dialog units as pixels for the dialog's font.
     QRect MapDialogRect(int nX, int nY, int nWidth, int nHeight) const;
 
+    // The transfer this dialog's updates run on.
+    CRecordTransfer& GetTransfer() { return m_controller.GetTransfer(); }
     const CUIntArray& GetPortList() const { return m_aPorts; }
     const CDibImage& GetPicture() const { return m_picture; }
     QString GetFileName() const;

@@ -348,7 +348,7 @@ void CUpdateDlg::TakeLinkMessages()
         return;
     CLinkMessage msg;
     while (m_pLinkOwner && m_pLinkOwner->TakeMessage(&msg)) {
-        DispatchLinkMessage(msg);
+        m_controller.DispatchLinkMessage(msg);
         if (msg.pCompletion)
             msg.pCompletion->Complete(0);
     }
