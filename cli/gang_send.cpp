@@ -11,7 +11,7 @@
 #include "cli/send_status.h"
 #include "platform/console_output.h"
 #include "platform/port_names.h"
-#include "platform/printable.h"
+#include "text/printable.h"
 
 namespace {
 
