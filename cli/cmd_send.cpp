@@ -4,6 +4,7 @@
 
 #include "app/matrix_app.h"
 #include "app/operator_texts.h"
+#include "app/update_log.h"
 #include "cli/cli_host.h"
 #include "cli/cli_output.h"
 #include "cli/command_line.h"
@@ -118,13 +119,15 @@ void PrepareApp(const CSendOptions& options, CMatrixApp* pApp)
 }
 
 // Opens the port and sends data with the host as its window; the link is gone again when this
-// returns. A port that cannot be opened is said on stderr, and *pOutcome stays a transfer that
-// never started.
-void RunTransferOnPort(CMatrixApp& app, const std::vector<uint8_t>& data, CCliHost& host, CTransferOutcome* pOutcome)
+// returns. A port that cannot be opened is said on stderr (and in *pstrFailure), and *pOutcome
+// stays a transfer that never started.
+void RunTransferOnPort(CMatrixApp& app, const std::vector<uint8_t>& data, CCliHost& host, CTransferOutcome* pOutcome,
+                       std::string* pstrFailure)
 {
     auto pLink = std::make_unique<CSerialLink>();
     if (!OpenUpdateLink(*pLink, &host, app.m_nComPort)) {
-        PrintError("matrixctl send: %s\n", pLink->GetOpenFailure().Describe(app.m_nComPort).c_str());
+        *pstrFailure = pLink->GetOpenFailure().Describe(app.m_nComPort);
+        PrintError("matrixctl send: %s\n", pstrFailure->c_str());
         return;
     }
     g_pSerialLink = pLink.get();
@@ -150,6 +153,7 @@ int RunSendCommand(const std::vector<std::string>& args)
     CSignalWatcher signals(host.GetQueue());
 
     CMatrixApp app;
+    CUpdateRecorder recorder("matrixctl");
     PrepareApp(options, &app);
     g_nReplyTimeLimitMs = static_cast<uint32_t>(options.nReplyTimeoutMs);
     g_nGiveUpAfterRecords = static_cast<uint32_t>(options.nGiveUpAfter);
@@ -159,9 +163,17 @@ int RunSendCommand(const std::vector<std::string>& args)
     // sent leaves the port and the device alone.
     CTransferOutcome outcome;
     std::vector<uint8_t> data;
-    if (LoadPatternFile(&host, app.GetTransferFile(), &data, &outcome))
-        RunTransferOnPort(app, data, host, &outcome);
+    std::string strRefusal;
+    if (LoadPatternFile(&host, app.GetTransferFile(), &data, &outcome)) {
+        recorder.NotePort(app.m_nComPort);
+        RunTransferOnPort(app, data, host, &outcome, &strRefusal);
+    } else
+        strRefusal = outcome.strFailure;
 
+    // The log is the bench's record, not part of the update: a log that cannot be written is
+    // said once and changes neither the output nor the exit status.
+    if (std::string strLogError; !recorder.Finish(app, outcome, data, strRefusal, &strLogError) && TakeUpdateLogWarning())
+        PrintError("matrixctl send: warning: the update log was not written: %s\n", EscapeForTerminal(strLogError).c_str());
     ReportSendOutcome(outcome, app, host);
     if (host.IsOutputLost())
         PrintError("matrixctl send: standard output was closed during the transfer; the status lines after that "

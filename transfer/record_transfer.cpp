@@ -263,8 +263,8 @@ enum class ERecordResult {
 
 // Sends one record until the device answers it well, stops answering, the operator cancels or
 // the link is lost. A wrong reply is resent (without limit unless g_nMaxWrongReplies says
-// otherwise); silence at most four more times.
-ERecordResult SendRecord(IStatusWindow* pStatus, const uint8_t* pRecord, int nIndex)
+// otherwise); silence at most four more times. Each send after the first is counted in *pnResends.
+ERecordResult SendRecord(IStatusWindow* pStatus, const uint8_t* pRecord, int nIndex, uint32_t* pnResends)
 {
     int nAttempts = 0;
     uint32_t nWrongInRow = 0;
@@ -285,6 +285,7 @@ ERecordResult SendRecord(IStatusWindow* pStatus, const uint8_t* pRecord, int nIn
             pStatus->SetWindowText(FormatText(TEXT_REPLY_ABNORMAL, nIndex));
             if (g_nMaxWrongReplies != 0 && ++nWrongInRow >= g_nMaxWrongReplies)
                 return ERecordResult::WrongGivenUp;
+            ++*pnResends;
             continue;
         }
         // The wait ended without a reply. Cut short by a cancel, it says nothing about the
@@ -298,6 +299,7 @@ ERecordResult SendRecord(IStatusWindow* pStatus, const uint8_t* pRecord, int nIn
         if (nAttempts > EXTRA_ATTEMPTS_AFTER_SILENCE - 1)
             return ERecordResult::Unanswered;
         ++nAttempts;
+        ++*pnResends;
     }
 }
 
@@ -367,7 +369,7 @@ CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app, const 
             break;
         const int nIndex = static_cast<int>(nOffset / RECORD_SIZE);
         pStatus->SetWindowText(FormatText(TEXT_SENDING, nIndex, nRecords));
-        const ERecordResult eResult = SendRecord(pStatus, data.data() + nOffset, nIndex);
+        const ERecordResult eResult = SendRecord(pStatus, data.data() + nOffset, nIndex, &outcome.nResends);
         if (eResult == ERecordResult::LinkLost) {
             outcome.bLinkLost = true;
             break;

@@ -66,6 +66,7 @@ struct CTransferOutcome {
     uint32_t nUnanswered = 0;      // records given up: five sends without a reply, or too many wrong replies
     uint32_t nWrongGivenUp = 0;    // of those, the ones given up after g_nMaxWrongReplies wrong replies
     uint32_t nTrailingBytes = 0;   // bytes after the last whole record, not sent
+    uint32_t nResends = 0;         // sends of a record after its first (a wrong reply, or none in time)
     bool bCancelled = false;       // a cancel cut the transfer short
     bool bLinkLost = false;
     bool bGaveUp = false;          // stopped after g_nGiveUpAfterRecords records in a row got no reply
