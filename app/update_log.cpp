@@ -253,6 +253,12 @@ bool AppendUpdateLogLine(const std::string& strPath, const std::string& strLine,
             continue;
         break;
     }
+    // A line left torn by a writer that died mid-write is ended first, so that it costs only
+    // itself and not this line as well.
+    if (!file.EndsWithLineBreak()) {
+        const std::string strEnded = "\n" + strLine;
+        return file.Append(strEnded.data(), strEnded.size(), pstrError);
+    }
     return file.Append(strLine.data(), strLine.size(), pstrError);
 }
 

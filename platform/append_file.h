@@ -24,6 +24,9 @@ public:
     bool IsStillAtPath() const;
     // The file's size now; 0 when it cannot be told.
     uint64_t GetSize() const;
+    // True when the file is empty or its last byte is a line break: false after a line that a
+    // writer killed mid-write (or a full disk) left torn.
+    bool EndsWithLineBreak() const;
     // Appends the bytes with one write. False with the reason in *pstrError.
     bool Append(const void* pData, size_t nSize, std::string* pstrError);
     // Lets go of the lock and the file.

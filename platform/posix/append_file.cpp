@@ -16,7 +16,7 @@ CAppendFile::~CAppendFile()
 bool CAppendFile::Open(const std::string& strPath, std::string* pstrError)
 {
     Close();
-    const int fd = ::open(strPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+    const int fd = ::open(strPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
     if (fd < 0) {
         *pstrError = strPath + " cannot be opened for appending (" + std::strerror(errno) + ").";
         return false;
@@ -59,6 +59,13 @@ uint64_t CAppendFile::GetSize() const
     if (m_nNative < 0 || ::fstat(static_cast<int>(m_nNative), &st) != 0)
         return 0;
     return static_cast<uint64_t>(st.st_size);
+}
+
+bool CAppendFile::EndsWithLineBreak() const
+{
+    const uint64_t nSize = GetSize();
+    char ch = '\n';
+    return nSize == 0 || (::pread(static_cast<int>(m_nNative), &ch, 1, static_cast<off_t>(nSize - 1)) == 1 && ch == '\n');
 }
 
 bool CAppendFile::Append(const void* pData, size_t nSize, std::string* pstrError)

@@ -74,6 +74,19 @@ uint64_t CAppendFile::GetSize() const
     return static_cast<uint64_t>(size.QuadPart);
 }
 
+bool CAppendFile::EndsWithLineBreak() const
+{
+    const uint64_t nSize = GetSize();
+    if (nSize == 0)
+        return true;
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(nSize - 1);
+    at.OffsetHigh = static_cast<DWORD>((nSize - 1) >> 32);
+    char ch = 0;
+    DWORD dwRead = 0;
+    return ::ReadFile(AsHandle(m_nNative), &ch, 1, &dwRead, &at) && dwRead == 1 && ch == '\n';
+}
+
 bool CAppendFile::Append(const void* pData, size_t nSize, std::string* pstrError)
 {
     DWORD dwWritten = 0;
