@@ -161,6 +161,11 @@ for name in "${files[@]}"; do
 done
 [ "$(reg_value 'HKLM\Software\matrix-update' InstallDir)" = "$inst_win" ] ||
   fail "InstallDir is '$(reg_value 'HKLM\Software\matrix-update' InstallDir)', not '$inst_win'"
+# The event source of the update log's Application event log entries, with matrixctl.exe's
+# message table. (Wine keeps no event log of its own: the entries themselves cannot be read here.)
+event_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\matrix-update'
+[ "$(reg_value "$event_key" EventMessageFile)" = "${inst_win}matrixctl.exe" ] ||
+  fail "the event source's message file is '$(reg_value "$event_key" EventMessageFile)', not ${inst_win}matrixctl.exe"
 [ "$(installed_versions)" = "$version" ] || fail "Apps & features lists '$(installed_versions)', not $version"
 entry=$(start_menu_entry)
 [ -n "$entry" ] || fail "no Start-menu entry 點矩陣更新"
@@ -351,6 +356,7 @@ left=$(find "$inst" -mindepth 1 ! -name setting.ini 2>/dev/null || true)
 [ -z "$left" ] || fail "the program folder keeps files after the uninstall: $left"
 [ -z "$(start_menu_entry)" ] || fail "the Start-menu entry outlived the uninstall"
 [ -z "$(reg_value 'HKLM\Software\matrix-update' InstallDir)" ] || fail "InstallDir outlived the uninstall"
+[ -z "$(reg_value "$event_key" EventMessageFile)" ] || fail "the event source outlived the uninstall"
 [ -z "$(installed_versions)" ] || fail "Apps & features still lists $(installed_versions)"
 tr -d '\r' < "$settings" | grep -qx "ComPort=7" || fail "the uninstall took the user's setting.ini"
 echo "msi_wine: uninstall passed ($(( $(date +%s) - start )) s in all)"
