@@ -142,8 +142,10 @@ public:
     // the end-of-transfer byte).
     bool WaitForCleanExit()
     {
-        return m_process.waitForFinished(20000) && m_process.exitStatus() == QProcess::NormalExit &&
-               m_process.exitCode() == 0;
+        // The dialog's event loop may already have taken the simulator's end, and then
+        // waitForFinished says false for a process that has finished.
+        const bool bEnded = m_process.state() == QProcess::NotRunning || m_process.waitForFinished(20000);
+        return bEnded && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
     }
     QString Log() { return QString::fromUtf8(m_process.readAllStandardError()); }
     ~CSimulator()
