@@ -27,8 +27,9 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ "$(field Architecture)" = amd64 ] || fail "architecture: $(field Architecture)"
 depends=$(field Depends)
 depends_names=$(tr ',|' '\n\n' <<< "$depends" | sed 's/^ *//; s/ .*//')
-# The Qt platform plugins are loaded at run time, which dpkg-shlibdeps cannot see.
-for lib in libc6 libstdc++6 zlib1g libqt6core6 libqt6widgets6 qt6-qpa-plugins; do
+# The Qt platform plugins are loaded at run time, which dpkg-shlibdeps cannot see. The update
+# log's digest and journal come from libcrypto (libssl3) and libsystemd0.
+for lib in libc6 libstdc++6 zlib1g libqt6core6 libqt6widgets6 qt6-qpa-plugins libssl3 libsystemd0; do
   grep -qxF "$lib" <<< "$depends_names" || fail "Depends lacks $lib: $depends"
 done
 # A font with the dialog's Chinese texts, without forcing one on a machine that has another.
