@@ -126,7 +126,7 @@ for helpers in "${helpers_list[@]}"; do
     got=$(PATH="$root/usr/bin:$PATH" complete_words "$helpers" "${argv[@]}")
     [ "$got" = "$want" ] || fail "completing '$words' (${helpers:-no helpers}) offers '$got', expected '$want'"
   done <<CASES
-matrixctl |--help --version demo pattern ports send simulate skin 
+matrixctl |--help --version demo log pattern ports send simulate skin 
 matrixctl s|send simulate skin 
 matrixctl send --|--give-up-after --help --max-wrong-replies --port --quiet --reply-timeout --verbose 
 matrixctl send -|--give-up-after --help --max-wrong-replies --port --quiet --reply-timeout --verbose -h -p -q -v 
@@ -139,6 +139,8 @@ matrixctl pattern render -|--help --output --size -h -o
 matrixctl skin |--help extract list 
 matrixctl simulate --reply g|garbage 
 matrixctl ports --p|--probe 
+matrixctl log -|--help --json --last --port -h -n -p 
+matrixctl log --port |$ports_want
 CASES
 done
 echo "check_package: $deb passed"
