@@ -51,7 +51,7 @@ add_custom_target(matrix_icon DEPENDS ${MATRIX_ICON_FILE})
 # The message table of the event log entries (res/win/event_messages.mc), compiled by windmc
 # (binutils-mingw-w64) into the binary table that the resource script includes.
 find_program(MATRIX_WINDMC NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-windmc x86_64-w64-mingw32-windmc windmc REQUIRED)
-set(MATRIX_EVENT_MESSAGES_BIN ${MATRIX_WIN_RES_GEN}/MSG00000.bin)
+set(MATRIX_EVENT_MESSAGES_BIN ${MATRIX_WIN_RES_GEN}/MSG00409.bin)
 add_custom_command(OUTPUT ${MATRIX_EVENT_MESSAGES_BIN}
   COMMAND ${MATRIX_WINDMC} -r ${MATRIX_WIN_RES_GEN} -h ${MATRIX_WIN_RES_GEN} ${MATRIX_WIN_RES_SRC}/event_messages.mc
   DEPENDS ${MATRIX_WIN_RES_SRC}/event_messages.mc VERBATIM)
