@@ -68,7 +68,7 @@ remove_installations() {
 }
 # What an earlier run left: the settings an uninstall keeps would pass for this run's.
 remove_leftovers() {
-  rm -rf "$inst" "$drive_c/users/$(id -un)/AppData/Roaming/matrix-update"
+  rm -rf "$inst" "$drive_c/users/$(id -un)/AppData/Roaming/matrix-update" "$drive_c/users/$(id -un)/AppData/Local/matrix-update"
 }
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
@@ -309,6 +309,11 @@ settings="$drive_c/users/$(id -un)/AppData/Roaming/matrix-update/setting.ini"
 [ -f "$settings" ] && tr -d '\r' < "$settings" | grep -qx "ComPort=7" ||
   fail "%APPDATA%\\matrix-update\\setting.ini does not hold ComPort=7 after the update"
 [ ! -e "$inst/setting.ini" ] || fail "the installed program wrote setting.ini into its program folder"
+# Its update log goes to the user's %LOCALAPPDATA% (this PC's, not a roaming profile's).
+updates="$drive_c/users/$(id -un)/AppData/Local/matrix-update/updates.log"
+[ -f "$updates" ] && tail -n 1 "$updates" | grep -q '"port":"COM7".*"outcome":"complete"' ||
+  fail "%LOCALAPPDATA%\\matrix-update\\updates.log does not end with the update's line"
+[ ! -e "$inst/updates.log" ] || fail "the installed program wrote its update log into its program folder"
 echo "msi_wine: the installed dialog's update passed (settings in ${settings#"$drive_c/"})"
 
 # 4. A higher version replaces this one: one installation, the new files, the settings kept;
