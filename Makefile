@@ -12,7 +12,7 @@ JOBS ?= 2
 FUZZ_SECONDS ?= 20
 GEN := -G Ninja
 SAN_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-TSAN_FILTER := Serial*:Link*:Ports*:Transfer*
+TSAN_FILTER := Serial*:Link*:Ports*:Transfer*:UpdateLog*
 
 .PHONY: deps build demo test test-plain test-package test-asan test-tsan test-fuzz test-windows windows windows-build gui install package clean
 

@@ -165,6 +165,11 @@ std::string SettingsProblemText(const CSettingsProblem& problem)
     return strHead + "您選擇的通訊埠下次啟動時不會記住。";
 }
 
+std::string UpdateLogProblemText(const std::string& strPath)
+{
+    return "無法寫入更新紀錄 " + EscapeForTerminal(strPath) + ":更新照常進行,但本次執行的更新不會留下紀錄。";
+}
+
 std::string UpdateEndingText(const CTransferOutcome& outcome, bool* pbWarning)
 {
     *pbWarning = false;

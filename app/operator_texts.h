@@ -24,6 +24,8 @@ std::string PortOpenFailureText(int nPort, const CPortOpenFailure& failure);
 std::string PatternFileProblemText(const CPatternFileProblem& problem, const std::string& strCoreText);
 // setting.ini cannot be saved.
 std::string SettingsProblemText(const CSettingsProblem& problem);
+// The update log (strPath) cannot be written; the update goes on all the same.
+std::string UpdateLogProblemText(const std::string& strPath);
 
 // What the operator is told once every record reached the device: how to finish it there.
 extern const char* const TEXT_CLOSING_INSTRUCTION;

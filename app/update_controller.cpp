@@ -34,22 +34,30 @@ void CUpdateController::OnStartUpdate()
         return;
     }
     m_app.m_nComPort = nPort;
+    CUpdateRecorder recorder("dialog");
     SaveSettings();
 
     // The whole file is read and checked before the port is touched: a file that must not be
     // sent never opens the port, and what goes out is exactly what was checked.
     std::vector<uint8_t> data;
     CTransferOutcome refused;
-    if (!LoadPatternFile(this, m_app.GetTransferFile(), &data, &refused))
+    if (!LoadPatternFile(this, m_app.GetTransferFile(), &data, &refused)) {
+        RecordUpdate(recorder, refused, data, refused.strFailure);
         return;
-    if (!OpenLink(nPort))
+    }
+    recorder.NotePort(nPort);
+    if (std::string strFailure; !OpenLink(nPort, &strFailure)) {
+        refused.nPort = nPort;
+        RecordUpdate(recorder, refused, data, strFailure);
         return;
+    }
 
     m_nStartPress = GetTickCount();
     m_bUpdating = true;
     m_bCloseAfterUpdate = false;
     m_view.ShowUpdating(true);
     const CTransferOutcome outcome = RunTransfer(data);
+    RecordUpdate(recorder, outcome, data, std::string());
     if (m_bCloseAfterUpdate) {
         // Asked to close while updating: the transfer was cancelled (its end byte sent); the
         // dialog now closes without the closing instruction nobody asked for.
@@ -86,7 +94,7 @@ void CUpdateController::SaveSettings()
         m_view.ShowBox(SettingsProblemText(DescribeSaveFailure(strPath, m_app.GetSettingsError())), EBoxIcon::Warning);
 }
 
-bool CUpdateController::OpenLink(int nPort)
+bool CUpdateController::OpenLink(int nPort, std::string* pstrFailure)
 {
     // The previous link (and its monitor thread) goes before a new one is opened; its owner
     // only after it, since the link may post to that owner until it is destroyed.
@@ -95,15 +103,26 @@ bool CUpdateController::OpenLink(int nPort)
     g_pSerialLink = nullptr;
     ILinkOwner* pOwner = m_view.ReplaceLinkOwner();
     g_pSerialLink = new (std::nothrow) CSerialLink;
-    if (g_pSerialLink == nullptr)
+    if (g_pSerialLink == nullptr) {
+        *pstrFailure = "There is not enough memory to open COM" + std::to_string(nPort) + ".";
         return false;
+    }
     m_transfer.SetLink(g_pSerialLink);
     if (!OpenUpdateLink(*g_pSerialLink, pOwner, nPort)) {
+        *pstrFailure = g_pSerialLink->GetOpenFailure().Describe(nPort);
         // Not silent: the operator learns which port and why (busy, absent, no permission).
         m_view.ShowBox(PortOpenFailureText(nPort, g_pSerialLink->GetOpenFailure()), EBoxIcon::Warning);
         return false;
     }
     return true;
+}
+
+void CUpdateController::RecordUpdate(CUpdateRecorder& recorder, const CTransferOutcome& outcome,
+                                     const std::vector<uint8_t>& data, const std::string& strReason)
+{
+    std::string strError;
+    if (!recorder.Finish(m_app, outcome, data, strReason, &strError) && TakeUpdateLogWarning())
+        m_view.ShowHint(UpdateLogProblemText(GetUpdateLogPath(m_app)));
 }
 
 CTransferOutcome CUpdateController::RunTransfer(const std::vector<uint8_t>& data)

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/update_log.h"
 #include "serial/link_messages.h"
 #include "transfer/record_transfer.h"
 #include "transfer/transfer_host.h"
@@ -44,6 +45,9 @@ public:
     virtual CTransferOutcome ServeTransfer(const TransferRun& fnTransfer) = 0;
     // Ends the dialog as 離開 does.
     virtual void CloseDialog() = 0;
+    // A notice that must not block the update nor take the caption (the transfer's): shown
+    // beside the dialog, it goes away by itself or when the operator closes it.
+    virtual void ShowHint(const std::string& strText) = 0;
 };
 
 // The update's steps over a dialog's view, and the transfer's status window: progress texts go
@@ -80,7 +84,11 @@ public:
 
 private:
     void SaveSettings();
-    bool OpenLink(int nPort);
+    bool OpenLink(int nPort, std::string* pstrFailure);
+    // Writes the update's line to the update log; a log that cannot be written is said once
+    // per run, without stopping anything.
+    void RecordUpdate(CUpdateRecorder& recorder, const CTransferOutcome& outcome, const std::vector<uint8_t>& data,
+                      const std::string& strReason);
     CTransferOutcome RunTransfer(const std::vector<uint8_t>& data);
     void ShowEnding(const CTransferOutcome& outcome);
     void EndUpdate();

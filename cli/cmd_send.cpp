@@ -5,6 +5,7 @@
 
 #include "app/matrix_app.h"
 #include "app/operator_texts.h"
+#include "app/update_log.h"
 #include "cli/cli_host.h"
 #include "cli/cli_output.h"
 #include "cli/command_line.h"
@@ -127,18 +128,17 @@ void PrepareApp(const CSendOptions& options, CMatrixApp* pApp)
 }
 
 // Opens the port and sends data with the host as its window; the link is gone again when this
-// returns. A port that cannot be opened is said on stderr, and *pOutcome stays a transfer that
-// never started.
+// returns. A port that cannot be opened is said on stderr (and in *pstrFailure), and *pOutcome
+// stays a transfer that never started.
 void RunTransferOnPort(CMatrixApp& app, const std::vector<uint8_t>& data, const CSendOptions& options, CCliHost& host,
-                       CTransferOutcome* pOutcome, std::string* pstrDevice)
+                       CTransferOutcome* pOutcome, std::string* pstrFailure)
 {
     auto pLink = std::make_unique<CSerialLink>();
     if (!OpenUpdateLink(*pLink, &host, app.m_nComPort)) {
-        *pstrDevice = pLink->GetOpenFailure().strDevice;
-        PrintError("matrixctl send: %s\n", pLink->GetOpenFailure().Describe(app.m_nComPort).c_str());
+        *pstrFailure = pLink->GetOpenFailure().Describe(app.m_nComPort);
+        PrintError("matrixctl send: %s\n", pstrFailure->c_str());
         return;
     }
-    *pstrDevice = pLink->GetDevicePath();
     CRecordTransfer transfer;
     transfer.SetLink(pLink.get());
     transfer.SetReplyTimeLimit(static_cast<uint32_t>(options.nReplyTimeoutMs));
@@ -194,16 +194,17 @@ int RunSendCommand(const std::vector<std::string>& args)
     // sent leaves the port and the device alone.
     CTransferOutcome outcome;
     std::vector<uint8_t> data;
+    std::string strRefusal;
+    CUpdateRecorder recorder("matrixctl");
     if (LoadPatternFile(&host, app.GetTransferFile(), &data, &outcome)) {
-        const auto tStart = std::chrono::steady_clock::now();
-        std::string strDevice;
-        RunTransferOnPort(app, data, options, host, &outcome, &strDevice);
+        recorder.NotePort(app.m_nComPort);
+        RunTransferOnPort(app, data, options, host, &outcome, &strRefusal);
         if (!outcome.bStarted)
             outcome.nRecords = static_cast<uint32_t>(data.size() / RECORD_SIZE);
         outcome.nPort = app.m_nComPort;
-        RecordFinishedTransfer(outcome, app.GetTransferFile(), strDevice,
-                               std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count());
-    }
+    } else
+        strRefusal = outcome.strFailure;
+    RecordFinishedTransfer(recorder, outcome, app.GetTransferFile(), data, strRefusal, -1.0);
 
     ReportSendOutcome(outcome, options, app, host);
     if (host.IsOutputLost())

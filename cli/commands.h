@@ -21,6 +21,7 @@ int RunPatternCommand(const std::vector<std::string>& args);
 int RunSkinCommand(const std::vector<std::string>& args);
 int RunSimulateCommand(const std::vector<std::string>& args);
 int RunDemoCommand(const std::vector<std::string>& args);
+int RunLogCommand(const std::vector<std::string>& args);
 
 // Reads a whole decimal number in [nMin, nMax] from a command-line argument; false for
 // anything else (empty, trailing characters, out of range).

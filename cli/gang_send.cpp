@@ -354,6 +354,12 @@ int RunGangSend(const CGangSendRequest& request)
     CMessageQueue mainQueue;
     CSignalWatcher signals(mainQueue);
     CGangBoard board(request.output, request.bJson, request.anPorts);
+    // One update log line per port, each from its start: also for a file or a port refused.
+    std::vector<CUpdateRecorder> aRecorders(request.anPorts.size(), CUpdateRecorder("matrixctl"));
+    const auto RecordRefusal = [&](size_t i, CTransferOutcome outcome, const std::string& strReason) {
+        outcome.nPort = request.anPorts[i];
+        RecordFinishedTransfer(aRecorders[i], outcome, request.strFile, {}, strReason, -1.0);
+    };
 
     // The file is read and checked once, before any port is touched.
     CCliHost fileHost(request.output);
@@ -363,6 +369,8 @@ int RunGangSend(const CGangSendRequest& request)
         for (const std::string& strSentence :
              DescribeSendOutcome(refused, EscapeForTerminal(request.strFile), 0, 0))
             PrintError("matrixctl send: %s\n", strSentence.c_str());
+        for (size_t i = 0; i < request.anPorts.size(); ++i)
+            RecordRefusal(i, refused, refused.strFailure);
         return EXIT_CANNOT_START;
     }
     const uint32_t nRecords = static_cast<uint32_t>(data.size() / RECORD_SIZE);
@@ -374,6 +382,7 @@ int RunGangSend(const CGangSendRequest& request)
         CGangPort& port = *apPorts.back();
         port.GetTransfer().SetReplyTimeLimit(request.nReplyTimeLimitMs);
         port.GetTransfer().SetLimits(request.nGiveUpAfterRecords, request.nMaxWrongReplies);
+        aRecorders[i].NotePort(request.anPorts[i]);
         if (!port.Open()) {
             ++nNotOpened;
             board.SetState(i, "not opened");
@@ -384,6 +393,15 @@ int RunGangSend(const CGangSendRequest& request)
         PrintError("matrixctl send: nothing was sent: %zu of %zu ports could not be opened, and --all-or-none "
                    "sends to all or none.\n",
                    nNotOpened, apPorts.size());
+        CTransferOutcome notSent;
+        notSent.nRecords = nRecords;
+        for (size_t i = 0; i < apPorts.size(); ++i) {
+            const CPortOpenFailure& failure = apPorts[i]->GetOpenFailure();
+            RecordRefusal(i, notSent, failure.eKind != EPortOpenError::None
+                                          ? failure.Describe(request.anPorts[i])
+                                          : "Nothing was sent: another port could not be opened, and --all-or-none "
+                                            "sends to all or none.");
+        }
         return EXIT_CANNOT_START;
     }
 
@@ -420,11 +438,17 @@ int RunGangSend(const CGangSendRequest& request)
 
     std::vector<CGangPortResult> aResults;
     std::vector<int> anStatuses;
-    for (auto& pPort : apPorts) {
+    for (size_t i = 0; i < apPorts.size(); ++i) {
+        CGangPort* pPort = apPorts[i].get();
         pPort->Finish();
         CGangPortResult result = pPort->GetResult();
         result.outcome.nRecords = result.outcome.bStarted ? result.outcome.nRecords : nRecords;
-        RecordFinishedTransfer(result.outcome, request.strFile, result.strDevice, result.dSeconds);
+        const CPortOpenFailure& failure = pPort->GetOpenFailure();
+        if (!result.outcome.bStarted)
+            RecordRefusal(i, result.outcome,
+                          failure.eKind != EPortOpenError::None ? failure.Describe(request.anPorts[i]) : std::string());
+        else
+            RecordFinishedTransfer(aRecorders[i], result.outcome, request.strFile, data, std::string(), result.dSeconds);
         anStatuses.push_back(result.nExitStatus);
         aResults.push_back(std::move(result));
     }

@@ -22,6 +22,7 @@ const CCommand g_aCommands[] = {
     {"send", RunSendCommand, "send a pattern file to the device on a COM port"},
     {"pattern", RunPatternCommand, "convert pattern records between CSV and binary, check and draw them"},
     {"skin", RunSkinCommand, "list or extract the entries of the skin archive"},
+    {"log", RunLogCommand, "show the update log: what was sent where, by whom, and how it ended"},
     {"simulate", RunSimulateCommand, "run a simulated device on a pseudo-terminal"},
     {"demo", RunDemoCommand, "run a whole update of the sample file against a simulated device"},
 };

@@ -1,7 +1,10 @@
 #include "cli/send_status.h"
 
+#include "app/matrix_app.h"
+
 #include "cli/cli_output.h"
 #include "cli/commands.h"
+#include "text/printable.h"
 
 int SendExitStatus(const CTransferOutcome& outcome, bool bOutputLost)
 {
@@ -55,12 +58,15 @@ std::vector<std::string> DescribeSendOutcome(const CTransferOutcome& outcome, co
     return astrSentences;
 }
 
-void RecordFinishedTransfer(const CTransferOutcome& outcome, const std::string& strFile, const std::string& strDevice,
-                            double dSeconds)
+void RecordFinishedTransfer(CUpdateRecorder& recorder, const CTransferOutcome& outcome, const std::string& strFile,
+                            const std::vector<uint8_t>& data, const std::string& strReason, double dSeconds)
 {
-    // Nothing keeps a record of updates yet; the update log's line for this port goes here.
-    (void)outcome;
-    (void)strFile;
-    (void)strDevice;
-    (void)dSeconds;
+    CMatrixApp app;
+    app.m_nComPort = outcome.nPort;
+    app.SetTransferFile(strFile);
+    if (dSeconds >= 0.0)
+        recorder.SetDurationMs(static_cast<uint32_t>(dSeconds * 1000.0 + 0.5));
+    std::string strLogError;
+    if (!recorder.Finish(app, outcome, data, strReason, &strLogError) && TakeUpdateLogWarning())
+        PrintError("matrixctl send: warning: the update log was not written: %s\n", EscapeForTerminal(strLogError).c_str());
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/update_log.h"
 #include "transfer/record_transfer.h"
 
 // 0 every record confirmed; 2 nothing sent (the file or the port could not be used) or the link
@@ -24,7 +25,11 @@ int CombineSendExitStatuses(const std::vector<int>& anStatuses);
 std::vector<std::string> DescribeSendOutcome(const CTransferOutcome& outcome, const std::string& strFile,
                                              uint32_t nMaxWrongReplies, uint32_t nGiveUpAfterRecords);
 
-// Every transfer matrixctl ran, one per port (also one whose port could not be opened), passes
-// through here once it has ended: the place for its line in the update log.
-void RecordFinishedTransfer(const CTransferOutcome& outcome, const std::string& strFile, const std::string& strDevice,
-                            double dSeconds);
+// Every transfer matrixctl ran, one per port (also one refused before a byte was sent), passes
+// through here once it has ended: its line in the update log, from the recorder that noted its
+// start and port. data: the file's bytes as checked (empty for a file that was refused);
+// strReason: why nothing was sent, if so; dSeconds: the transfer's own time, or below 0 for the
+// time since the recorder began. The log is the bench's record, not part of the update: a log
+// that cannot be written is said once on stderr and changes neither output nor exit status.
+void RecordFinishedTransfer(CUpdateRecorder& recorder, const CTransferOutcome& outcome, const std::string& strFile,
+                            const std::vector<uint8_t>& data, const std::string& strReason, double dSeconds);

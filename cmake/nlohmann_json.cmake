@@ -1,6 +1,8 @@
-# nlohmann/json writes matrixctl's JSON. It is header-only: Debian's nlohmann-json3-dev puts it
-# in /usr/include/nlohmann. As with CLI11, the cross build for Windows copies only those headers
-# into its build tree: the Linux /usr/include must never come onto the cross compiler's path.
+# nlohmann/json writes matrixctl's JSON and writes and reads the update log. It is header-only:
+# Debian's nlohmann-json3-dev puts it in /usr/include/nlohmann. As with CLI11, the Linux build
+# takes it through the package's own configuration, and the cross build for Windows copies only
+# those headers into its build tree, so that the Linux /usr/include never comes onto the cross
+# compiler's path.
 if(TARGET matrix_json)
   return()
 endif()
@@ -15,6 +17,6 @@ if(CMAKE_CROSSCOMPILING)
   file(COPY ${MATRIX_JSON_INCLUDE_DIR}/nlohmann DESTINATION ${MATRIX_JSON_COPY} FILES_MATCHING PATTERN "*.hpp")
   target_include_directories(matrix_json SYSTEM INTERFACE ${MATRIX_JSON_COPY})
 else()
-  find_package(nlohmann_json CONFIG REQUIRED)
+  find_package(nlohmann_json 3 CONFIG REQUIRED)
   target_link_libraries(matrix_json INTERFACE nlohmann_json::nlohmann_json)
 endif()

@@ -48,6 +48,15 @@ add_custom_command(OUTPUT ${MATRIX_ICON_FILE}
   COMMENT "Packing the program icon (16 to 256 pixels)" VERBATIM)
 add_custom_target(matrix_icon DEPENDS ${MATRIX_ICON_FILE})
 
+# The message table of the event log entries (res/win/event_messages.mc), compiled by windmc
+# (binutils-mingw-w64) into the binary table that the resource script includes.
+find_program(MATRIX_WINDMC NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-windmc x86_64-w64-mingw32-windmc windmc REQUIRED)
+set(MATRIX_EVENT_MESSAGES_BIN ${MATRIX_WIN_RES_GEN}/MSG00409.bin)
+add_custom_command(OUTPUT ${MATRIX_EVENT_MESSAGES_BIN}
+  COMMAND ${MATRIX_WINDMC} -r ${MATRIX_WIN_RES_GEN} -h ${MATRIX_WIN_RES_GEN} ${MATRIX_WIN_RES_SRC}/event_messages.mc
+  DEPENDS ${MATRIX_WIN_RES_SRC}/event_messages.mc VERBATIM)
+add_custom_target(matrix_event_messages DEPENDS ${MATRIX_EVENT_MESSAGES_BIN})
+
 function(matrix_windows_program target description)
   set(MATRIX_PROGRAM_NAME ${target})
   set(MATRIX_PROGRAM_FILE ${target}.exe)
@@ -57,10 +66,10 @@ function(matrix_windows_program target description)
   set(_rc ${MATRIX_WIN_RES_GEN}/${target}.rc)
   configure_file(${MATRIX_WIN_RES_SRC}/program.rc.in ${_rc} @ONLY)
   set_source_files_properties(${_rc} PROPERTIES
-    OBJECT_DEPENDS "${MATRIX_ICON_FILE};${MATRIX_PROGRAM_MANIFEST};${CMAKE_SOURCE_DIR}/res/win/program_resources.h")
+    OBJECT_DEPENDS "${MATRIX_ICON_FILE};${MATRIX_PROGRAM_MANIFEST};${CMAKE_SOURCE_DIR}/res/win/program_resources.h;${MATRIX_EVENT_MESSAGES_BIN}")
   target_sources(${target} PRIVATE ${_rc})
   target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
-  add_dependencies(${target} matrix_icon)
+  add_dependencies(${target} matrix_icon matrix_event_messages)
 endfunction()
 
 # What the installer's build (scripts/make-windows-msi.sh) takes from here, as shell words.

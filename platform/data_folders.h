@@ -12,18 +12,22 @@ struct CDataFolders {
     std::string m_strSettingsDir;
     // The folder the skin file is unpacked into; empty means the current directory.
     std::string m_strSkinDir;
-    // True for the portable folder: both are the program's directory.
+    // The folder of the update log (updates.log); empty means the current directory.
+    std::string m_strLogDir;
+    // True for the portable folder: all three are the program's directory.
     bool m_bBesideProgram = true;
 };
 
 // What the choice depends on besides the program's directory, so that tests can give their own.
 struct CDataFolderEnv {
     std::string m_strConfigHome;  // XDG_CONFIG_HOME
+    std::string m_strStateHome;   // XDG_STATE_HOME
     std::string m_strHome;        // HOME
     std::string m_strRuntimeDir;  // XDG_RUNTIME_DIR
     std::string m_strTempDir;     // TMPDIR; on Windows the user's temporary folder
     unsigned m_nUid = 0;
     std::string m_strAppData;     // Windows: the user's roaming application data (%APPDATA%)
+    std::string m_strLocalAppData; // Windows: the user's application data on this PC (%LOCALAPPDATA%)
     std::string m_strInstallDir;  // Windows: the folder the installer put the program in, if any
 
     static CDataFolderEnv FromProcess();
@@ -33,8 +37,10 @@ struct CDataFolderEnv {
 // install (then both folders are that directory, or both empty when it is empty). Otherwise, on
 // Linux: setting.ini in $XDG_CONFIG_HOME/matrix-update (else $HOME/.config/matrix-update), the
 // skin file in $XDG_RUNTIME_DIR/matrix-update (else <TMPDIR or /tmp>/matrix-update-<uid>),
-// private to the user (0700); on Windows: setting.ini in %APPDATA%\matrix-update, the skin file
-// in matrix-update in the user's temporary folder, open to the user alone. Folders that are
+// private to the user (0700), the update log in $XDG_STATE_HOME/matrix-update (else
+// $HOME/.local/state/matrix-update); on Windows: setting.ini in %APPDATA%\matrix-update, the
+// skin file in matrix-update in the user's temporary folder, open to the user alone, the update
+// log in %LOCALAPPDATA%\matrix-update (it belongs to this PC, not to a roaming profile). Folders that are
 // missing are created. Where one of them cannot be made or written, the program's directory
 // stands in, so that its failure shows where it always has.
 CDataFolders ChooseDataFolders(const std::string& strProgramDirectory, const CDataFolderEnv& env);

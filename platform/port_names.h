@@ -22,6 +22,11 @@ bool ProbeComPort(int nPort);
 struct CComPortInfo {
     std::string strDevice;
     std::string strDescription;
+    // For a USB adapter, when the system tells them: "1a86:7523" (vendor:product, hex) and the
+    // adapter's serial number; "" otherwise. Linux reads them here; on Windows
+    // serial/port_device_names.h reads them out of the device list's entries.
+    std::string strUsbId;
+    std::string strSerialNumber;
 };
 CComPortInfo DescribeComPort(int nPort);
 
@@ -33,6 +38,9 @@ struct CPortDeviceEntry {
     std::string strFriendlyName;
     std::vector<std::string> astrHardwareIds;
     std::string strPortName;
+    // The device's instance id ("USB\VID_0403&PID_6001\A600ABCD"), whose last part is the
+    // serial number when the device has one.
+    std::string strInstanceId;
 };
 // Every such entry of the devices present. Linux keeps no such list: none there.
 std::vector<CPortDeviceEntry> ListPortDeviceEntries();

@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   xvfb xdotool x11-utils xauth xclip
   fonts-liberation fonts-arphic-uming
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev libssl-dev libsystemd-dev
   libarchive-tools zip unzip python3
   procps
   dpkg-dev file lintian bash-completion

@@ -101,6 +101,20 @@ std::string DescribePortDeviceEntry(const CPortDeviceEntry& entry)
     return strText;
 }
 
+std::string ParseInstanceSerialNumber(const std::string& strInstanceId)
+{
+    // Only a USB device's own id carries it; a driver's bus (FTDIBUS\...) words its ids its own way.
+    if (strInstanceId.size() < 4 || Upper(strInstanceId[0]) != 'U' || Upper(strInstanceId[1]) != 'S' ||
+        Upper(strInstanceId[2]) != 'B' || strInstanceId[3] != '\\')
+        return std::string();
+    const size_t nSlash = strInstanceId.rfind('\\');
+    const std::string strLast = strInstanceId.substr(nSlash + 1);
+    // Windows makes up an id with '&' in it for a device without a serial number.
+    if (nSlash < 4 || strLast.empty() || strLast.find('&') != std::string::npos)
+        return std::string();
+    return strLast;
+}
+
 CComPortInfo DescribeComPortWithNames(int nPort, const std::vector<CPortDeviceEntry>& entries)
 {
     CComPortInfo info = DescribeComPort(nPort);
@@ -109,6 +123,17 @@ CComPortInfo DescribeComPortWithNames(int nPort, const std::vector<CPortDeviceEn
             const std::string strText = DescribePortDeviceEntry(entry);
             if (!strText.empty())
                 info.strDescription = strText;
+            for (const std::string& strId : entry.astrHardwareIds) {
+                uint16_t nVendor = 0;
+                uint16_t nProduct = 0;
+                if (ParseUsbIds(strId, &nVendor, &nProduct)) {
+                    char szId[16];
+                    std::snprintf(szId, sizeof szId, "%04x:%04x", nVendor, nProduct);
+                    info.strUsbId = szId;
+                    info.strSerialNumber = ParseInstanceSerialNumber(entry.strInstanceId);
+                    break;
+                }
+            }
             break;
         }
     }

@@ -29,6 +29,11 @@ int GetEntryComPort(const CPortDeviceEntry& entry);
 // escapes them.
 std::string DescribePortDeviceEntry(const CPortDeviceEntry& entry);
 
+// The serial number in a USB device's instance id ("USB\VID_0403&PID_6001\A600ABCD" gives
+// "A600ABCD"); "" for an id Windows made up because the device has none ("USB\VID_...\5&2a8f&0&1")
+// and for ids of other buses.
+std::string ParseInstanceSerialNumber(const std::string& strInstanceId);
+
 // DescribeComPort(nPort), with the description of the first entry of COMn when the list has one;
-// otherwise unchanged.
+// otherwise unchanged. Its USB ids and serial number come from that entry too.
 CComPortInfo DescribeComPortWithNames(int nPort, const std::vector<CPortDeviceEntry>& entries);

@@ -74,21 +74,30 @@ TEST(PortsDeviceNames, ThePortsEntryDescribesIt)
     CEnvGuard env;
     env.Set("MATRIX_PORTS_DIR", dir.Path().string());
     const std::vector<CPortDeviceEntry> entries = {
-        {"Communications Port (COM1)", {"ACPI\\PNP0501"}, "COM1"},
-        {"USB-SERIAL CH340 (COM3)", {"USB\\VID_1A86&PID_7523&REV_0254", "USB\\VID_1A86&PID_7523"}, "COM3"},
-        {"Vendor's own name", {"FTDIBUS\\COMPORT&VID_0403&PID_6001"}, "COM5"},
-        {"USB-SERIAL CH340 (COM3)", {}, "COM3"},
+        {"Communications Port (COM1)", {"ACPI\\PNP0501"}, "COM1", "ACPI\\PNP0501\\1"},
+        {"USB-SERIAL CH340 (COM3)", {"USB\\VID_1A86&PID_7523&REV_0254", "USB\\VID_1A86&PID_7523"}, "COM3",
+         "USB\\VID_1A86&PID_7523\\5&2A8F3D1&0&2"},
+        {"Vendor's own name", {"FTDIBUS\\COMPORT&VID_0403&PID_6001"}, "COM5", "FTDIBUS\\VID_0403+PID_6001+A600ABCDA\\0000"},
+        {"USB Serial Device (COM6)", {"USB\\VID_2341&PID_0043"}, "COM6", "usb\\vid_2341&pid_0043\\75833353035351E0B1A1"},
+        {"USB-SERIAL CH340 (COM3)", {}, "COM3", ""},
     };
+    // The USB ids and serial number of the update log: a serial number only where the device's
+    // own instance id has one (Windows makes one up with '&' in it for a device without).
     struct {
         int nPort;
         const char* pszDescription;
+        const char* pszUsbId;
+        const char* pszSerialNumber;
     } const aCases[] = {
-        {1, "Communications Port (COM1)"},
-        {3, "USB-SERIAL CH340 (COM3), USB VID:PID 1A86:7523"},
-        {5, "Vendor's own name, USB VID:PID 0403:6001"},
+        {1, "Communications Port (COM1)", "", ""},
+        {3, "USB-SERIAL CH340 (COM3), USB VID:PID 1A86:7523", "1a86:7523", ""},
+        {5, "Vendor's own name, USB VID:PID 0403:6001", "0403:6001", ""},
+        {6, "USB Serial Device (COM6), USB VID:PID 2341:0043", "2341:0043", "75833353035351E0B1A1"},
     };
     for (const auto& c : aCases) {
         EXPECT_EQ(DescribeComPortWithNames(c.nPort, entries).strDescription, c.pszDescription) << c.nPort;
+        EXPECT_EQ(DescribeComPortWithNames(c.nPort, entries).strUsbId, c.pszUsbId) << c.nPort;
+        EXPECT_EQ(DescribeComPortWithNames(c.nPort, entries).strSerialNumber, c.pszSerialNumber) << c.nPort;
         EXPECT_EQ(DescribeComPortWithNames(c.nPort, entries).strDevice, DescribeComPort(c.nPort).strDevice);
     }
     EXPECT_EQ(DescribeComPortWithNames(7, entries).strDescription, DescribeComPort(7).strDescription);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/port_names.h"
@@ -261,6 +262,9 @@ TEST_F(PortsTest, DescriptionsNameTheUsbProductOrTheDriver)
     std::string strUsb = m_roots.strSys + "/devices/usb1/1-1";
     MakeDir(strUsb + "/1-1:1.0/ttyUSB0");
     WriteFile(strUsb + "/product", "USB-Serial Controller");
+    WriteFile(strUsb + "/idVendor", "0403");
+    WriteFile(strUsb + "/idProduct", "6001");
+    WriteFile(strUsb + "/serial", "A600ABCD");
     MakeDir(m_roots.strSys + "/class/tty/ttyUSB0");
     MakeLink(strUsb + "/1-1:1.0/ttyUSB0", m_roots.strSys + "/class/tty/ttyUSB0/device");
 
@@ -274,6 +278,16 @@ TEST_F(PortsTest, DescriptionsNameTheUsbProductOrTheDriver)
     EXPECT_EQ(DescribeComDevice(m_roots.strDev + "/ttyUSB0", m_roots), "USB-Serial Controller");
     EXPECT_EQ(DescribeComDevice(m_roots.strDev + "/ttyS3", m_roots), "serial8250");
     EXPECT_EQ(DescribeComDevice(m_roots.strDev + "/ttyACM7", m_roots), "");
+    // The update log's USB ids and serial number, from the same USB device; none for a UART.
+    for (const auto& [strTty, strId, strSerial] :
+         {std::tuple<std::string, std::string, std::string>{"/ttyUSB0", "0403:6001", "A600ABCD"},
+          {"/ttyS3", "", ""}, {"/ttyACM7", "", ""}}) {
+        std::string strUsbId = "x";
+        std::string strSerialNumber = "x";
+        ReadUsbIdentity(m_roots.strDev + strTty, &strUsbId, &strSerialNumber, m_roots);
+        EXPECT_EQ(strUsbId, strId) << strTty;
+        EXPECT_EQ(strSerialNumber, strSerial) << strTty;
+    }
     CPtyPair pty;
     EXPECT_EQ(DescribeComDevice(pty.GetSlavePath()), "pseudo-terminal");
 }

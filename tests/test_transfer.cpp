@@ -324,6 +324,7 @@ TEST_F(TransferTest, SilentDeviceGetsFiveSendsPerRecordAndTheFinalTextCountsThem
         EXPECT_EQ(aWrites[i][1], i < 5 ? 1 : 2) << "send " << i;
     EXPECT_EQ(aWrites[10], CBytes{0xC3});
     EXPECT_EQ(outcome.nUnanswered, 2u);
+    EXPECT_EQ(outcome.nResends, 8u);
     EXPECT_EQ(m_host.m_astrCaptions.back(), "點矩陣繪圖軟體 傳輸埠:COM7 已傳送共 2 行資料... 其中 2 筆無回應");
     // Ten sends and the terminator each waited out the whole 16.2 s limit.
     EXPECT_GE(FakeElapsed(), 11u * 16200u);
@@ -347,6 +348,7 @@ TEST_F(TransferTest, WrongRepliesResendWithoutLimitUntilCancelled)
     const std::vector<CBytes> aWrites = m_pDevice->GetWrites();
     // 25 wrong replies, the send that the cancel interrupted, then the terminator alone.
     ASSERT_EQ(aWrites.size(), 27u);
+    EXPECT_EQ(outcome.nResends, 25u);
     EXPECT_EQ(aWrites.back(), CBytes{0xC3});
     // The wait the cancel cut short is not a missing reply.
     EXPECT_EQ(CaptionCount("傳送第0筆資料無回應"), 0u);

@@ -358,6 +358,28 @@ bool RemoveComPortLink(int nPort, const std::string& strDevice)
     return ::unlink(strLink.c_str()) == 0;
 }
 
+void ReadUsbIdentity(const std::string& strDevice, std::string* pstrUsbId, std::string* pstrSerialNumber,
+                     const CDeviceRoots& roots)
+{
+    pstrUsbId->clear();
+    pstrSerialNumber->clear();
+    std::string strReal = CanonicalPath(strDevice);
+    if (strReal.empty())
+        strReal = strDevice;
+    std::string strDir = CanonicalPath(roots.strSys + "/class/tty/" + BaseName(strReal) + "/device");
+    // The USB device (with idVendor) sits a few levels above the tty's interface.
+    for (int nLevel = 0; nLevel < 5 && strDir.size() > 1; ++nLevel) {
+        const std::string strVendor = ReadFirstLine(strDir + "/idVendor");
+        const std::string strProduct = ReadFirstLine(strDir + "/idProduct");
+        if (!strVendor.empty() && !strProduct.empty()) {
+            *pstrUsbId = strVendor + ":" + strProduct;
+            *pstrSerialNumber = ReadFirstLine(strDir + "/serial");
+            return;
+        }
+        strDir = DirectoryOf(strDir);
+    }
+}
+
 std::string DescribeComDevice(const std::string& strDevice, const CDeviceRoots& roots)
 {
     std::string strReal = CanonicalPath(strDevice);

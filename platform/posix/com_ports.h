@@ -79,4 +79,9 @@ bool RemoveComPortLink(int nPort, const std::string& strDevice);
 
 // A short description of a device for a person: the USB product, else the driver name, else
 // "pseudo-terminal" for a pty; "" when nothing is known.
+// The USB vendor:product ("1a86:7523") and serial number of the adapter behind strDevice, from
+// sysfs; both "" for a device that is not on USB, and the serial "" when it has none.
+void ReadUsbIdentity(const std::string& strDevice, std::string* pstrUsbId, std::string* pstrSerialNumber,
+                     const CDeviceRoots& roots = CDeviceRoots());
+
 std::string DescribeComDevice(const std::string& strDevice, const CDeviceRoots& roots = CDeviceRoots());

@@ -65,6 +65,22 @@ std::string ChooseSettingsDir(const CDataFolderEnv& env)
     return strDir;
 }
 
+// The update log is state, not configuration: it goes where the XDG rules keep state.
+std::string ChooseLogDir(const CDataFolderEnv& env)
+{
+    std::string strBase;
+    if (IsAbsolute(env.m_strStateHome))
+        strBase = env.m_strStateHome;
+    else if (IsAbsolute(env.m_strHome))
+        strBase = env.m_strHome + "/.local/state";
+    else
+        return std::string();
+    const std::string strDir = strBase + "/" + PROGRAM_FOLDER_NAME;
+    if (!MakePrivateDirectories(strDir) || !CanCreateFilesIn(strDir))
+        return std::string();
+    return strDir;
+}
+
 std::string ChooseSkinDir(const CDataFolderEnv& env)
 {
     if (IsAbsolute(env.m_strRuntimeDir)) {
@@ -89,6 +105,7 @@ CDataFolderEnv CDataFolderEnv::FromProcess()
 {
     CDataFolderEnv env;
     env.m_strConfigHome = GetVariable("XDG_CONFIG_HOME");
+    env.m_strStateHome = GetVariable("XDG_STATE_HOME");
     env.m_strHome = GetVariable("HOME");
     env.m_strRuntimeDir = GetVariable("XDG_RUNTIME_DIR");
     env.m_strTempDir = GetVariable("TMPDIR");
@@ -130,6 +147,7 @@ CDataFolders ChooseDataFolders(const std::string& strProgramDirectory, const CDa
     CDataFolders folders;
     folders.m_strSettingsDir = strProgramDirectory;
     folders.m_strSkinDir = strProgramDirectory;
+    folders.m_strLogDir = strProgramDirectory;
     // Without a program directory everything stays in the current directory, as it always has.
     if (strProgramDirectory.empty())
         return folders;
@@ -141,5 +159,7 @@ CDataFolders ChooseDataFolders(const std::string& strProgramDirectory, const CDa
         folders.m_strSettingsDir = std::move(strDir);
     if (std::string strDir = ChooseSkinDir(env); !strDir.empty())
         folders.m_strSkinDir = std::move(strDir);
+    if (std::string strDir = ChooseLogDir(env); !strDir.empty())
+        folders.m_strLogDir = std::move(strDir);
     return folders;
 }

@@ -56,6 +56,7 @@ CComPortInfo DescribeComPort(int nPort)
     CComPortInfo info;
     info.strDevice = ResolveComPort(nPort).strDevice;
     info.strDescription = DescribeComDevice(info.strDevice);
+    ReadUsbIdentity(info.strDevice, &info.strUsbId, &info.strSerialNumber);
     return info;
 }
 

@@ -167,6 +167,17 @@ std::string ChooseSettingsDir(const CDataFolderEnv& env)
     return strUtf8;
 }
 
+std::string ChooseLogDir(const CDataFolderEnv& env)
+{
+    if (env.m_strLocalAppData.empty())
+        return std::string();
+    const std::wstring strDir = CanonicalFolder(env.m_strLocalAppData) + L"\\" + PROGRAM_FOLDER_NAME;
+    const std::string strUtf8 = WideToUtf8(strDir);
+    if (!MakeFolders(strDir) || !CanCreateFilesIn(strUtf8))
+        return std::string();
+    return strUtf8;
+}
+
 std::string ChooseSkinDir(const CDataFolderEnv& env)
 {
     if (env.m_strTempDir.empty())
@@ -186,6 +197,10 @@ CDataFolderEnv CDataFolderEnv::FromProcess()
     wchar_t szPath[MAX_PATH] = {};
     if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, szPath)))
         env.m_strAppData = WideToUtf8(szPath);
+    wchar_t szLocal[MAX_PATH] = {};
+    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                                     szLocal)))
+        env.m_strLocalAppData = WideToUtf8(szLocal);
     std::wstring strTemp(MAX_PATH + 1, L'\0');
     const DWORD dwLength = ::GetTempPathW(static_cast<DWORD>(strTemp.size()), strTemp.data());
     if (dwLength > 0 && dwLength < strTemp.size()) {
@@ -232,6 +247,7 @@ CDataFolders ChooseDataFolders(const std::string& strProgramDirectory, const CDa
     CDataFolders folders;
     folders.m_strSettingsDir = strProgramDirectory;
     folders.m_strSkinDir = strProgramDirectory;
+    folders.m_strLogDir = strProgramDirectory;
     // Without a program directory everything stays in the current directory, as it always has.
     if (strProgramDirectory.empty())
         return folders;
@@ -245,5 +261,7 @@ CDataFolders ChooseDataFolders(const std::string& strProgramDirectory, const CDa
         folders.m_strSettingsDir = std::move(strDir);
     if (std::string strDir = ChooseSkinDir(env); !strDir.empty())
         folders.m_strSkinDir = std::move(strDir);
+    if (std::string strDir = ChooseLogDir(env); !strDir.empty())
+        folders.m_strLogDir = std::move(strDir);
     return folders;
 }

@@ -122,6 +122,9 @@ std::vector<CPortDeviceEntry> ListPortDeviceEntries()
             entry.strFriendlyName = astrName.front();
         entry.astrHardwareIds = ReadDeviceStrings(devices.Get(), &device, SPDRP_HARDWAREID);
         entry.strPortName = ReadPortName(devices.Get(), &device);
+        wchar_t szInstance[512] = {};
+        if (::SetupDiGetDeviceInstanceIdW(devices.Get(), &device, szInstance, 512, nullptr))
+            entry.strInstanceId = WideToUtf8(szInstance, wcsnlen(szInstance, 512));
         entries.push_back(std::move(entry));
     }
     return entries;

@@ -41,6 +41,9 @@ for tool in Xvfb xdotool xclip; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps.sh installs it)"
 done
 
+# The dialog keeps its update log where an operator's would be (read at the end), not in the
+# test run's own file.
+unset MATRIX_UPDATE_LOG
 # The portable folder, exactly as cmake --install lays it out.
 inst="$work/inst"
 cmake --install "$build" --prefix "$inst" >/dev/null || fail "cmake --install failed"
@@ -515,4 +518,35 @@ update_three_records "the second start did not use the port remembered"
 [ "$(records_received user2)" = 3 ] || fail "the device did not get the three records at the second start"
 [ ! -e "$user_skin" ] || fail "the skin file outlived the program"
 echo "run 6: package layout as an ordinary user passed"
+
+# The update log the dialog wrote: beside the portable program (runs 1 to 4), and in the
+# ordinary user's state folder for the package's layout (run 6). Each update is one line with
+# its facts; matrixctl reads the same log.
+log_check() {  # LOG CHECKS...: python conditions on the lines (a list of dicts named L)
+  python3 - "$@" <<'PY'
+import json, sys
+L = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+for check in sys.argv[2:]:
+    if not eval(check):
+        sys.exit("update log %s: not true: %s\n%s" % (sys.argv[1], check, "\n".join(map(str, L))))
+PY
+}
+sum=$(sha256sum "$work/pattern.bin" | cut -d' ' -f1)
+log_check "$inst/updates.log" \
+  "L[0]['front_end'] == 'dialog' and L[0]['port'] == 'COM11' and L[0]['outcome'] == 'complete'" \
+  "L[0]['file'] == '$work/pattern.bin' and L[0]['sha256'] == '$sum' and L[0]['size'] == $records * 12" \
+  "L[0]['records'] == $records and L[0]['handled'] == $records and L[0]['device'].startswith('/dev/pts/')" \
+  "any(l['outcome'] == 'refused' and 'rows.bin is not a pattern file' in l['reason'] for l in L)" \
+  "any(l['outcome'] == 'refused' and 'no-such-file.bin' in l['reason'] and l['size'] is None for l in L)" \
+  "any(l['outcome'] == 'cancelled' and l['unanswered'] == 1 and l['resends'] == 4 for l in L)" \
+  "sum(l['outcome'] == 'cancelled' for l in L) >= 3" ||
+  fail "the portable folder's update log does not hold the dialog's updates"
+env -u MATRIX_UPDATE_LOG "$inst/matrixctl" log --port 11 > "$work/log.out"
+grep -q "COM11 *complete *$records/$records .*pattern.bin$" "$work/log.out" ||
+  { cat "$work/log.out" >&2; fail "matrixctl log in the portable folder does not show run 1's update"; }
+state="$user/home/.local/state/matrix-update"
+log_check "$state/updates.log" "len(L) == 2" "all(l['outcome'] == 'complete' and l['records'] == 3 for l in L)" ||
+  fail "the ordinary user's update log does not hold run 6's two updates"
+[ "$(stat -c %a "$state")" = 700 ] || fail "the user's state folder is not private"
+echo "update log: passed"
 echo "gui_person: all runs passed"

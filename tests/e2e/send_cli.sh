@@ -17,6 +17,8 @@ cleanup() {
 trap cleanup EXIT
 export MATRIX_PORTS_DIR="$work/ports"
 mkdir -p "$MATRIX_PORTS_DIR"
+# Every send below leaves its line in this update log, read back at the end.
+export MATRIX_UPDATE_LOG="$work/updates.log"
 
 # Three records of a real pattern file.
 printf 'x,y,i1,i2,i3\n1.5,2.25,1,2,3\n10.125,-3.5,4,5,6\n0,0,0,0,0\n' > "$work/in.csv"
@@ -266,6 +268,53 @@ done
 kill "$sim_pid" 2>/dev/null || true
 stop_device
 grep -q "record\|end of transfer\|stray" "$work/sim.log.16" && fail "a file that cannot be sent reached the device"
+# The update log: one line per send above, each with the facts of its ending, shown by
+# matrixctl log as JSON and as a table. field PORT NAME: NAME of the newest line for COM PORT.
+field() {
+  "$bin/matrixctl" log --json --port "$1" --last 1 |
+    python3 -c 'import json,sys; v=json.loads(sys.stdin.read())[sys.argv[1]]; print("null" if v is None else v)' "$2"
+}
+sum=$(sha256sum "$work/three.bin" | cut -d' ' -f1)
+for row in "11 outcome complete" "11 handled 3" "11 size 36" "11 sha256 $sum" "11 front_end matrixctl" \
+           "12 resends 6" "13 resends 6" "14 outcome unanswered" "14 unanswered 3" "14 resends 12" \
+           "15 outcome link lost" "17 outcome cancelled" "18 outcome cancelled" "23 unanswered 3" \
+           "200 outcome refused" "19 reason COM19 (/dev/null) is not a serial port." "16 outcome refused"; do
+  read -r port name want <<< "$row"
+  got=$(field "$port" "$name")
+  [ "$got" = "$want" ] || fail "update log, COM$port: $name is '$got', expected '$want'"
+done
+[[ $(field 11 device) == /dev/pts/* ]] || fail "update log: COM11's device is not its pseudo-terminal"
+[[ $(field 11 time) =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:.]{12}[+-][0-9]{2}:[0-9]{2}$ ]] || fail "update log: the time is not ISO 8601 with its offset"
+"$bin/matrixctl" log --port 200 --last 1 > "$work/out"
+[ "$(wc -l < "$work/out")" = 3 ] && head -n 1 "$work/out" | grep -q "^TIME *PORT *OUTCOME" &&
+  sed -n 2p "$work/out" | grep -q "COM200 *refused *-" && sed -n 3p "$work/out" | grep -q "^    .*marker.bin is not a pattern file" ||
+  { cat "$work/out" >&2; fail "matrixctl log: the table row of the refused send is not as expected"; }
+# A torn last line (a writer killed mid-line) is skipped and said; the lines before it stay.
+printf '{"time":"2026-' >> "$MATRIX_UPDATE_LOG"
+"$bin/matrixctl" log --last 2 > "$work/out" 2> "$work/err"
+grep -q "1 damaged line(s)" "$work/err" || fail "matrixctl log: the torn line is not said"
+[ "$(grep -c "^20" "$work/out")" = 2 ] || fail "matrixctl log: --last 2 did not show two rows"
+
+# A log that cannot be written does not stop or fail the update: one warning, the same ending.
+start_device 26 --reply ok --once
+MATRIX_UPDATE_LOG="$work/no-such-folder/updates.log" run_send 0 --port 26 "$work/three.bin"
+stop_device
+[ "$(tail -n 1 "$work/out")" = "$closing" ] || fail "unwritable log: the update did not end complete"
+[ "$(grep -c "warning: the update log was not written" "$work/err")" = 1 ] || { cat "$work/err" >&2; fail "unwritable log: not said once"; }
+
+# The same update in the system journal, where this machine runs one.
+if [ -S /run/systemd/journal/socket ] && journalctl -q -n 0 > /dev/null 2>&1 &&
+   journalctl -q -n 1 > /dev/null 2>&1 && [ -n "$(journalctl -q -n 1 2>/dev/null)" ]; then
+  journalctl -t matrix-update -o json --since "-10min" > "$work/journal" 2> /dev/null || true
+  python3 - "$work/journal" "$sum" <<'PY' || fail "the journal has no entry with the update's fields"
+import json, sys
+entries = [json.loads(line) for line in open(sys.argv[1]) if line.strip()]
+ok = [e for e in entries if e.get("PORT") == "COM11" and e.get("SHA256") == sys.argv[2] and e.get("OUTCOME") == "complete"]
+sys.exit(0 if ok else 1)
+PY
+else
+  echo "send_cli: journal check skipped: no systemd journal runs on this machine (no /run/systemd/journal/socket or no entries)"
+fi
 # Several ports at once: three devices, one pulled once the transfers are under way. The summary
 # names each port's outcome; the survivors get every record once and the end-of-transfer byte;
 # exit status 2 (a lost link outweighs the rest).
@@ -338,4 +387,12 @@ for port in 45 46 47; do
 done
 stop_gang
 
+# Each port of a send to several has its own line in the update log.
+for row in "41 outcome complete" "41 handled 40" "42 outcome link lost" "44 outcome complete" \
+           "200 outcome refused" "45 outcome cancelled"; do
+  read -r port name want <<< "$row"
+  got=$(field "$port" "$name")
+  [ "$got" = "$want" ] || fail "update log of a send to several ports, COM$port: $name is '$got', expected '$want'"
+done
+[[ $(field 200 reason) == "COM200 does not exist"* ]] || fail "update log of a send to several ports: COM200's reason is '$(field 200 reason)'"
 echo "send_cli: all cases passed"

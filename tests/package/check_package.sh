@@ -27,8 +27,9 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ "$(field Architecture)" = amd64 ] || fail "architecture: $(field Architecture)"
 depends=$(field Depends)
 depends_names=$(tr ',|' '\n\n' <<< "$depends" | sed 's/^ *//; s/ .*//')
-# The Qt platform plugins are loaded at run time, which dpkg-shlibdeps cannot see.
-for lib in libc6 libstdc++6 zlib1g libqt6core6 libqt6widgets6 qt6-qpa-plugins; do
+# The Qt platform plugins are loaded at run time, which dpkg-shlibdeps cannot see. The update
+# log's digest and journal come from libcrypto (libssl3) and libsystemd0.
+for lib in libc6 libstdc++6 zlib1g libqt6core6 libqt6widgets6 qt6-qpa-plugins libssl3 libsystemd0; do
   grep -qxF "$lib" <<< "$depends_names" || fail "Depends lacks $lib: $depends"
 done
 # A font with the dialog's Chinese texts, without forcing one on a machine that has another.
@@ -125,7 +126,7 @@ for helpers in "${helpers_list[@]}"; do
     got=$(PATH="$root/usr/bin:$PATH" complete_words "$helpers" "${argv[@]}")
     [ "$got" = "$want" ] || fail "completing '$words' (${helpers:-no helpers}) offers '$got', expected '$want'"
   done <<CASES
-matrixctl |--help --version demo pattern ports send simulate skin 
+matrixctl |--help --version demo log pattern ports send simulate skin 
 matrixctl s|send simulate skin 
 matrixctl send --|--give-up-after --help --max-wrong-replies --port --quiet --reply-timeout --verbose 
 matrixctl send -|--give-up-after --help --max-wrong-replies --port --quiet --reply-timeout --verbose -h -p -q -v 
@@ -138,6 +139,8 @@ matrixctl pattern render -|--help --output --size -h -o
 matrixctl skin |--help extract list 
 matrixctl simulate --reply g|garbage 
 matrixctl ports --p|--probe 
+matrixctl log -|--help --json --last --port -h -n -p 
+matrixctl log --port |$ports_want
 CASES
 done
 echo "check_package: $deb passed"

@@ -31,6 +31,8 @@ if [ -z "${MATRIX_UNDER_XVFB:-}" ]; then
 fi
 
 work=$(mktemp -d)
+# The dialog keeps its update log where an operator's would be (read at the end).
+unset MATRIX_UPDATE_LOG
 pids=()
 app_pid=""
 cleanup() {
@@ -216,3 +218,24 @@ sleep 1
 no_box || fail "a second box followed the lost device's"
 finish_program
 echo "dialog_wine: lost device passed ($(( $(date +%s) - start )) s in all)"
+
+# The update log the dialog wrote beside itself in the portable folder (one line per update,
+# the refused one too), and matrixctl.exe reading the same log.
+sum=$(sha256sum "$work/pattern.bin" | cut -d' ' -f1)
+python3 - "$inst/updates.log" "$(winpath "$work/pattern.bin")" "$sum" <<'PY' || fail "the portable folder's update log does not hold the dialog's updates"
+import json, sys
+L = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+checks = [
+    any(l["outcome"] == "complete" and l["file"] == sys.argv[2] and l["sha256"] == sys.argv[3] for l in L),
+    all(l["front_end"] == "dialog" and l["port"] == "COM7" for l in L),
+    any(l["outcome"] == "refused" and "is not a pattern file" in (l["reason"] or "") for l in L),
+    any(l["outcome"] == "cancelled" and l["unanswered"] == 1 and l["resends"] == 4 for l in L),
+    any(l["outcome"] == "link lost" for l in L),
+]
+if not all(checks):
+    sys.exit("update log: checks %s failed:\n%s" % (checks, "\n".join(map(str, L))))
+PY
+wine "$inst/matrixctl.exe" log --port 7 < /dev/null > "$work/log.out" 2> "$work/log.err" || fail "matrixctl.exe log failed: $(cat "$work/log.err")"
+tr -d '\r' < "$work/log.out" | grep -q "COM7 *complete *$(( $(stat -c %s "$work/pattern.bin") / 12 ))/" ||
+  { cat "$work/log.out" "$work/log.err" >&2; fail "matrixctl.exe log does not show the whole update"; }
+echo "dialog_wine: update log passed"

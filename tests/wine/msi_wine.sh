@@ -61,7 +61,7 @@ remove_installations() {
 }
 # What an earlier run left: the settings an uninstall keeps would pass for this run's.
 remove_leftovers() {
-  rm -rf "$inst" "$drive_c/users/$(id -un)/AppData/Roaming/matrix-update"
+  rm -rf "$inst" "$drive_c/users/$(id -un)/AppData/Roaming/matrix-update" "$drive_c/users/$(id -un)/AppData/Local/matrix-update"
 }
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
@@ -139,6 +139,11 @@ for name in "${files[@]}"; do
 done
 [ "$(reg_value 'HKLM\Software\matrix-update' InstallDir)" = "$inst_win" ] ||
   fail "InstallDir is '$(reg_value 'HKLM\Software\matrix-update' InstallDir)', not '$inst_win'"
+# The event source of the update log's Application event log entries, with matrixctl.exe's
+# message table. (Wine keeps no event log of its own: the entries themselves cannot be read here.)
+event_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\matrix-update'
+[ "$(reg_value "$event_key" EventMessageFile)" = "${inst_win}matrixctl.exe" ] ||
+  fail "the event source's message file is '$(reg_value "$event_key" EventMessageFile)', not ${inst_win}matrixctl.exe"
 [ "$(installed_versions)" = "$version" ] || fail "Apps & features lists '$(installed_versions)', not $version"
 entry=$(start_menu_entry)
 [ -n "$entry" ] || fail "no Start-menu entry 點矩陣更新"
@@ -249,6 +254,11 @@ settings="$drive_c/users/$(id -un)/AppData/Roaming/matrix-update/setting.ini"
 [ -f "$settings" ] && tr -d '\r' < "$settings" | grep -qx "ComPort=7" ||
   fail "%APPDATA%\\matrix-update\\setting.ini does not hold ComPort=7 after the update"
 [ ! -e "$inst/setting.ini" ] || fail "the installed program wrote setting.ini into its program folder"
+# Its update log goes to the user's %LOCALAPPDATA% (this PC's, not a roaming profile's).
+updates="$drive_c/users/$(id -un)/AppData/Local/matrix-update/updates.log"
+[ -f "$updates" ] && tail -n 1 "$updates" | grep -q '"port":"COM7".*"outcome":"complete"' ||
+  fail "%LOCALAPPDATA%\\matrix-update\\updates.log does not end with the update's line"
+[ ! -e "$inst/updates.log" ] || fail "the installed program wrote its update log into its program folder"
 echo "msi_wine: the installed dialog's update passed (settings in ${settings#"$drive_c/"})"
 
 # 4. A higher version replaces this one: one installation, the new files, the settings kept;
@@ -296,6 +306,7 @@ left=$(find "$inst" -mindepth 1 ! -name setting.ini 2>/dev/null || true)
 [ -z "$left" ] || fail "the program folder keeps files after the uninstall: $left"
 [ -z "$(start_menu_entry)" ] || fail "the Start-menu entry outlived the uninstall"
 [ -z "$(reg_value 'HKLM\Software\matrix-update' InstallDir)" ] || fail "InstallDir outlived the uninstall"
+[ -z "$(reg_value "$event_key" EventMessageFile)" ] || fail "the event source outlived the uninstall"
 [ -z "$(installed_versions)" ] || fail "Apps & features still lists $(installed_versions)"
 tr -d '\r' < "$settings" | grep -qx "ComPort=7" || fail "the uninstall took the user's setting.ini"
 echo "msi_wine: uninstall passed ($(( $(date +%s) - start )) s in all)"

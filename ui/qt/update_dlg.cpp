@@ -446,6 +446,17 @@ void CUpdateDlg::CloseDialog()
     done(QDialog::Accepted);
 }
 
+void CUpdateDlg::ShowHint(const std::string& strText)
+{
+    // A box of its own that does not hold the update up: shown, not run, and gone when closed.
+    auto* pHint = new QMessageBox(QMessageBox::Information, AppCaption(), QString::fromStdString(strText),
+                                  QMessageBox::Ok, this);
+    pHint->setAttribute(Qt::WA_DeleteOnClose);
+    pHint->setModal(false);
+    pHint->setObjectName("updateLogHint");
+    pHint->show();
+}
+
 void CUpdateDlg::OnChooseFile()
 {
     QFileDialog dialog(this);

@@ -131,6 +131,7 @@ private:
     void ShowUpdating(bool bUpdating) override;
     CTransferOutcome ServeTransfer(const TransferRun& fnTransfer) override;
     void CloseDialog() override;
+    void ShowHint(const std::string& strText) override;
 
     CMatrixApp& m_app;
     CDibImage m_picture;

@@ -445,6 +445,15 @@ void CUpdateDlg::CloseDialog()
     EndDialog(IDOK);
 }
 
+void CUpdateDlg::ShowHint(const std::string& strText)
+{
+    // A balloon at the file field: it holds nothing up and goes away when clicked or after a while.
+    const std::wstring strWide = Utf8ToWide(strText);
+    const std::wstring strTitle = Utf8ToWide(UPDATE_DLG_TEMPLATE.pszCaption);
+    EDITBALLOONTIP tip = {sizeof tip, strTitle.c_str(), strWide.c_str(), TTI_WARNING};
+    ::SendDlgItemMessageW(m_hWnd, IDC_FILE_NAME, EM_SHOWBALLOONTIP, 0, reinterpret_cast<LPARAM>(&tip));
+}
+
 void CUpdateDlg::EndDialog(int nResult)
 {
     m_nResult = nResult;

@@ -133,6 +133,7 @@ private:
     void ShowUpdating(bool bUpdating) override;
     CTransferOutcome ServeTransfer(const TransferRun& fnTransfer) override;
     void CloseDialog() override;
+    void ShowHint(const std::string& strText) override;
 
     CMatrixApp& m_app;
     HWND m_hWnd = nullptr;
