@@ -8,7 +8,7 @@
 #include "cli/cli_output.h"
 #include "cli/command_line.h"
 #include "cli/commands.h"
-#include "platform/printable.h"
+#include "text/printable.h"
 
 namespace {
 

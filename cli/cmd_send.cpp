@@ -201,9 +201,9 @@ int RunSendCommand(const std::vector<std::string>& args)
         RunTransferOnPort(app, data, options, host, &outcome, &strRefusal);
         if (!outcome.bStarted)
             outcome.nRecords = static_cast<uint32_t>(data.size() / RECORD_SIZE);
-        outcome.nPort = app.m_nComPort;
     } else
         strRefusal = outcome.strFailure;
+    outcome.nPort = app.m_nComPort;
     RecordFinishedTransfer(recorder, outcome, app.GetTransferFile(), data, strRefusal, -1.0);
 
     ReportSendOutcome(outcome, options, app, host);
