@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,23 @@ constexpr size_t MAX_INPUT_BYTES = 256u * 1024 * 1024;
 
 // More lines than this would bury the first ones: the rest are counted.
 constexpr size_t MAX_CHANGES_SHOWN = 20;
+
+// True when strOut names the file strIn already is (the same path, another spelling of it, or
+// a link to it): writing there would replace the input with what was made of it.
+bool NamesInputFile(const std::string& strIn, const std::string& strOut)
+{
+    auto toPath = [](const std::string& strPath) { return std::filesystem::path(std::u8string(strPath.begin(), strPath.end())); };
+    std::error_code ec;
+    return std::filesystem::equivalent(toPath(strIn), toPath(strOut), ec) && !ec;
+}
+
+bool RefuseOutputOverInput(const std::string& strIn, const std::string& strOut)
+{
+    if (!NamesInputFile(strIn, strOut))
+        return false;
+    PrintError("%s is the file being read; give another output file.\n", EscapeForTerminal(strOut).c_str());
+    return true;
+}
 
 // Reads a CSV file of pattern rows; false after the refusal was said.
 bool ReadCsvRows(const std::string& strIn, std::vector<CPatternValues>* pRows, std::vector<size_t>* pLines)
@@ -70,6 +88,8 @@ size_t ReportValueChanges(const std::string& strIn, const std::vector<CPatternVa
 
 int EncodeCsvFile(const std::string& strIn, const std::string& strOut, bool bStrict)
 {
+    if (RefuseOutputOverInput(strIn, strOut))
+        return EXIT_CANNOT_START;
     std::vector<CPatternValues> rows;
     std::vector<size_t> lines;
     if (!ReadCsvRows(strIn, &rows, &lines))
@@ -183,6 +203,10 @@ std::string DefaultPictureName(const std::string& strIn)
 
 int RenderPatternFile(const std::string& strIn, std::string strOut, long nSize)
 {
+    if (strOut.empty())
+        strOut = DefaultPictureName(strIn);
+    if (strOut != "-" && RefuseOutputOverInput(strIn, strOut))
+        return EXIT_CANNOT_START;
     std::vector<CDecodedRecord> records;
     CPatternFileSummary summary;
     if (IsCsvName(strIn)) {
@@ -233,8 +257,6 @@ int RenderPatternFile(const std::string& strIn, std::string strOut, long nSize)
         }
         return EXIT_OK;
     }
-    if (strOut.empty())
-        strOut = DefaultPictureName(strIn);
     std::string strError;
     if (!WriteFileAtomically(strOut, strSvg.data(), strSvg.size(), &strError)) {
         PrintError("%s\n", strError.c_str());

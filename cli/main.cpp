@@ -20,7 +20,7 @@ struct CCommand {
 const CCommand g_aCommands[] = {
     {"ports", RunPortsCommand, "list the COM ports present, with their devices"},
     {"send", RunSendCommand, "send a pattern file to the device on a COM port"},
-    {"pattern", RunPatternCommand, "convert pattern records between CSV and binary"},
+    {"pattern", RunPatternCommand, "convert pattern records between CSV and binary, check and draw them"},
     {"skin", RunSkinCommand, "list or extract the entries of the skin archive"},
     {"simulate", RunSimulateCommand, "run a simulated device on a pseudo-terminal"},
     {"demo", RunDemoCommand, "run a whole update of the sample file against a simulated device"},

@@ -83,6 +83,13 @@ expect 2 "$bin" pattern encode bad.csv new.bin
 printf '1,2,3,4,2147483648\n' > range.csv
 expect 2 "$bin" pattern encode range.csv new.bin
 grep -q '^range.csv:1: field 5 (i3) is outside the 32-bit signed integer range' err || fail "range message"
+# An output that names the input (another spelling of it, or a link to it) would replace the
+# input with what was made of it: refused, the input left alone.
+cp bad.csv same.csv
+ln -s same.csv same-link.csv
+expect 2 "$bin" pattern encode same.csv ./same-link.csv
+cmp same.csv bad.csv || fail "encode wrote over its input"
+grep -qx './same-link.csv is the file being read; give another output file.' err || { cat err >&2; fail "encode over its input"; }
 expect 2 "$bin" pattern encode missing.csv new.bin
 grep -q 'missing.csv' err || fail "missing input not named"
 ls "$work" | grep -q 'XXX\|\.bin\.' && fail "temporary file left behind"
@@ -125,6 +132,8 @@ PY
 }
 expect 0 "$bin" pattern render sample.bin
 [ "$(svg_dots sample.svg)" = "300 sample.bin: 300 records" ] || fail "render: $(svg_dots sample.svg)"
+cmp sample.svg "$src/docs/sample-pattern.svg" || fail "docs/sample-pattern.svg, the README's picture, is not what \
+render draws of the sample now: make it again with matrixctl pattern render res/sample.bin -o docs/sample-pattern.svg"
 mkdir -p 'odd dir'
 cp edge.csv 'odd dir/a<b>&"c'\''.csv'
 expect 0 "$bin" pattern render 'odd dir/a<b>&"c'\''.csv' --size 300
@@ -134,6 +143,9 @@ expect 0 "$bin" pattern render -o - lossy.csv
 python3 -c 'import sys, xml.dom.minidom; xml.dom.minidom.parseString(sys.stdin.buffer.read())' < out || fail "render -o -"
 expect 2 "$bin" pattern render marker.bin -o marker.svg
 [ ! -e marker.svg ] || fail "a picture of a damaged file"
+cp sample.bin kept.bin
+expect 2 "$bin" pattern render kept.bin -o ./kept.bin
+cmp kept.bin sample.bin || fail "render wrote its picture over the pattern file"
 expect 1 "$bin" pattern render sample.bin --size 50
 grep -q "'50' is not a picture width in pixels (200 to 10000)" err || { cat err >&2; fail "render: --size"; }
 

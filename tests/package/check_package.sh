@@ -132,7 +132,9 @@ matrixctl send -|--give-up-after --help --max-wrong-replies --port --quiet --rep
 matrixctl send --port |$ports_want
 matrixctl send -p |$ports_want
 matrixctl -|--help --version -V -h 
-matrixctl pattern |--help decode encode 
+matrixctl pattern |--help check decode encode render 
+matrixctl pattern encode --|--help --strict 
+matrixctl pattern render -|--help --output --size -h -o 
 matrixctl skin |--help extract list 
 matrixctl simulate --reply g|garbage 
 matrixctl ports --p|--probe 

@@ -175,4 +175,38 @@ grep -qF "is not a pattern file: record 1 (byte 0) starts with 0x78 instead of t
   { cat "$work/err" >&2; fail "a CSV file renamed .bin was not refused"; }
 grep -q "COM200" "$work/err" && fail "the port was looked at before the file was refused"
 
+# pattern check and render, the file in the Chinese-named folder: what check says is the Linux
+# program's (but for the path's spelling), status 2 for a damaged file; the picture lands at
+# FILE's name with .svg, is well-formed XML with one dot per record, and is the Linux picture.
+run_pattern() {  # run_pattern EXPECTED_STATUS ARGS...: matrixctl.exe pattern, like run_send
+  local expected=$1; shift
+  set +e
+  wine "$winbin/matrixctl.exe" pattern "$@" > "$work/out.crlf" 2> "$work/err.crlf"
+  local status=$?
+  set -e
+  tr -d '\r' < "$work/out.crlf" > "$work/out"
+  tr -d '\r' < "$work/err.crlf" > "$work/err"
+  [ "$status" = "$expected" ] || { cat "$work/out" "$work/err" >&2; fail "pattern $* exited $status, expected $expected"; }
+}
+"$bin/matrixctl" pattern check "$folder/點陣圖案.bin" | tail -n +2 > "$work/check.linux" || fail "Linux check failed"
+run_pattern 0 check "$(winpath "$folder/點陣圖案.bin")"
+tail -n +2 "$work/out" | diff -u "$work/check.linux" - || fail "pattern check says other things than the Linux program"
+run_pattern 2 check "$(winpath "$work/rows.bin")"
+grep -qF "is not a pattern file: record 1 (byte 0) starts with 0x78 instead of the start marker 0xC1." "$work/err" ||
+  { cat "$work/err" >&2; fail "pattern check took a CSV file for a pattern file"; }
+run_pattern 0 render "$(winpath "$folder/點陣圖案.bin")"
+[ -f "$folder/點陣圖案.svg" ] || { ls "$folder" >&2; fail "render did not write FILE's name with .svg"; }
+python3 - "$folder/點陣圖案.svg" "$records" <<'PY' || fail "the picture of matrixctl.exe is not one dot per record"
+import sys, xml.etree.ElementTree as ET
+ns = {"s": "http://www.w3.org/2000/svg"}
+root = ET.parse(sys.argv[1]).getroot()
+dots = root.findall(".//s:g[@id='records']/s:circle", ns)
+sys.exit(0 if len(dots) == int(sys.argv[2]) and root.find("s:title", ns).text == "點陣圖案.bin: %s records" % sys.argv[2] else 1)
+PY
+"$bin/matrixctl" pattern render "$folder/點陣圖案.bin" -o "$work/linux.svg" > /dev/null || fail "Linux render failed"
+cmp "$work/linux.svg" "$folder/點陣圖案.svg" || fail "matrixctl.exe draws another picture than the Linux program"
+cp "$work/rows.bin" "$work/rows.csv"
+run_pattern 0 render "$(winpath "$work/rows.csv")" -o "$(winpath "$work/rows.svg")" --size 300
+grep -q 'width="300"' "$work/rows.svg" || fail "render of a CSV file with -o and --size"
+
 echo "send_wine: all cases passed"
