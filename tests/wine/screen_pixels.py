@@ -157,12 +157,15 @@ def check_dots(rows, ref, csv_path):
     if not groups:
         return "no pixel of the dots' colour"
 
-    def apart(k):
-        others = [p for n, g in enumerate(groups) if n != k for p in g]
-        return min((abs(p[0] - q[0]) + abs(p[1] - q[1]) for p in groups[k] for q in others), default=1e9)
+    boxes = [(min(p[0] for p in g), min(p[1] for p in g), max(p[0] for p in g), max(p[1] for p in g)) for g in groups]
 
-    # The largest group is the pattern's own; a small one stays when it lies close to another.
-    pixels = [p for k, g in enumerate(groups) if k == 0 or apart(k) < 25 for p in g]
+    def gap(a, b):
+        return max(a[0] - b[2], b[0] - a[2], a[1] - b[3], b[1] - a[3], 0)
+
+    # The largest group is the pattern's own; a smaller one stays when it lies near another, as
+    # the dots of a pattern do (a few pixels apart) and the legend's (beside the frame) does not.
+    pixels = [p for k, g in enumerate(groups)
+              if k == 0 or min(gap(boxes[k], boxes[n]) for n in range(len(groups)) if n != k) < 12 for p in g]
     if len(pixels) < len(values):
         return "only %d pixels of the dots' colour for %d records" % (len(pixels), len(values))
     x0, x1 = min(p[0] for p in pixels), max(p[0] for p in pixels)
