@@ -104,7 +104,7 @@ CPatternPicture BuildPreviewPicture(const CPreviewContents& contents, int nWidth
     return picture;
 }
 
-CScreenRect PlacePreviewWindow(const CScreenRect& dialog, const CScreenRect& workArea)
+CPreviewPlacement PlacePreviewWindow(const CScreenRect& dialog, const CScreenRect& workArea)
 {
     CScreenRect rect;
     rect.nHeight = std::min(dialog.nHeight, workArea.nHeight);
@@ -120,13 +120,16 @@ CScreenRect PlacePreviewWindow(const CScreenRect& dialog, const CScreenRect& wor
         rect.nWidth = std::max(nRoomLeft, nRoomRight);
         rect.nLeft = nRoomRight >= nRoomLeft ? dialog.Right() + PREVIEW_GAP : workArea.nLeft;
     } else {
-        // No room beside it: over the part of the dialog nearest to the larger side, where its
-        // picture frame and buttons are least covered by a window at the work area's edge.
+        // No room beside it: at the work area's edge on the larger side, over the dialog.
         rect.nLeft = nRoomRight >= nRoomLeft ? workArea.Right() - rect.nWidth : workArea.nLeft;
     }
     rect.nTop = std::clamp(dialog.nTop, workArea.nTop, workArea.Bottom() - rect.nHeight);
     rect.nLeft = std::clamp(rect.nLeft, workArea.nLeft, workArea.Right() - rect.nWidth);
-    return rect;
+    CPreviewPlacement placement;
+    placement.rect = rect;
+    placement.bOverDialog = rect.nLeft < dialog.Right() && dialog.nLeft < rect.Right() && rect.nTop < dialog.Bottom() &&
+                            dialog.nTop < rect.Bottom();
+    return placement;
 }
 
 CPreviewFileWatch::CStamp CPreviewFileWatch::StampOf(const std::string& strPath)

@@ -52,7 +52,13 @@ constexpr int PREVIEW_MIN_WIDTH = 240;
 // room for that on either side, narrower on the side with more room, and only when even that is
 // too narrow over part of the dialog. Always wholly inside workArea (the work area of the
 // dialog's monitor), shrunk to it when larger.
-CScreenRect PlacePreviewWindow(const CScreenRect& dialog, const CScreenRect& workArea);
+struct CPreviewPlacement {
+    CScreenRect rect;
+    // It would lie over the dialog's controls: a window that never takes the focus would then
+    // take the clicks meant for them, so it opens there only when the operator asks for it.
+    bool bOverDialog = false;
+};
+CPreviewPlacement PlacePreviewWindow(const CScreenRect& dialog, const CScreenRect& workArea);
 
 // Tells when the file the preview shows should be read again: the file field names another
 // file, or the file named was written, removed or made. A change is reported once it has held

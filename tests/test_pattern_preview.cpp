@@ -137,6 +137,7 @@ TEST(PreviewPlacement, BesideTheDialogInsideTheWorkArea)
         CScreenRect dialog;
         CScreenRect work;
         CScreenRect expected;
+        bool bOverDialog = false;
     } const aCases[] = {
         {"room on the right", {700, 300, 430, 480}, full, {1138, 300, 480, 480}},
         {"no room right: left", {1400, 300, 430, 480}, full, {912, 300, 480, 480}},
@@ -145,14 +146,16 @@ TEST(PreviewPlacement, BesideTheDialogInsideTheWorkArea)
          {728, 100, 296, 480}},
         {"narrower left", {450, 100, 430, 480}, {0, 0, 1024, 740}, {0, 100, 442, 480}},
         {"no room beside it: over the dialog at the larger side", {200, 50, 430, 480}, {0, 0, 800, 560},
-         {0, 50, 480, 480}},
+         {0, 50, 480, 480}, true},
         {"dialog low on the screen: moved up", {700, 800, 430, 480}, full, {1138, 560, 480, 480}},
         {"dialog partly above the work area", {700, -40, 430, 480}, {0, 30, 1920, 1010}, {1138, 30, 480, 480}},
-        {"work area smaller than the preview", {0, 0, 430, 480}, {0, 0, 640, 400}, {160, 0, 480, 400}},
+        {"work area smaller than the preview", {0, 0, 430, 480}, {0, 0, 640, 400}, {160, 0, 480, 400}, true},
     };
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszCase);
-        const CScreenRect rect = PlacePreviewWindow(c.dialog, c.work);
+        const CPreviewPlacement placement = PlacePreviewWindow(c.dialog, c.work);
+        const CScreenRect& rect = placement.rect;
+        EXPECT_EQ(placement.bOverDialog, c.bOverDialog);
         EXPECT_EQ(rect.nLeft, c.expected.nLeft);
         EXPECT_EQ(rect.nTop, c.expected.nTop);
         EXPECT_EQ(rect.nWidth, c.expected.nWidth);

@@ -58,6 +58,9 @@ TEST(PreviewWindow, OpensForAChosenFileAndDrawsItsDots)
     CMatrixApp app;
     CUpdateDlg dlg(app);
     dlg.show();
+    // At the screen's left edge, so that the preview has room beside it on the small offscreen
+    // screen.
+    dlg.move(0, 0);
     QApplication::processEvents();
     auto* pFileEdit = qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_FILE_NAME));
     pFileEdit->setFocus();

@@ -368,30 +368,34 @@ void CUpdateDlg::OnFileChosen()
         m_bPreviewPending = true;
         return;
     }
-    OpenPreview();
+    OpenPreview(false);
 }
 
-void CUpdateDlg::OpenPreview()
+void CUpdateDlg::OpenPreview(bool bAsked)
 {
     m_bPreviewPending = false;
+    // Beside the dialog on its screen's work area. The preview's frame is taken to be the
+    // dialog's, which the window manager has measured already.
+    const QScreen* pScreen = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    const QRect dialogFrame = frameGeometry();
+    const QRect work = pScreen != nullptr ? pScreen->availableGeometry() : dialogFrame;
+    const CPreviewPlacement placement = PlacePreviewWindow(
+        CScreenRect{dialogFrame.x(), dialogFrame.y(), dialogFrame.width(), dialogFrame.height()},
+        CScreenRect{work.x(), work.y(), work.width(), work.height()});
+    const bool bOpen = m_pPreview != nullptr && m_pPreview->isVisible();
+    if (!bOpen && placement.bOverDialog && !bAsked)
+        return;
     m_bPreviewDismissed = false;
     if (m_pPreview == nullptr) {
         m_pPreview = new CPreviewWindow(this);
         connect(m_pPreview, &CPreviewWindow::ClosedByOperator, this, [this] { m_bPreviewDismissed = true; });
     }
     RefreshPreview();
-    if (m_pPreview->isVisible()) {
+    if (bOpen) {
         m_pPreview->raise();
         return;
     }
-    // Beside the dialog on its screen's work area. The preview's frame is taken to be the
-    // dialog's, which the window manager has measured already.
-    const QScreen* pScreen = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
-    const QRect dialogFrame = frameGeometry();
-    const QRect work = pScreen != nullptr ? pScreen->availableGeometry() : dialogFrame;
-    const CScreenRect outer = PlacePreviewWindow(
-        CScreenRect{dialogFrame.x(), dialogFrame.y(), dialogFrame.width(), dialogFrame.height()},
-        CScreenRect{work.x(), work.y(), work.width(), work.height()});
+    const CScreenRect& outer = placement.rect;
     const QMargins frame(geometry().left() - dialogFrame.left(), geometry().top() - dialogFrame.top(),
                          dialogFrame.right() - geometry().right(), dialogFrame.bottom() - geometry().bottom());
     m_pPreview->setGeometry(QRect(outer.nLeft, outer.nTop, outer.nWidth, outer.nHeight) - frame);
@@ -412,7 +416,7 @@ void CUpdateDlg::ShowFileFieldMenu(const QPoint& pos)
     QAction* pPreview = pMenu->addAction(QStringLiteral("預覽圖樣"));
     // The preview is read between updates only.
     pPreview->setEnabled(!m_controller.IsUpdating());
-    connect(pPreview, &QAction::triggered, this, &CUpdateDlg::OpenPreview);
+    connect(pPreview, &QAction::triggered, this, [this] { OpenPreview(true); });
     pMenu->exec(m_pFileEdit->mapToGlobal(pos));
 }
 
@@ -572,7 +576,7 @@ void CUpdateDlg::showEvent(QShowEvent* pEvent)
     if (m_bPreviewPending)
         QTimer::singleShot(0, this, [this] {
             if (m_bPreviewPending && isVisible() && !m_controller.IsUpdating())
-                OpenPreview();
+                OpenPreview(false);
         });
 }
 
@@ -619,7 +623,7 @@ void CUpdateDlg::timerEvent(QTimerEvent* pEvent)
         // The preview follows the file field and the file itself, between updates.
         if (!m_controller.IsUpdating() && isVisible()) {
             if (m_bPreviewPending)
-                OpenPreview();
+                OpenPreview(false);
             else if (m_pPreview != nullptr && m_pPreview->isVisible() &&
                      m_previewWatch.Poll(m_pFileEdit->text().trimmed().toStdString()))
                 RefreshPreview();

@@ -101,8 +101,10 @@ public:
     // Lists the ports again, keeping the selection (or the typed text).
     void RefreshPortList();
     // The "預覽圖樣" window for the file in the field: opened beside the dialog, or brought up to
-    // date and raised when it is open; never given the focus. nullptr until first opened.
-    void OpenPreview();
+    // date and raised when it is open; never given the focus. Unless the operator asked for it
+    // (bAsked), it does not open where it would lie over the dialog (a screen too small for
+    // both). nullptr until first opened.
+    void OpenPreview(bool bAsked);
     CPreviewWindow* GetPreviewWindow() const { return m_pPreview; }
 
 protected:

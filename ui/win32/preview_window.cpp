@@ -137,14 +137,11 @@ bool CPreviewWindow::Create(HWND hDialog)
     return true;
 }
 
-bool CPreviewWindow::Open(HWND hDialog, CPreviewContents contents)
+bool CPreviewWindow::Open(HWND hDialog, CPreviewContents contents, bool bAsked)
 {
-    if (m_hWnd == nullptr && !Create(hDialog))
-        return false;
-    m_bDismissed = false;
     const bool bWasOpen = IsOpen();
-    ShowContents(std::move(contents));
     if (bWasOpen) {
+        ShowContents(std::move(contents));
         ::SetWindowPos(m_hWnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         return true;
     }
@@ -155,10 +152,18 @@ bool CPreviewWindow::Open(HWND hDialog, CPreviewContents contents)
     RECT rcWork = rcDialog;
     if (::GetMonitorInfoW(::MonitorFromWindow(hDialog, MONITOR_DEFAULTTONEAREST), &monitor))
         rcWork = monitor.rcWork;
-    const CScreenRect rect = PlacePreviewWindow(
+    const CPreviewPlacement placement = PlacePreviewWindow(
         CScreenRect{rcDialog.left, rcDialog.top, rcDialog.right - rcDialog.left, rcDialog.bottom - rcDialog.top},
         CScreenRect{rcWork.left, rcWork.top, rcWork.right - rcWork.left, rcWork.bottom - rcWork.top});
+    if (placement.bOverDialog && !bAsked)
+        return false;
+    if (m_hWnd == nullptr && !Create(hDialog))
+        return false;
+    m_bDismissed = false;
+    const CScreenRect& rect = placement.rect;
+    // Its size first, so that the contents are laid out for it.
     ::SetWindowPos(m_hWnd, HWND_TOP, rect.nLeft, rect.nTop, rect.nWidth, rect.nHeight, SWP_NOACTIVATE);
+    ShowContents(std::move(contents));
     ::ShowWindow(m_hWnd, SW_SHOWNOACTIVATE);
     return true;
 }

@@ -17,8 +17,9 @@ public:
 
     // Shows contents: the window is made on first use and placed beside hDialog on its
     // monitor's work area each time it opens; when open already, it is brought up to date and
-    // raised. False when the window cannot be made.
-    bool Open(HWND hDialog, CPreviewContents contents);
+    // raised. Unless the operator asked for it (bAsked), it does not open where it would lie over
+    // the dialog (a screen too small for both). False when it did not open.
+    bool Open(HWND hDialog, CPreviewContents contents, bool bAsked);
     void ShowContents(CPreviewContents contents);
     void Hide();
     bool IsOpen() const;

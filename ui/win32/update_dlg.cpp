@@ -183,7 +183,7 @@ int CUpdateDlg::DoModal()
     ::SetForegroundWindow(m_hWnd);
     // The FILE of the command line: the preview opens beside the dialog now that it has its place.
     if (m_bPreviewPending)
-        OpenPreview();
+        OpenPreview(false);
     MSG msg;
     while (!m_bEnded) {
         const BOOL bResult = ::GetMessageW(&msg, nullptr, 0, 0);
@@ -303,15 +303,15 @@ void CUpdateDlg::OnFileChosen()
         m_bPreviewPending = true;
         return;
     }
-    OpenPreview();
+    OpenPreview(false);
 }
 
-void CUpdateDlg::OpenPreview()
+void CUpdateDlg::OpenPreview(bool bAsked)
 {
     m_bPreviewPending = false;
     const std::string strPath = Trimmed(GetDlgItemText(IDC_FILE_NAME));
-    m_preview.Open(m_hWnd, LoadPreviewContents(strPath));
-    m_previewWatch.Shown(strPath);
+    if (m_preview.Open(m_hWnd, LoadPreviewContents(strPath), bAsked))
+        m_previewWatch.Shown(strPath);
 }
 
 void CUpdateDlg::PollPreview()
@@ -320,7 +320,7 @@ void CUpdateDlg::PollPreview()
     if (m_controller.IsUpdating() || !::IsWindowVisible(m_hWnd))
         return;
     if (m_bPreviewPending) {
-        OpenPreview();
+        OpenPreview(false);
         return;
     }
     const std::string strPath = Trimmed(GetDlgItemText(IDC_FILE_NAME));
@@ -380,7 +380,7 @@ void CUpdateDlg::ShowFileFieldMenu(HWND hEdit, LPARAM lParam)
     case CMD_PASTE: ::SendMessageW(hEdit, WM_PASTE, 0, 0); break;
     case CMD_DELETE: ::SendMessageW(hEdit, WM_CLEAR, 0, 0); break;
     case CMD_SELECT_ALL: ::SendMessageW(hEdit, EM_SETSEL, 0, -1); break;
-    case CMD_PREVIEW: OpenPreview(); break;
+    case CMD_PREVIEW: OpenPreview(true); break;
     default: break;
     }
 }

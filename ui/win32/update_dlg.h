@@ -110,8 +110,9 @@ public:
     void OnChooseFile();
     void OnExit();
     // The "預覽圖樣" window for the file in the field: opened beside the dialog, or brought up to
-    // date and raised when it is open; never given the activation.
-    void OpenPreview();
+    // date and raised when it is open; never given the activation. Unless the operator asked for
+    // it (bAsked), it does not open where it would lie over the dialog.
+    void OpenPreview(bool bAsked);
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam);
