@@ -71,7 +71,7 @@ bool CUpdateController::RequestClose()
 {
     if (!m_bUpdating)
         return true;
-    // The start handler closes the dialog once the transfer has sent its end byte.
+    // OnStartUpdate closes the dialog once the transfer has sent its end byte.
     g_bCancelTransfer = 1;
     m_bCloseAfterUpdate = true;
     return false;

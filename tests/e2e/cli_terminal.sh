@@ -4,6 +4,7 @@
 # outside never reaching the terminal raw, Ctrl-\ cancelling like Ctrl-C, the demo's device
 # ending with a killed demo, usage errors, and the dialog's own command line.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
 bin=${MATRIX_BIN_DIR:?}
 work=$(mktemp -d)
 pids=()
@@ -16,19 +17,7 @@ trap cleanup EXIT
 export MATRIX_PORTS_DIR="$work/ports"
 mkdir -p "$MATRIX_PORTS_DIR"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
 command -v script >/dev/null || { echo "SKIP: script (util-linux) is needed for a pseudo-terminal" >&2; exit 77; }
-
-# wait_gone PID SECONDS: true once the process has ended (a zombie counts as ended).
-wait_gone() {
-  local i state
-  for ((i = 0; i < $2 * 20; i++)); do
-    state=$(cut -d' ' -f3 "/proc/$1/stat" 2>/dev/null) || return 0
-    [ "$state" = Z ] && return 0
-    sleep 0.05
-  done
-  return 1
-}
 
 # start_device PORT ARGS...: a simulated device in the background, ready when this returns.
 start_device() {

@@ -20,22 +20,17 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-fail() {
-  echo "FAIL: $*" >&2
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
+fail_details() {
   # What was on the screen, and what the program said, to tell a slow machine from a fault.
-  if [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
-    echo "visible windows:" >&2
-    for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
-      echo "  $w $(xdotool getwindowname "$w" 2>/dev/null)" >&2
-    done
-  fi
-  [ -s "$work/app.out" ] && { echo "matrix-update said:" >&2; cat "$work/app.out" >&2; }
+  show_visible_windows
+  [ -s "$work/app.out" ] && { echo "matrix-update said:"; cat "$work/app.out"; }
   # A display server that went away or refused a client explains every window that did not come.
   if [ -n "${xvfb_pid:-}" ]; then
-    kill -0 "$xvfb_pid" 2>/dev/null || echo "the display server (Xvfb, pid $xvfb_pid) is gone" >&2
-    [ -s "$work/xvfb.log" ] && { echo "Xvfb said:" >&2; tail -n 20 "$work/xvfb.log" >&2; }
+    kill -0 "$xvfb_pid" 2>/dev/null || echo "the display server (Xvfb, pid $xvfb_pid) is gone"
+    [ -s "$work/xvfb.log" ] && { echo "Xvfb said:"; tail -n 20 "$work/xvfb.log"; }
   fi
-  exit 1
+  return 0
 }
 
 if [ ! -x "$bin/matrix-update" ]; then
@@ -89,19 +84,11 @@ leak:libfontconfig.so
 SUPP
 export LSAN_OPTIONS="suppressions=$work/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
-# wait_for SECONDS COMMAND...: polls until the command succeeds, at most SECONDS. While the
-# program runs, its end stops the wait at once: nothing it should show can come any more.
-wait_for() {
-  local deadline=$(( $(date +%s) + $1 )); shift
-  until "$@" >/dev/null 2>&1; do
-    [ "$(date +%s)" -lt "$deadline" ] || return 1
-    if [ -n "${app_pid:-}" ] && [ -z "${app_may_end:-}" ] && ! kill -0 "$app_pid" 2>/dev/null; then
-      echo "matrix-update ended while the test waited; its output:" >&2
-      cat "$work/app.out" >&2 || true
-      return 1
-    fi
-    sleep 0.1
-  done
+# While the program runs, its end stops a wait at once: nothing it should show can come any more.
+wait_hopeless() {
+  [ -n "${app_pid:-}" ] && [ -z "${app_may_end:-}" ] && ! kill -0 "$app_pid" 2>/dev/null || return 1
+  echo "matrix-update ended while the test waited; its output:" >&2
+  cat "$work/app.out" >&2 || true
 }
 
 # stays_without_box SECONDS: no message box comes up for that long.
@@ -125,9 +112,6 @@ start_device() {
   read -r -t 10 line <&"$fd" || fail "simulator on COM$port did not start"
   device_tty=${line#* }
 }
-
-# records_received NAME: how many records the device NAME logged.
-records_received() { grep -c '^record ' "$work/$1.log" || true; }
 
 app_pid=""
 win=""
@@ -157,16 +141,9 @@ wait_for_dialog() {
   win_height=$HEIGHT
 }
 
-# click DLU_X DLU_Y: a mouse click at a point of the dialog given in its dialog units (the
-# dialog is 215 x 240 of them, laid out as its template says).
-click() {
-  xdotool mousemove --window "$win" $(( win_width * $1 / 215 )) $(( win_height * $2 / 240 )) click 1
-  sleep 0.2
-}
+click_pause=0.2
 click_port_field() { click 140 93; }
 click_file_field() { click 106 156; }
-click_start()      { click 130 226; }
-click_exit()       { click 183 226; }
 # choose_file PATH: types PATH over whatever the file field holds.
 choose_file() {
   click_file_field
@@ -231,8 +208,6 @@ expect_warning() {
 # caption: the dialog's caption now.
 caption() { xdotool getwindowname "$win"; }
 caption_matches() { caption | grep -q "$1"; }
-
-no_box() { ! xdotool search --onlyvisible --name '^matrix-update$' >/dev/null 2>&1; }
 
 finish_program() {
   app_may_end=1

@@ -3,33 +3,12 @@
 # record does not keep (with --strict), a damaged binary, check, render (the SVG read back as
 # XML), and the usage errors, each with its exit status.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
 bin=${MATRIX_BIN_DIR:?}/matrixctl
 src=${MATRIX_SOURCE_DIR:?}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-# No step waits without bound: a command still running after this many seconds has hung.
-limit=60
-
-# bounded COMMAND...: runs the command with the time limit; a command that runs out of time
-# fails the test, naming the step.
-bounded() {
-  local got=0
-  timeout "$limit" "$@" || got=$?
-  [ "$got" != 124 ] || fail "'$*' did not finish within $limit s"
-  return "$got"
-}
-
-# expect STATUS COMMAND...: runs the command, keeps its stdout and stderr in out/err.
-expect() {
-  local want=$1; shift
-  local got=0
-  bounded "$@" >out 2>err || got=$?
-  [ "$got" = "$want" ] || { cat err >&2; fail "'$*' exited $got, expected $want"; }
-}
 
 # The shipped sample is what encode makes of its CSV, and survives decode and encode again.
 expect 0 "$bin" pattern encode "$src/res/sample.csv" sample.bin

@@ -4,6 +4,7 @@
 # is checked by its last line: the closing instruction only after a complete update, the
 # warning that it did not complete otherwise.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
 bin=${MATRIX_BIN_DIR:?}
 work=$(mktemp -d)
 sim_pid=""
@@ -15,8 +16,6 @@ cleanup() {
 trap cleanup EXIT
 export MATRIX_PORTS_DIR="$work/ports"
 mkdir -p "$MATRIX_PORTS_DIR"
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # Three records of a real pattern file.
 printf 'x,y,i1,i2,i3\n1.5,2.25,1,2,3\n10.125,-3.5,4,5,6\n0,0,0,0,0\n' > "$work/in.csv"
@@ -37,12 +36,8 @@ start_device() {
 # wait_bounded PID SECONDS STEP: waits for a background process to end, at most SECONDS;
 # then kills it and fails naming STEP. Its exit status ends up in $waited.
 wait_bounded() {
-  local pid=$1 limit=$2 step=$3 i
-  for ((i = 0; i < limit * 20; i++)); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  if kill -0 "$pid" 2>/dev/null; then
+  local pid=$1 limit=$2 step=$3
+  if ! wait_gone "$pid" "$limit"; then
     kill -9 "$pid" 2>/dev/null || true
     # What the device and the last send said, to tell a slow machine from a lost byte.
     for f in "${sim_log:-}" "$work/out" "$work/err"; do
@@ -69,9 +64,6 @@ run_send() {
   [ "$status" = 137 ] && fail "send $* did not end within 60 s"
   [ "$status" = "$expected" ] || { cat "$work/out" "$work/err" >&2; fail "send $* exited $status, expected $expected"; }
 }
-
-expect_line() { grep -qxF -- "$1" "$work/out" || { cat "$work/out" >&2; fail "missing line: $1"; }; }
-count_lines() { grep -cxF -- "$1" "$work/out" || true; }
 
 closing="請按住機器del鍵3秒後放開,待機器畫面閃爍3次後完成更新"
 

@@ -2,6 +2,7 @@
 # matrixctl simulate as a program on the other end of the line would see it: its first line,
 # its link in the ports directory, its answers per --reply, its pacing, and a clean exit.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
 
 BIN="${MATRIX_BIN_DIR:?}/matrixctl"
 WORK="$(mktemp -d)"
@@ -13,33 +14,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() { echo "FAIL: $*" >&2; for f in "$WORK"/*.err; do echo "== $f" >&2; cat "$f" >&2; done; exit 1; }
+# What the simulators said, to tell a slow machine from a fault.
+fail_details() { for f in "$WORK"/*.err; do echo "== $f"; cat "$f"; done; }
 
 # No step waits without bound: whatever is still running after this many seconds has hung.
-LIMIT=30
+step_limit=30
 
-# bounded STEP COMMAND...: runs the command with the time limit; running out of it fails the
-# test, naming the step.
-bounded() {
-    local step="$1" rc=0; shift
-    timeout "$LIMIT" "$@" || rc=$?
-    [ "$rc" -ne 124 ] || fail "$step: did not finish within $LIMIT s"
-    return "$rc"
-}
-
-# True while the process runs (a child that has ended but was not waited for is a zombie).
-running() {
-    local state
-    state="$(cut -d' ' -f3 "/proc/$1/stat" 2>/dev/null)" || return 1
-    [ -n "$state" ] && [ "$state" != Z ]
-}
-
-# wait_sim STEP PID: waits for a simulator to end, at most LIMIT seconds; returns its status.
+# wait_sim STEP PID: waits for a simulator to end, at most step_limit seconds; returns its status.
 wait_sim() {
-    local step="$1" pid="$2" tries=0
-    while running "$pid" && [ $tries -lt $((LIMIT * 20)) ]; do sleep 0.05; tries=$((tries + 1)); done
-    running "$pid" && fail "$step: the simulator did not end within $LIMIT s"
-    wait "$pid"
+    wait_gone "$2" "$step_limit" || fail "$1: the simulator did not end within $step_limit s"
+    wait "$2"
 }
 
 # Starts a simulator in the background; sets SIM_PID and SIM_PTY.
@@ -61,7 +45,7 @@ start_sim() {
 # Plays the program: a script of steps, each "send HEX" or "expect HEX" or "quiet MS"
 # or "noise" (bytes arrive, but no FB/FE among them) or "slow MS" (the answer takes at least MS).
 talk() {
-    bounded "talk $*" python3 - "$@" <<'EOF'
+    bounded_step "talk $*" python3 - "$@" <<'EOF'
 import os, sys, termios, tty, select, time
 path, steps = sys.argv[1], sys.argv[2:]
 fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
@@ -116,7 +100,7 @@ BAD="${BAD// /}"
 start_sim ok --port 21 --once
 [ -L "$MATRIX_PORTS_DIR/COM21" ] || fail "ok: no link COM21"
 [ "$(readlink "$MATRIX_PORTS_DIR/COM21")" = "$SIM_PTY" ] || fail "ok: link does not point at $SIM_PTY"
-bounded "ok: ports" "$BIN" ports | grep -q "^COM21	$SIM_PTY	pseudo-terminal$" || fail "ok: ports does not list COM21"
+bounded_step "ok: ports" "$BIN" ports | grep -q "^COM21	$SIM_PTY	pseudo-terminal$" || fail "ok: ports does not list COM21"
 talk "$SIM_PTY" "send $REC_A" "expect $OK" "send $REC_B" "expect $OK" "send $BAD" "expect $NG" \
     "send c3" "expect $OK" || fail "ok: answers"
 wait_sim "ok: --once" "$SIM_PID" || fail "ok: exit status $?"
@@ -145,7 +129,7 @@ start_sim paced --port 26 --pace 1200
 talk "$SIM_PTY" "send $REC_A" "expect $OK" "slow 130" || fail "pace"
 
 # A second simulator may not take a number that a live one holds.
-if bounded "duplicate port" "$BIN" simulate --port 26 >"$WORK/dup.out" 2>"$WORK/dup.err"; then fail "duplicate port accepted"; fi
+if bounded_step "duplicate port" "$BIN" simulate --port 26 >"$WORK/dup.out" 2>"$WORK/dup.err"; then fail "duplicate port accepted"; fi
 grep -q "COM26 is already linked to $SIM_PTY" "$WORK/dup.err" || fail "duplicate: $(cat "$WORK/dup.err")"
 
 # SIGTERM and SIGINT end it cleanly, removing the link.
@@ -158,7 +142,7 @@ wait_sim "SIGINT" "${pids[1]}" || fail "abnormal: exit status $? after SIGINT"
 
 # Usage errors.
 set +e
-bounded "bad --reply" "$BIN" simulate --reply maybe 2>/dev/null; [ $? -eq 1 ] || fail "bad --reply not a usage error"
-bounded "bad --pace" "$BIN" simulate --pace 0 2>/dev/null; [ $? -eq 1 ] || fail "bad --pace not a usage error"
+bounded_step "bad --reply" "$BIN" simulate --reply maybe 2>/dev/null; [ $? -eq 1 ] || fail "bad --reply not a usage error"
+bounded_step "bad --pace" "$BIN" simulate --pace 0 2>/dev/null; [ $? -eq 1 ] || fail "bad --pace not a usage error"
 set -e
 echo "simulate: all checks passed"

@@ -2,6 +2,7 @@
 # Drives matrixctl skin the way a person or a script would: list and unpack the built-in skin
 # archive, check it against other ZIP tools, and unpack from archives given on the command line.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
 bin=${MATRIX_BIN_DIR:?}/matrixctl
 src=${MATRIX_SOURCE_DIR:?}
 build=${MATRIX_BUILD_DIR:?}
@@ -9,28 +10,6 @@ data=$src/tests/data/zip
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-# No step waits without bound: a command still running after this many seconds has hung.
-limit=60
-
-# bounded COMMAND...: runs the command with the time limit; a command that runs out of time
-# fails the test, naming the step.
-bounded() {
-  local got=0
-  timeout "$limit" "$@" || got=$?
-  [ "$got" != 124 ] || fail "'$*' did not finish within $limit s"
-  return "$got"
-}
-
-# expect STATUS COMMAND...: runs the command, keeps its stdout and stderr in out/err.
-expect() {
-  local want=$1; shift
-  local got=0
-  bounded "$@" >out 2>err || got=$?
-  [ "$got" = "$want" ] || { cat out err >&2; fail "'$*' exited $got, expected $want"; }
-}
 
 # The built-in archive: 69 entries, one line each, entry 26 the program's own look.
 expect 0 "$bin" skin list
@@ -63,8 +42,8 @@ cmp "target/$name26" expected.qss || fail "the unpacked skin differs from what u
 # An archive given on the command line: directories come with the files below them.
 mkdir tree
 for n in 0 1 2 3 4; do expect 0 "$bin" skin extract $n "$data/bsdtar_tree.zip" --dir tree; done
-cmp tree/skins/dark/night.qss <(timeout "$limit" bsdtar -xOf "$data/bsdtar_tree.zip" skins/dark/night.qss) || fail "night.qss differs"
-cmp tree/big.txt <(timeout "$limit" unzip -p "$data/bsdtar_tree.zip" big.txt) || fail "big.txt differs"
+cmp tree/skins/dark/night.qss <(timeout "$step_limit" bsdtar -xOf "$data/bsdtar_tree.zip" skins/dark/night.qss) || fail "night.qss differs"
+cmp tree/big.txt <(timeout "$step_limit" unzip -p "$data/bsdtar_tree.zip" big.txt) || fail "big.txt differs"
 
 # Names that lead outside the target are refused and nothing is written.
 mkdir jail

@@ -31,6 +31,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -142,8 +143,10 @@ public:
     // the end-of-transfer byte).
     bool WaitForCleanExit()
     {
-        return m_process.waitForFinished(20000) && m_process.exitStatus() == QProcess::NormalExit &&
-               m_process.exitCode() == 0;
+        // The dialog's event loop may already have taken the simulator's end, and then
+        // waitForFinished says false for a process that has finished.
+        const bool bEnded = m_process.state() == QProcess::NotRunning || m_process.waitForFinished(20000);
+        return bEnded && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
     }
     QString Log() { return QString::fromUtf8(m_process.readAllStandardError()); }
     ~CSimulator()
@@ -187,8 +190,9 @@ QComboBox* PortCombo(const CUpdateDlg& dlg)
     return qobject_cast<QComboBox*>(dlg.GetDlgItem(IDC_PORT_COMBO));
 }
 
-// Shared by the tests that run an update: a ports directory, a settings directory, and the
-// dialog's captions and progress positions as they change.
+// Shared by the tests that run an update: a ports directory, a settings directory, a device
+// simulator and a dialog set up for it, and the dialog's captions and progress positions as they
+// change.
 class UpdateDlgUpdate : public testing::Test {
 protected:
     void SetUp() override
@@ -196,10 +200,34 @@ protected:
         ResetReplyAssembler();
         PointSettingsAt(m_app, m_settings.Path());
     }
-    void TearDown() override
+    void TearDown() override { DropLink(); }
+    // The link of the last update goes, as start-up's end would take it.
+    static void DropLink()
     {
         delete g_pSerialLink;
         g_pSerialLink = nullptr;
+    }
+    // The device simulator as COM nPort, answering as extraArgs say; the port is the one the
+    // settings name.
+    bool StartDevice(CSimulator& simulator, int nPort, const QStringList& extraArgs)
+    {
+        m_app.m_nComPort = nPort;
+        return simulator.Start(nPort, extraArgs);
+    }
+    // A dialog on the test's application, its boxes answered by the test and its captions and
+    // bar positions recorded afresh, with the first nRecords records of the sample pattern file
+    // in its file field (nothing for 0).
+    std::unique_ptr<CUpdateDlg> MakeDialog(size_t nRecords)
+    {
+        m_aCaptions.clear();
+        m_aPositions.clear();
+        m_prompts.m_aBoxes.clear();
+        auto pDlg = std::make_unique<CUpdateDlg>(m_app);
+        pDlg->SetPrompts(&m_prompts);
+        Watch(*pDlg);
+        if (nRecords > 0)
+            pDlg->SetFileName(QString::fromStdString(WritePatternFile(m_settings.Path(), nRecords).string()));
+        return pDlg;
     }
     void Watch(CUpdateDlg& dlg)
     {
@@ -589,10 +617,8 @@ TEST_F(UpdateDlgUpdate, PortChoiceAndOpenFailuresAreReported)
     ASSERT_EQ(flock(nHolder, LOCK_EX | LOCK_NB), 0);
 
     m_app.m_nComPort = 5;
-    CUpdateDlg dlg(m_app);
-    dlg.SetPrompts(&m_prompts);
-    const fs::path pattern = WritePatternFile(m_settings.Path(), 2);
-    dlg.SetFileName(QString::fromStdString(pattern.string()));
+    const std::unique_ptr<CUpdateDlg> pDlg = MakeDialog(2);
+    CUpdateDlg& dlg = *pDlg;
     // COM11's adapter goes away after the list was made: its link now names nothing. (Only
     // closing the pseudo-terminal would race: a test running beside this one may be given the
     // same terminal number at once.)
@@ -648,15 +674,11 @@ TEST_F(UpdateDlgUpdate, PortChoiceAndOpenFailuresAreReported)
 TEST_F(UpdateDlgUpdate, WholeUpdateAgainstTheSimulator)
 {
     CSimulator simulator;
-    ASSERT_TRUE(simulator.Start(23, {QStringLiteral("--reply"), QStringLiteral("ok"), QStringLiteral("--once")}));
-    m_app.m_nComPort = 23;
-    const fs::path pattern = WritePatternFile(m_settings.Path(), 10);
-    CUpdateDlg dlg(m_app);
-    dlg.SetPrompts(&m_prompts);
-    Watch(dlg);
+    ASSERT_TRUE(StartDevice(simulator, 23, {QStringLiteral("--reply"), QStringLiteral("ok"), QStringLiteral("--once")}));
+    const std::unique_ptr<CUpdateDlg> pDlg = MakeDialog(10);
+    CUpdateDlg& dlg = *pDlg;
     dlg.show();
     ASSERT_EQ(PortCombo(dlg)->currentText(), QStringLiteral("COM23"));
-    dlg.SetFileName(QString::fromStdString(pattern.string()));
 
     const fs::path settings = m_settings.Path() / "setting.ini";
     std::string strSettingsAtStart;
@@ -717,7 +739,6 @@ TEST_F(UpdateDlgUpdate, WholeUpdateAgainstTheSimulator)
 TEST_F(UpdateDlgUpdate, SecondPressCancelsButADoubleClickDoesNot)
 {
     // A device at the line's own pace, so an update of 60 records outlasts a double-click.
-    const fs::path pattern = WritePatternFile(m_settings.Path(), 60);
     struct {
         const char* pszWhat;
         int nPort;
@@ -730,15 +751,10 @@ TEST_F(UpdateDlgUpdate, SecondPressCancelsButADoubleClickDoesNot)
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszWhat);
         CSimulator simulator;
-        ASSERT_TRUE(simulator.Start(c.nPort, {QStringLiteral("--reply"), QStringLiteral("ok"), QStringLiteral("--once"),
-                                              QStringLiteral("--pace"), QStringLiteral("9600")}));
-        m_app.m_nComPort = c.nPort;
-        m_aCaptions.clear();
-        m_prompts.m_aBoxes.clear();
-        CUpdateDlg dlg(m_app);
-        dlg.SetPrompts(&m_prompts);
-        Watch(dlg);
-        dlg.SetFileName(QString::fromStdString(pattern.string()));
+        ASSERT_TRUE(StartDevice(simulator, c.nPort, {QStringLiteral("--reply"), QStringLiteral("ok"), QStringLiteral("--once"),
+                                                     QStringLiteral("--pace"), QStringLiteral("9600")}));
+        const std::unique_ptr<CUpdateDlg> pDlg = MakeDialog(60);
+        CUpdateDlg& dlg = *pDlg;
         m_fnOnCaption = [&](const QString& strCaption) {
             if (strCaption == QStringLiteral("傳送第2/60筆"))
                 QTimer::singleShot(c.nSecondPressAfterMs, Button(dlg, 1084), &QPushButton::click);
@@ -767,14 +783,12 @@ TEST_F(UpdateDlgUpdate, SecondPressCancelsButADoubleClickDoesNot)
         }
         EXPECT_EQ(Button(dlg, 1084)->text(), START_TEXT);
         EXPECT_EQ(g_bTransferring, 0);
-        delete g_pSerialLink;
-        g_pSerialLink = nullptr;
+        DropLink();
     }
 }
 
 TEST_F(UpdateDlgUpdate, ClosingDuringAnUpdateCancelsItFirst)
 {
-    const fs::path pattern = WritePatternFile(m_settings.Path(), 10);
     struct {
         const char* pszWhat;
         int nPort;
@@ -783,15 +797,10 @@ TEST_F(UpdateDlgUpdate, ClosingDuringAnUpdateCancelsItFirst)
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszWhat);
         CSimulator simulator;
-        ASSERT_TRUE(simulator.Start(c.nPort, {QStringLiteral("--reply"), QStringLiteral("ok"), QStringLiteral("--once")}));
-        m_app.m_nComPort = c.nPort;
-        m_aCaptions.clear();
-        m_prompts.m_aBoxes.clear();
-        CUpdateDlg dlg(m_app);
-        dlg.SetPrompts(&m_prompts);
-        Watch(dlg);
+        ASSERT_TRUE(StartDevice(simulator, c.nPort, {QStringLiteral("--reply"), QStringLiteral("ok"), QStringLiteral("--once")}));
+        const std::unique_ptr<CUpdateDlg> pDlg = MakeDialog(10);
+        CUpdateDlg& dlg = *pDlg;
         dlg.show();
-        dlg.SetFileName(QString::fromStdString(pattern.string()));
         m_fnOnCaption = [&](const QString& strCaption) {
             if (strCaption != QStringLiteral("傳送第1/10筆"))
                 return;
@@ -808,21 +817,16 @@ TEST_F(UpdateDlgUpdate, ClosingDuringAnUpdateCancelsItFirst)
         EXPECT_TRUE(m_prompts.m_aBoxes.empty());
         EXPECT_FALSE(dlg.isVisible());
         EXPECT_EQ(dlg.result(), QDialog::Accepted);
-        delete g_pSerialLink;
-        g_pSerialLink = nullptr;
+        DropLink();
     }
 }
 
 TEST_F(UpdateDlgUpdate, SecondUpdateReplacesTheLink)
 {
     CSimulator simulator;
-    ASSERT_TRUE(simulator.Start(26, {QStringLiteral("--reply"), QStringLiteral("ok")}));
-    m_app.m_nComPort = 26;
-    const fs::path pattern = WritePatternFile(m_settings.Path(), 3);
-    CUpdateDlg dlg(m_app);
-    dlg.SetPrompts(&m_prompts);
-    Watch(dlg);
-    dlg.SetFileName(QString::fromStdString(pattern.string()));
+    ASSERT_TRUE(StartDevice(simulator, 26, {QStringLiteral("--reply"), QStringLiteral("ok")}));
+    const std::unique_ptr<CUpdateDlg> pDlg = MakeDialog(3);
+    CUpdateDlg& dlg = *pDlg;
     const QString strFinal = QStringLiteral("點矩陣繪圖軟體 傳輸埠:COM26 已傳送共 3 行資料...");
     // A press while the first update's closing box is up starts nothing, and does not cancel
     // the next update either.
@@ -857,13 +861,9 @@ TEST_F(UpdateDlgUpdate, SecondUpdateReplacesTheLink)
 TEST_F(UpdateDlgUpdate, BytesFromAReplacedLinkAreNeverTheNewUpdatesReply)
 {
     CSimulator simulator;
-    ASSERT_TRUE(simulator.Start(30, {QStringLiteral("--reply"), QStringLiteral("silent")}));
-    m_app.m_nComPort = 30;
-    const fs::path pattern = WritePatternFile(m_settings.Path(), 1);
-    CUpdateDlg dlg(m_app);
-    dlg.SetPrompts(&m_prompts);
-    Watch(dlg);
-    dlg.SetFileName(QString::fromStdString(pattern.string()));
+    ASSERT_TRUE(StartDevice(simulator, 30, {QStringLiteral("--reply"), QStringLiteral("silent")}));
+    const std::unique_ptr<CUpdateDlg> pDlg = MakeDialog(1);
+    CUpdateDlg& dlg = *pDlg;
     // An owner made before the update's own: a link it belonged to was replaced since, yet its
     // bytes, a whole good reply, still arrive while the new update waits for its answer.
     CQtLinkOwner oldOwner(&dlg, [](const std::string&, const std::string&) {});
@@ -892,8 +892,7 @@ TEST_F(UpdateDlgUpdate, BytesFromAReplacedLinkAreNeverTheNewUpdatesReply)
 TEST_F(UpdateDlgUpdate, FileProblemsAreReported)
 {
     CSimulator simulator;
-    ASSERT_TRUE(simulator.Start(28, {QStringLiteral("--reply"), QStringLiteral("ok")}));
-    m_app.m_nComPort = 28;
+    ASSERT_TRUE(StartDevice(simulator, 28, {QStringLiteral("--reply"), QStringLiteral("ok")}));
     const fs::path empty = m_settings.Path() / "empty.bin";
     std::ofstream(empty).close();
     const fs::path partial = m_settings.Path() / "partial.bin";
@@ -920,8 +919,8 @@ TEST_F(UpdateDlgUpdate, FileProblemsAreReported)
          nullptr},
         {"trailing partial record", partial.string(), nullptr, true, "已傳送共 2 行資料... 檔案尾端 5 位元組不足一筆,未傳送"},
     };
-    CUpdateDlg dlg(m_app);
-    dlg.SetPrompts(&m_prompts);
+    const std::unique_ptr<CUpdateDlg> pDlg = MakeDialog(0);
+    CUpdateDlg& dlg = *pDlg;
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszWhat);
         m_prompts.m_aBoxes.clear();
@@ -958,13 +957,9 @@ TEST_F(UpdateDlgUpdate, ALostLinkIsShownInsteadOfTheClosingInstruction)
 {
     auto pSimulator = std::make_unique<CSimulator>();
     // A device that never answers, so the transfer is still waiting when it goes away.
-    ASSERT_TRUE(pSimulator->Start(29, {QStringLiteral("--reply"), QStringLiteral("silent")}));
-    m_app.m_nComPort = 29;
-    const fs::path pattern = WritePatternFile(m_settings.Path(), 3);
-    CUpdateDlg dlg(m_app);
-    dlg.SetPrompts(&m_prompts);
-    Watch(dlg);
-    dlg.SetFileName(QString::fromStdString(pattern.string()));
+    ASSERT_TRUE(StartDevice(*pSimulator, 29, {QStringLiteral("--reply"), QStringLiteral("silent")}));
+    const std::unique_ptr<CUpdateDlg> pDlg = MakeDialog(3);
+    CUpdateDlg& dlg = *pDlg;
     m_fnOnCaption = [&](const QString& strCaption) {
         // The adapter is pulled while record 1 waits for its reply.
         if (strCaption == QStringLiteral("傳送第1/3筆"))
@@ -1000,9 +995,8 @@ TEST_F(UpdateDlgUpdate, SettingsThatCannotBeSavedAreSaidAndTheUpdateGoesOn)
     m_app.m_nComPort = 6;
     for (bool bHandler : {false, true}) {
         SCOPED_TRACE(bHandler ? "routed to a handler" : "a box");
-        CUpdateDlg dlg(m_app);
-        dlg.SetPrompts(&m_prompts);
-        m_prompts.m_aBoxes.clear();
+        const std::unique_ptr<CUpdateDlg> pDlg = MakeDialog(0);
+        CUpdateDlg& dlg = *pDlg;
         std::vector<std::string> aHandled;
         if (bHandler)
             dlg.SetSaveFailureHandler([&aHandled](const std::string& strPath, const std::string&) {
@@ -1020,8 +1014,7 @@ TEST_F(UpdateDlgUpdate, SettingsThatCannotBeSavedAreSaidAndTheUpdateGoesOn)
         }
         EXPECT_EQ(aHandled.size(), bHandler ? 1u : 0u);
         EXPECT_TRUE(m_prompts.m_aBoxes.back().strText.contains(QStringLiteral("未選擇圖樣檔案")));
-        delete g_pSerialLink;
-        g_pSerialLink = nullptr;
+        DropLink();
     }
 }
 

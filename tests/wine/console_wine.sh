@@ -13,6 +13,7 @@
 # return and spaces; a Windows console of today acts on them).
 # Needs: WINEPREFIX prepared, MATRIX_BIN_DIR (Linux programs), MATRIX_WIN_BIN_DIR (Windows ones).
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
 bin=${MATRIX_BIN_DIR:?}
 winbin=${MATRIX_WIN_BIN_DIR:?}
 : "${WINEPREFIX:?}"
@@ -29,9 +30,6 @@ cleanup() {
 trap cleanup EXIT
 export MATRIX_PORTS_DIR="$work/ports"
 mkdir -p "$MATRIX_PORTS_DIR"
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-winpath() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
 
 # One device for every run, mapped as COM7; the server is restarted once to read the mapping.
 # What the device logs is stamped with the time it arrived, so that a send is timed by the

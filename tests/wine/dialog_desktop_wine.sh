@@ -13,6 +13,7 @@
 # script's display and stopped at the end; the prefix's settings changed here are put back.
 # Needs: WINEPREFIX prepared, MATRIX_BIN_DIR (Linux programs), MATRIX_WIN_BIN_DIR (Windows ones).
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
 bin=${MATRIX_BIN_DIR:?}
 winbin=${MATRIX_WIN_BIN_DIR:?}
 src=${MATRIX_SOURCE_DIR:?}
@@ -33,11 +34,6 @@ if [ -z "${MATRIX_UNDER_XVFB:-}" ]; then
 fi
 
 quiet() { "$@" < /dev/null > /dev/null 2>&1; }
-restart_wine() {
-  quiet wineserver -k || true
-  quiet wineserver -p
-  quiet wineboot
-}
 
 # The part that runs in its own mount namespace (3.): the program folder is made read-only
 # there, and Wine's server started there sees it so.
@@ -45,10 +41,7 @@ if [ "${1:-}" = --read-only-folder ]; then
   inst=$2
   mount --bind "$inst" "$inst"
   mount -o remount,bind,ro "$inst"
-  if touch "$inst/.writable" 2>/dev/null; then
-    echo "FAIL: the program folder is still writable under its read-only mount" >&2
-    exit 1
-  fi
+  ! touch "$inst/.writable" 2>/dev/null || fail "the program folder is still writable under its read-only mount"
   restart_wine
   set +e
   bash "$src/tests/wine/dialog_desktop_wine.sh" --read-only-steps "$inst"
@@ -72,35 +65,12 @@ cleanup() {
     rm -rf "$work"
   fi
 }
-fail() {
-  echo "FAIL: $*" >&2
-  echo "visible windows:" >&2
-  for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
-    echo "  $w $(xdotool getwindowname "$w" 2>/dev/null)" >&2
-  done
-  exit 1
-}
-winpath() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
+fail_details() { show_visible_windows; }
 unixpath() { winepath -u "$1" 2>/dev/null; }
-wait_for() {
-  local deadline=$(( $(date +%s) + $1 )); shift
-  until "$@" >/dev/null 2>&1; do
-    [ "$(date +%s)" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
 
 device_pid=""
 start_device() {
-  local name=$1 line fd; shift
-  mkfifo "$work/$name.out"
-  "$bin/matrixctl" simulate --port 7 "$@" > "$work/$name.out" 2> "$work/$name.log" &
-  device_pid=$!
-  pids+=("$device_pid")
-  exec {fd}< "$work/$name.out"
-  read -r -t 10 line <&"$fd" || fail "simulator did not start"
-  quiet wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "${line#COM7 }" /f || fail "cannot map COM7"
-  # Wine reads its port mapping when its server starts.
+  start_wine_device "$@"
   restart_wine
 }
 
@@ -118,33 +88,7 @@ start_program() {
   eval "$(xdotool getwindowgeometry --shell "$win")"
   win_x=$X win_y=$Y win_width=$WIDTH win_height=$HEIGHT
 }
-# A point of the dialog in its own units (the window is its client area, Wine's default).
-click() {
-  xdotool mousemove --window "$win" $(( win_width * $1 / 215 )) $(( win_height * $2 / 240 )) click 1
-  sleep 0.3
-}
-type_into() {
-  click "$1" "$2"
-  xdotool key End shift+Home BackSpace
-  xdotool type --delay 15 "$3"
-}
-click_start() { click 130 226; }
-click_exit() { click 183 226; }
 click_choose() { click 178 175; }
-no_box() { ! xdotool search --onlyvisible --name '^matrix-update$' >/dev/null 2>&1; }
-answer_box() {
-  wait_for 60 xdotool search --onlyvisible --name '^matrix-update$' || fail "no message box appeared: $1"
-  local box
-  box=$(xdotool search --onlyvisible --name '^matrix-update$' | head -n 1)
-  xdotool windowfocus --sync "$box" 2>/dev/null || true
-  xdotool key --window "$box" Return
-  wait_for 10 no_box || fail "the message box did not close: $1"
-}
-finish_program() {
-  click_exit
-  wait_for 30 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "離開 did not close the program"
-  wait "$app_pid" || fail "matrix-update.exe exited with status $?"
-}
 # choose_file TEXT: the file chooser, answered with TEXT typed into its name field.
 choose_file() {
   click_choose

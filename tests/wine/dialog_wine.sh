@@ -46,24 +46,10 @@ trap cleanup EXIT
 export MATRIX_PORTS_DIR="$work/ports"
 mkdir -p "$MATRIX_PORTS_DIR"
 
-fail() {
-  echo "FAIL: $*" >&2
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
+fail_details() {
   [ -n "${MATRIX_WINE_SCREENSHOT:-}" ] && import -window root "${MATRIX_WINE_SCREENSHOT%.png}-fail.png"
-  echo "visible windows:" >&2
-  for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
-    echo "  $w $(xdotool getwindowname "$w" 2>/dev/null)" >&2
-  done
-  exit 1
-}
-
-winpath() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
-
-wait_for() {
-  local deadline=$(( $(date +%s) + $1 )); shift
-  until "$@" >/dev/null 2>&1; do
-    [ "$(date +%s)" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
+  show_visible_windows
 }
 
 # The folder people copy, laid out by the same script as the zip.
@@ -100,7 +86,6 @@ start_device() {
   wineserver -p < /dev/null > /dev/null 2>&1
   wineboot < /dev/null > /dev/null 2>&1
 }
-records_received() { grep -c '^record ' "$work/$1.log" || true; }
 
 win=""
 start_program() {
@@ -114,30 +99,8 @@ start_program() {
   win_width=$WIDTH
   win_height=$HEIGHT
 }
-# A point of the dialog in its own units.
-click() {
-  xdotool mousemove --window "$win" $(( win_width * $1 / 215 )) $(( win_height * $2 / 240 )) click 1
-  sleep 0.3
-}
-type_into() {
-  click "$1" "$2"
-  # A classic edit field knows no Ctrl+A: the text is selected from its end to its start.
-  xdotool key End shift+Home BackSpace
-  xdotool type --delay 15 "$3"
-}
-click_start() { click 130 226; }
-click_exit() { click 183 226; }
 caption() { xdotool getwindowname "$win"; }
-no_box() { ! xdotool search --onlyvisible --name '^matrix-update$' >/dev/null 2>&1; }
 box_count() { xdotool search --onlyvisible --name '^matrix-update$' 2>/dev/null | wc -l; }
-answer_box() {
-  wait_for 60 xdotool search --onlyvisible --name '^matrix-update$' || fail "no message box appeared: $1"
-  local box
-  box=$(xdotool search --onlyvisible --name '^matrix-update$' | head -n 1)
-  xdotool windowfocus --sync "$box" 2>/dev/null || true
-  xdotool key --window "$box" Return
-  wait_for 10 no_box || fail "the message box did not close: $1"
-}
 # read_box WHAT: the text of the one message box the dialog shows, in $box_text, as
 # read_box.exe reads it from the box's own text control while the box is up.
 read_box() {
@@ -163,11 +126,6 @@ expect_refusal() {
   read_box "$1"
   [[ "$box_text" == *"$2"* ]] || fail "$1: not the refusal '$2': $box_text"
   answer_box "$1"
-}
-finish_program() {
-  click_exit
-  wait_for 30 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "離開 did not close the program"
-  wait "$app_pid" || fail "matrix-update.exe exited with status $?"
 }
 # CPU seconds (user + system, in clock ticks) the program's Wine process has used.
 cpu_ticks() {

@@ -9,6 +9,7 @@
 # installer wrote (the .lnk's icon location, the icon file) and in the MSI's own tables.
 # Needs: WINEPREFIX prepared, MATRIX_BIN_DIR (Linux programs), MATRIX_WIN_BIN_DIR (Windows ones).
 set -eEuo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
 bin=${MATRIX_BIN_DIR:?}
 winbin=${MATRIX_WIN_BIN_DIR:?}
 src=${MATRIX_SOURCE_DIR:?}
@@ -42,14 +43,6 @@ inst_win='C:\Program Files\matrix-update\'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
 wine_quiet() { wine "$@" < /dev/null > /dev/null 2>&1; }
-# The server is started again inside this display (Wine keeps the display its server started
-# with) and after each change it must read: the COM7 mapping, the DPI.
-restart_wine() {
-  wineserver -k < /dev/null > /dev/null 2>&1 || true
-  wineserver -w < /dev/null > /dev/null 2>&1 || true
-  wineserver -p < /dev/null > /dev/null 2>&1 || true
-  wineboot < /dev/null > /dev/null 2>&1 || fail "wineboot failed after a restart of the Wine server"
-}
 set_dpi() {
   if [ "$1" = 96 ]; then
     wine_quiet reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f || true
@@ -85,22 +78,7 @@ trap 'echo "FAIL: line $LINENO: $BASH_COMMAND exited $?" >&2' ERR
 export MATRIX_PORTS_DIR="$work/ports"
 mkdir -p "$MATRIX_PORTS_DIR"
 
-fail() {
-  echo "FAIL: $*" >&2
-  echo "visible windows:" >&2
-  for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
-    echo "  $w $(xdotool getwindowname "$w" 2>/dev/null)" >&2
-  done
-  exit 1
-}
-winpath() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
-wait_for() {
-  local deadline=$(( $(date +%s) + $1 )); shift
-  until "$@" >/dev/null 2>&1; do
-    [ "$(date +%s)" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
+fail_details() { show_visible_windows; }
 reg_value() {  # KEY NAME: the value's data, or nothing
   wine reg query "$1" /v "$2" < /dev/null 2>/dev/null | tr -d '\r' |
     sed -n "s/^ *$2 \+REG_[A-Z_]\+ \+//p"
@@ -179,16 +157,6 @@ echo "msi_wine: install passed"
 
 # 3. The installed dialog runs a whole update.
 device_pid=""
-start_device() {
-  local name=$1 line fd; shift
-  mkfifo "$work/$name.out"
-  "$bin/matrixctl" simulate --port 7 "$@" > "$work/$name.out" 2> "$work/$name.log" &
-  device_pid=$!
-  pids+=("$device_pid")
-  exec {fd}< "$work/$name.out"
-  read -r -t 10 line <&"$fd" || fail "simulator did not start"
-  wine_quiet reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "${line#COM7 }" /f || fail "cannot map COM7"
-}
 win=""
 app_pid=""
 start_program() {
@@ -200,29 +168,6 @@ start_program() {
   sleep 1
   eval "$(xdotool getwindowgeometry --shell "$win")"
   win_x=$X win_y=$Y win_width=$WIDTH win_height=$HEIGHT
-}
-click() {
-  xdotool mousemove --window "$win" $(( win_width * $1 / 215 )) $(( win_height * $2 / 240 )) click 1
-  sleep 0.3
-}
-type_into() {
-  click "$1" "$2"
-  xdotool key End shift+Home BackSpace
-  xdotool type --delay 15 "$3"
-}
-no_box() { ! xdotool search --onlyvisible --name '^matrix-update$' >/dev/null 2>&1; }
-answer_box() {
-  wait_for 60 xdotool search --onlyvisible --name '^matrix-update$' || fail "no message box appeared: $1"
-  local box
-  box=$(xdotool search --onlyvisible --name '^matrix-update$' | head -n 1)
-  xdotool windowfocus --sync "$box" 2>/dev/null || true
-  xdotool key --window "$box" Return
-  wait_for 10 no_box || fail "the message box did not close: $1"
-}
-finish_program() {
-  click 183 226
-  wait_for 30 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "離開 did not close the program"
-  wait "$app_pid" || fail "matrix-update.exe exited with status $?"
 }
 # The dialog's look at this DPI: the window's size, the banner's extent and whether the
 # white frame behind it shows anywhere, and the sizes of the icons the window gave the
@@ -278,7 +223,7 @@ check_icons() {  # LOOK SMALL BIG
 start=$(date +%s)
 records=$(( $(stat -c %s "$src/res/sample.bin") / 12 ))
 cp "$src/res/sample.bin" "$work/pattern.bin"
-start_device whole --reply ok --once
+start_wine_device whole --reply ok --once
 restart_wine
 start_program
 no_box || fail "a message box came up at start-up of the installed dialog"

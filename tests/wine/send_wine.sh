@@ -4,6 +4,7 @@
 # CreateFile("\\.\COM7") and overlapped I/O like on a real port.
 # Needs: WINEPREFIX prepared, MATRIX_BIN_DIR (Linux programs), MATRIX_WIN_BIN_DIR (Windows ones).
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
 bin=${MATRIX_BIN_DIR:?}
 winbin=${MATRIX_WIN_BIN_DIR:?}
 src=${MATRIX_SOURCE_DIR:?}
@@ -20,11 +21,6 @@ cleanup() {
 trap cleanup EXIT
 export MATRIX_PORTS_DIR="$work/ports"
 mkdir -p "$MATRIX_PORTS_DIR"
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-# A Unix path as the Windows program sees it: Wine's drive Z: is the Unix root.
-winpath() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
 
 # start_device ARGS...: the simulator as COM7, mapped into Wine; the wineserver is restarted
 # so that Wine reads the new mapping, then kept warm for the next program.
@@ -67,8 +63,6 @@ run_send() {
   [ "$status" = "$expected" ] || { cat "$work/out" "$work/err" >&2; fail "send $* exited $status, expected $expected"; }
 }
 
-expect_line() { grep -qxF -- "$1" "$work/out" || { cat "$work/out" >&2; fail "missing line: $1"; }; }
-count_lines() { grep -cxF -- "$1" "$work/out" || true; }
 # incomplete WHAT WORDS: the last line is the warning that the update did not complete, holding
 # WORDS, and no line tells how to finish on the device.
 incomplete() {

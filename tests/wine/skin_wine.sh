@@ -10,6 +10,7 @@
 # Needs: WINEPREFIX prepared, MATRIX_BIN_DIR (Linux programs), MATRIX_WIN_BIN_DIR (Windows ones).
 # MATRIX_SKIN_SCREENSHOT=FILE.png keeps a picture of the skinned dialog after its update.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
 bin=${MATRIX_BIN_DIR:?}
 winbin=${MATRIX_WIN_BIN_DIR:?}
 src=${MATRIX_SOURCE_DIR:?}
@@ -48,28 +49,10 @@ mkdir -p "$MATRIX_PORTS_DIR"
 screen="$MATRIX_FB_DIR/Xvfb_screen0"
 px() { python3 "$src/tests/wine/screen_pixels.py" "$@"; }
 
-fail() {
-  echo "FAIL: $*" >&2
+# What the screen showed, kept beside the screenshot asked for.
+fail_details() {
   [ -f "$screen" ] && px grab "$screen" 0 0 1024 768 "$work/fail.png" 2>/dev/null &&
     cp "$work/fail.png" "${MATRIX_SKIN_SCREENSHOT:-/tmp/skin_wine}-fail.png" 2>/dev/null || true
-  exit 1
-}
-
-winpath() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
-
-wait_for() {
-  local deadline=$(( $(date +%s) + $1 )); shift
-  until "$@" >/dev/null 2>&1; do
-    [ "$(date +%s)" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
-
-# Wine keeps the display its server started with: a server of this display.
-restart_wine() {
-  wineserver -k < /dev/null > /dev/null 2>&1 || true
-  wineserver -p < /dev/null > /dev/null 2>&1
-  wineboot < /dev/null > /dev/null 2>&1
 }
 
 # 1. The library's own tests. Their windows are not handed to a window manager (there is none
@@ -90,21 +73,8 @@ inst="$work/dist/matrix-update-windows"
 
 device_pid=""
 start_device() {
-  local name=$1 line fd; shift
-  mkfifo "$work/$name.out"
-  "$bin/matrixctl" simulate --port 7 "$@" > "$work/$name.out" 2> "$work/$name.log" &
-  device_pid=$!
-  pids+=("$device_pid")
-  exec {fd}< "$work/$name.out"
-  read -r -t 10 line <&"$fd" || fail "simulator did not start"
-  wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "${line#COM7 }" /f < /dev/null > /dev/null 2>&1 ||
-    fail "cannot map COM7"
-  # Chinese letters for the dialog's and the boxes' fonts, as dialog_wine.sh links them.
-  local font
-  for font in "Times New Roman" "Tahoma"; do
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-      /v "$font" /t REG_MULTI_SZ /d "uming.ttc,AR PL UMing TW" /f < /dev/null > /dev/null 2>&1 || true
-  done
+  start_wine_device "$@"
+  link_chinese_fonts
   restart_wine
 }
 
@@ -130,21 +100,6 @@ start_program() {
   win_width=$WIDTH
   win_height=$HEIGHT
   find_layout || fail "cannot find the dialog's controls"
-}
-click() {
-  xdotool mousemove --window "$win" $(( win_width * $1 / 215 )) $(( win_height * $2 / 240 )) click 1
-  sleep 0.3
-}
-type_into() {
-  click "$1" "$2"
-  xdotool key End shift+Home BackSpace
-  xdotool type --delay 15 "$3"
-}
-no_box() { ! xdotool search --onlyvisible --name '^matrix-update$' >/dev/null 2>&1; }
-finish_program() {
-  click 183 226
-  wait_for 30 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "離開 did not close the program"
-  wait "$app_pid" || fail "matrix-update.exe exited with status $?"
 }
 
 # inside ID: the control's rectangle less 3 pixels all round (its frame and focus ring).

@@ -5,6 +5,7 @@
 # that lists every exit status of matrixctl and tells how to install.
 # Needs: MATRIX_WIN_BIN_DIR (the Windows programs), MATRIX_SOURCE_DIR.
 set -eEuo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
 winbin=${MATRIX_WIN_BIN_DIR:?}
 : "${MATRIX_SOURCE_DIR:?}"
 for tool in x86_64-w64-mingw32-objdump wrestool icotool python3 unzip; do
@@ -13,7 +14,6 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND exited $?" >&2' ERR
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 win_build=$(dirname "$winbin")
 scripts/make-windows-dist.sh "$win_build" "$work/dist" > /dev/null

@@ -47,6 +47,20 @@ QList<QRgb> BuildColourTable(const CDibImage& image)
     return table;
 }
 
+// The pixel block converted into an image of its own in eFormat: fnRow(pSrc, pDst) fills each
+// row of it from the holder's row (a null image when there is no memory for it).
+template <typename RowConversion>
+QImage ConvertedImage(const CDibImage& image, QImage::Format eFormat, RowConversion fnRow)
+{
+    QImage q(image.GetWidth(), image.GetHeight(), eFormat);
+    if (q.isNull())
+        return q;
+    const qsizetype nStride = static_cast<qsizetype>(image.GetStride());
+    for (int y = 0; y < image.GetHeight(); ++y)
+        fnRow(image.GetBits() + y * nStride, q.scanLine(y));
+    return q;
+}
+
 // The pixel block as a QImage in memory order (bottom row first). Depths Qt reads directly
 // share the holder's memory; the others are converted into an image of their own.
 QImage MemoryOrderImage(const CDibImage& image)
@@ -55,65 +69,49 @@ QImage MemoryOrderImage(const CDibImage& image)
     const int nHeight = image.GetHeight();
     const qsizetype nStride = static_cast<qsizetype>(image.GetStride());
     const uint8_t* pBits = image.GetBits();
+    QImage q;
     switch (image.GetBitCount()) {
-    case 1: {
-        QImage q(pBits, nWidth, nHeight, nStride, QImage::Format_Mono);
-        q.setColorTable(BuildColourTable(image));
-        return q;
-    }
-    case 4: {
-        QImage q(nWidth, nHeight, QImage::Format_Indexed8);
-        if (q.isNull())
-            return q;
-        for (int y = 0; y < nHeight; ++y) {
-            const uint8_t* pSrc = pBits + y * nStride;
-            uint8_t* pDst = q.scanLine(y);
+    case 1:
+        q = QImage(pBits, nWidth, nHeight, nStride, QImage::Format_Mono);
+        break;
+    case 4:
+        // Qt does not read 4 bits per pixel: one palette index a byte.
+        q = ConvertedImage(image, QImage::Format_Indexed8, [nWidth](const uint8_t* pSrc, uchar* pDst) {
             for (int x = 0; x < nWidth; ++x)
                 pDst[x] = (x & 1) ? (pSrc[x / 2] & 0x0F) : (pSrc[x / 2] >> 4);
-        }
-        q.setColorTable(BuildColourTable(image));
-        return q;
-    }
-    case 8: {
-        QImage q(pBits, nWidth, nHeight, nStride, QImage::Format_Indexed8);
-        q.setColorTable(BuildColourTable(image));
-        return q;
-    }
+        });
+        break;
+    case 8:
+        q = QImage(pBits, nWidth, nHeight, nStride, QImage::Format_Indexed8);
+        break;
     case 16: {
-        QImage q(nWidth, nHeight, QImage::Format_RGB32);
-        if (q.isNull())
-            return q;
         const CMaskChannel red(image.GetRedMask()), green(image.GetGreenMask()), blue(image.GetBlueMask());
-        for (int y = 0; y < nHeight; ++y) {
-            const uint8_t* pSrc = pBits + y * nStride;
-            QRgb* pDst = reinterpret_cast<QRgb*>(q.scanLine(y));
+        return ConvertedImage(image, QImage::Format_RGB32, [&, nWidth](const uint8_t* pSrc, uchar* pLine) {
+            QRgb* pDst = reinterpret_cast<QRgb*>(pLine);
             for (int x = 0; x < nWidth; ++x) {
                 const uint32_t dwPixel = static_cast<uint32_t>(pSrc[2 * x]) | (static_cast<uint32_t>(pSrc[2 * x + 1]) << 8);
                 pDst[x] = qRgb(static_cast<int>(red.Value(dwPixel)), static_cast<int>(green.Value(dwPixel)),
                                static_cast<int>(blue.Value(dwPixel)));
             }
-        }
-        return q;
+        });
     }
     case 24:
         return QImage(pBits, nWidth, nHeight, nStride, QImage::Format_BGR888);
-    case 32: {
+    case 32:
         // Blue, green, red and an unused byte: the unused byte is not alpha, so it is set
         // opaque rather than trusted.
-        QImage q(nWidth, nHeight, QImage::Format_RGB32);
-        if (q.isNull())
-            return q;
-        for (int y = 0; y < nHeight; ++y) {
-            const uint8_t* pSrc = pBits + y * nStride;
-            QRgb* pDst = reinterpret_cast<QRgb*>(q.scanLine(y));
+        return ConvertedImage(image, QImage::Format_RGB32, [nWidth](const uint8_t* pSrc, uchar* pLine) {
+            QRgb* pDst = reinterpret_cast<QRgb*>(pLine);
             for (int x = 0; x < nWidth; ++x)
                 pDst[x] = qRgb(pSrc[4 * x + 2], pSrc[4 * x + 1], pSrc[4 * x]);
-        }
-        return q;
-    }
+        });
     default:
         return QImage();
     }
+    // The indexed depths draw through the holder's palette.
+    if (!q.isNull())
+        q.setColorTable(BuildColourTable(image));
+    return q;
 }
 
 } // namespace

@@ -351,7 +351,6 @@ QString CUpdateDlg::GetFileName() const
 
 void CUpdateDlg::SetFileName(const QString& strFileName)
 {
-    m_strFileName = strFileName;
     m_pFileEdit->setText(strFileName);
     OnFileChosen();
 }
@@ -434,8 +433,7 @@ void CUpdateDlg::OnStartUpdate()
 
 std::string CUpdateDlg::GetFileFieldText()
 {
-    m_strFileName = m_pFileEdit->text();
-    return m_strFileName.toStdString();
+    return m_pFileEdit->text().toStdString();
 }
 
 bool CUpdateDlg::TakePortChoice(int32_t* pnPort, std::string* pstrTyped)

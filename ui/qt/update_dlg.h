@@ -151,7 +151,6 @@ private:
     QProgressBar* m_pProgress = nullptr;
     QLineEdit* m_pFileEdit = nullptr;
     QPushButton* m_pStartButton = nullptr;
-    QString m_strFileName;
 
     IUpdateDlgPrompts* m_pPrompts;
     std::unique_ptr<IUpdateDlgPrompts> m_pModalPrompts;

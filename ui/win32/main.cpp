@@ -14,63 +14,91 @@
 #include "ui/win32/win32_api.h"
 #include "platform/win32/wide_string.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+namespace {
+
+const wchar_t* const APP_CAPTION = L"matrix-update";
+
+// Help, the version or a refused command line, in a box (a program without a console): the
+// program's exit status, or -1 when the command line asks for the dialog.
+int AnswerCommandLine(const CDialogCommandLine& commandLine)
 {
-    // The same command line as the Linux dialog's; a program without a console answers help
-    // and the version in a box.
-    std::vector<std::string> args = TakeProgramArguments(0, nullptr);
-    if (!args.empty())
-        args.erase(args.begin());
-    const CDialogCommandLine commandLine = ReadDialogCommandLine(args);
     switch (commandLine.eAction) {
     case CDialogCommandLine::EAction::ShowHelp:
-        ::MessageBoxW(nullptr, Utf8ToWide(GetDialogHelpText()).c_str(), L"matrix-update", MB_OK | MB_ICONINFORMATION);
+        ::MessageBoxW(nullptr, Utf8ToWide(GetDialogHelpText()).c_str(), APP_CAPTION, MB_OK | MB_ICONINFORMATION);
         return 0;
     case CDialogCommandLine::EAction::ShowVersion:
-        ::MessageBoxW(nullptr, Utf8ToWide(std::string("matrix-update ") + GetProgramVersion()).c_str(), L"matrix-update",
+        ::MessageBoxW(nullptr, Utf8ToWide(std::string("matrix-update ") + GetProgramVersion()).c_str(), APP_CAPTION,
                       MB_OK | MB_ICONINFORMATION);
         return 0;
     case CDialogCommandLine::EAction::Refuse:
         ::MessageBoxW(nullptr,
                       Utf8ToWide("matrix-update: " + commandLine.strProblem + ".\n\n" + GetDialogHelpText()).c_str(),
-                      L"matrix-update", MB_OK | MB_ICONWARNING);
+                      APP_CAPTION, MB_OK | MB_ICONWARNING);
         return 1;
     case CDialogCommandLine::EAction::Run:
         break;
     }
+    return -1;
+}
+
+// What start-up's callbacks share while the dialog runs.
+struct CDialogRun {
+    std::string strStartFile; // the FILE of the command line, absolute ("" for none)
+    CUpdateDlg* pDialog = nullptr;
+};
+
+void TellOperator(const CDialogRun& run, const CSettingsProblem& problem)
+{
+    // Over the dialog when it is up, so the box cannot end up behind it.
+    ::MessageBoxW(run.pDialog != nullptr ? run.pDialog->GetSafeHwnd() : nullptr,
+                  Utf8ToWide(SettingsProblemText(problem)).c_str(), APP_CAPTION, MB_OK | MB_ICONWARNING);
+}
+
+int RunMainDialog(CDialogRun& run, CMatrixApp& app, CSettingsNotice& notice)
+{
+    CUpdateDlg dialog(app);
+    if (!run.strStartFile.empty())
+        dialog.SetFileName(run.strStartFile);
+    dialog.SetSaveFailureHandler([&notice](const std::string& strPath, const std::string& strError) {
+        notice.ReportSaveFailure(strPath, strError);
+    });
+    run.pDialog = &dialog;
+    const int nResult = dialog.DoModal();
+    run.pDialog = nullptr;
+    return nResult;
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    // The same command line as the Linux dialog's.
+    std::vector<std::string> args = TakeProgramArguments(0, nullptr);
+    if (!args.empty())
+        args.erase(args.begin());
+    const CDialogCommandLine commandLine = ReadDialogCommandLine(args);
+    if (const int nStatus = AnswerCommandLine(commandLine); nStatus >= 0)
+        return nStatus;
+    CDialogRun run;
     // Start-up makes the program's folder the current one: a relative FILE is taken from the
     // folder the program was started in, before that.
-    const std::string strStartFile = commandLine.strFile.empty() ? std::string() : MakeAbsolutePath(commandLine.strFile);
+    if (!commandLine.strFile.empty())
+        run.strStartFile = MakeAbsolutePath(commandLine.strFile);
 
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
 
     CMatrixApp app;
     app.InitCommandLineFromProcess(nullptr);
-
-    CUpdateDlg* pDialog = nullptr;
     CSkinLibrary skin;
     CStartupHost host;
-    host.fnTellOperator = [&pDialog](const CSettingsProblem& problem) {
-        // Over the dialog when it is up, so the box cannot end up behind it.
-        ::MessageBoxW(pDialog != nullptr ? pDialog->GetSafeHwnd() : nullptr,
-                      Utf8ToWide(SettingsProblemText(problem)).c_str(), L"matrix-update", MB_OK | MB_ICONWARNING);
-    };
-    host.fnRunMainDialog = [&pDialog, &strStartFile](CMatrixApp& appIn, CSettingsNotice& notice) {
-        CUpdateDlg dialog(appIn);
-        if (!strStartFile.empty())
-            dialog.SetFileName(strStartFile);
-        dialog.SetSaveFailureHandler([&notice](const std::string& strPath, const std::string& strError) {
-            notice.ReportSaveFailure(strPath, strError);
-        });
-        pDialog = &dialog;
-        const int nResult = dialog.DoModal();
-        pDialog = nullptr;
-        return nResult;
+    host.fnTellOperator = [&run](const CSettingsProblem& problem) { TellOperator(run, problem); };
+    host.fnRunMainDialog = [&run](CMatrixApp& appIn, CSettingsNotice& notice) {
+        return RunMainDialog(run, appIn, notice);
     };
 
-    // Start-up returns false when the dialog has closed and everything is undone.
-    if (!RunInstanceStartup(app, skin, host))
-        return RunInstanceExit();
+    // Start-up returns once the dialog has closed and everything is undone; the program has no
+    // message loop of its own after it.
+    RunInstanceStartup(app, skin, host);
     return RunInstanceExit();
 }

@@ -225,34 +225,7 @@ INT_PTR CUpdateDlg::OnMessage(UINT nMsg, WPARAM wParam)
     }
     switch (nMsg) {
     case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDC_START_UPDATE:
-            if (HIWORD(wParam) == BN_CLICKED)
-                OnStartUpdate();
-            return TRUE;
-        case IDC_CHOOSE_FILE:
-            if (HIWORD(wParam) == BN_CLICKED)
-                OnChooseFile();
-            return TRUE;
-        case IDC_EXIT:
-            if (HIWORD(wParam) == BN_CLICKED)
-                OnExit();
-            return TRUE;
-        case IDC_PORT_COMBO:
-            // A fresh list each time it opens, so an adapter plugged in after start-up appears.
-            if (HIWORD(wParam) == CBN_DROPDOWN) {
-                int32_t nPort = 0;
-                std::string strTyped;
-                FillPortCombo(TakePortChoice(&nPort, &strTyped) ? static_cast<uint32_t>(nPort) : 0);
-            }
-            return TRUE;
-        case IDOK:
-        case IDCANCEL:
-            // Enter and Escape never end the dialog; only 離開 does.
-            return TRUE;
-        default:
-            return FALSE;
-        }
+        return OnCommand(LOWORD(wParam), HIWORD(wParam));
     case WM_CLOSE:
         OnCloseRequest();
         return TRUE;
@@ -277,6 +250,38 @@ INT_PTR CUpdateDlg::OnMessage(UINT nMsg, WPARAM wParam)
         return TRUE;
     case WM_APP_PORT_ERROR:
         TakePortErrors();
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR CUpdateDlg::OnCommand(UINT nId, UINT nCode)
+{
+    switch (nId) {
+    case IDC_START_UPDATE:
+        if (nCode == BN_CLICKED)
+            OnStartUpdate();
+        return TRUE;
+    case IDC_CHOOSE_FILE:
+        if (nCode == BN_CLICKED)
+            OnChooseFile();
+        return TRUE;
+    case IDC_EXIT:
+        if (nCode == BN_CLICKED)
+            OnExit();
+        return TRUE;
+    case IDC_PORT_COMBO:
+        // A fresh list each time it opens, so an adapter plugged in after start-up appears.
+        if (nCode == CBN_DROPDOWN) {
+            int32_t nPort = 0;
+            std::string strTyped;
+            FillPortCombo(TakePortChoice(&nPort, &strTyped) ? static_cast<uint32_t>(nPort) : 0);
+        }
+        return TRUE;
+    case IDOK:
+    case IDCANCEL:
+        // Enter and Escape never end the dialog; only 離開 does.
         return TRUE;
     default:
         return FALSE;
@@ -469,8 +474,7 @@ void CUpdateDlg::OnStartUpdate()
 
 std::string CUpdateDlg::GetFileFieldText()
 {
-    m_strFileName = GetDlgItemText(IDC_FILE_NAME);
-    return m_strFileName;
+    return GetDlgItemText(IDC_FILE_NAME);
 }
 
 bool CUpdateDlg::TakePortChoice(int32_t* pnPort, std::string* pstrTyped)
@@ -590,7 +594,6 @@ void CUpdateDlg::OnChooseFile()
     const std::wstring strChosen(strBuffer.c_str());
     ::SetDlgItemTextW(m_hWnd, IDC_FILE_NAME, strChosen.c_str());
     ShowEndOfText(::GetDlgItem(m_hWnd, IDC_FILE_NAME));
-    m_strFileName = WideToUtf8(strChosen);
     // Kept in setting.ini with the port, so the next start opens here too.
     m_app.m_strLastFolder = WideToUtf8(FolderOf(strChosen));
     OnFileChosen();
@@ -604,7 +607,7 @@ void CUpdateDlg::OnExit()
 
 void CUpdateDlg::OnCloseRequest()
 {
-    // Closed from outside during an update: cancel it first; the start handler closes the
-    // dialog once the transfer has sent its end byte.
+    // Closed from outside during an update: it is cancelled first, and the controller closes
+    // the dialog once the transfer has sent its end byte.
     OnExit();
 }

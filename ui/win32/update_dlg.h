@@ -117,6 +117,8 @@ public:
 private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT nMsg, WPARAM wParam);
+    // WM_COMMAND from control nId with notification nCode.
+    INT_PTR OnCommand(UINT nId, UINT nCode);
     void OnInitDialog();
     void OnCloseRequest();
     void DrawBanner();
@@ -148,6 +150,7 @@ private:
     CBanner m_banner;
     CWindowIcon m_icon;
     CUIntArray m_aPorts;
+    // The file named before the window was made, put into its field when it is.
     std::string m_strFileName;
     // The owner the current link was opened with; replaced with each new link.
     std::unique_ptr<CWin32LinkOwner> m_pLinkOwner;
