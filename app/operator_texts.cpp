@@ -123,6 +123,13 @@ std::string PortOpenFailureText(int nPort, const CPortOpenFailure& failure)
     return WordPortOpenFailure(nPort, failure, phrases);
 }
 
+std::string PatternMarkerFaultText(const std::string& strPath, const CPatternMarkerFault& fault)
+{
+    return EscapeForTerminal(strPath) + " 不是圖樣檔案:第 " + std::to_string(fault.nRecord) + " 筆資料(第 "
+           + std::to_string(fault.nOffset) + " 位元組起)的" + (fault.bEndMarker ? "結尾" : "開頭") + "是 "
+           + HexByte(fault.nFound) + ",應為 " + HexByte(fault.nExpected) + "。";
+}
+
 std::string PatternFileProblemText(const CPatternFileProblem& problem, const std::string& strCoreText)
 {
     const std::string strPath = EscapeForTerminal(problem.strPath);
@@ -139,12 +146,8 @@ std::string PatternFileProblemText(const CPatternFileProblem& problem, const std
         return "無法讀取檔案 " + strPath + ":" + SystemReasonText(problem.nErrno) + "。";
     case EPatternFileProblem::NoMemory:
         return "無法讀取 " + strPath + ":記憶體不足以載入這個檔案。";
-    case EPatternFileProblem::NotPatternFile: {
-        const CPatternMarkerFault& fault = problem.markerFault;
-        return strPath + " 不是圖樣檔案:第 " + std::to_string(fault.nRecord) + " 筆資料(第 "
-               + std::to_string(fault.nOffset) + " 位元組起)的" + (fault.bEndMarker ? "結尾" : "開頭") + "是 "
-               + HexByte(fault.nFound) + ",應為 " + HexByte(fault.nExpected) + "。沒有傳送任何資料,請選擇要傳送的圖樣檔案。";
-    }
+    case EPatternFileProblem::NotPatternFile:
+        return PatternMarkerFaultText(problem.strPath, problem.markerFault) + "沒有傳送任何資料,請選擇要傳送的圖樣檔案。";
     case EPatternFileProblem::None:
     case EPatternFileProblem::Empty:
     case EPatternFileProblem::NoWholeRecord:
@@ -199,4 +202,22 @@ std::string UpdateEndingText(const CTransferOutcome& outcome, bool* pbWarning)
     if (outcome.bLinkLost)
         return strText + "。請確認裝置已接上,再按「開始更新」傳送整個檔案。";
     return strText + "。請再按「開始更新」傳送整個檔案。";
+}
+
+std::string PreviewRecordsText(const std::string& strName, uint64_t nRecords, uint64_t nDamaged)
+{
+    std::string strText = EscapeForTerminal(strName) + ":共 " + std::to_string(nRecords) + " 筆資料";
+    if (nDamaged != 0)
+        strText += ",其中 " + std::to_string(nDamaged) + " 筆損壞";
+    return strText;
+}
+
+std::string PreviewRefusalText(const std::string& strFaultText)
+{
+    return strFaultText + "「開始更新」不會傳送這個檔案。";
+}
+
+std::string PreviewTrailingText(uint64_t nTrailingBytes)
+{
+    return "檔案尾端 " + std::to_string(nTrailingBytes) + " 位元組不足一筆,不會傳送。";
 }

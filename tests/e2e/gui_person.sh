@@ -62,7 +62,8 @@ grep -qxF "Exec=\"$inst/matrix-update\" %f" "$inst/matrix-update.desktop" || fai
 export XAUTHORITY="$work/Xauthority"
 cookie=$(mcookie)
 xauth -q -f "$XAUTHORITY" add :0 . "$cookie" 2>/dev/null
-Xvfb -displayfd 5 -auth "$XAUTHORITY" -screen 0 1280x1024x24 -nolisten tcp -r 5>"$work/display" 2>"$work/xvfb.log" &
+# Its screen is also kept in a file (-fbdir), so the test can read what it shows.
+Xvfb -displayfd 5 -auth "$XAUTHORITY" -screen 0 1280x1024x24 -nolisten tcp -r -fbdir "$work" 5>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 pids+=("$xvfb_pid")
 for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
@@ -234,6 +235,19 @@ start_device device 11 --reply ok --once
 device_once=$device_pid
 launch_program "$inst/matrix-update" "$work/pattern.bin"
 wait_for_dialog
+# The file chosen on the command line opens the pattern's preview beside the dialog, without
+# taking the focus; its dots stand where the file's values put them.
+preview_name="^預覽圖樣 - pattern.bin\$"
+wait_for 10 xdotool search --onlyvisible --name "$preview_name" || fail "the preview did not open for the file given"
+preview=$(xdotool search --onlyvisible --name "$preview_name" | head -n 1)
+"$bin/matrixctl" pattern decode "$work/pattern.bin" > "$work/pattern.csv"
+eval "$(xdotool getwindowgeometry --shell "$win")"
+dialog_right=$(( X + WIDTH ))
+eval "$(xdotool getwindowgeometry --shell "$preview")"
+[ "$X" -ge "$dialog_right" ] || fail "the preview (at x $X) lies over the dialog (which ends at x $dialog_right)"
+[ "$(xdotool getwindowfocus)" != "$preview" ] || fail "the preview took the focus"
+wait_for 5 python3 "$MATRIX_SOURCE_DIR/tests/wine/screen_pixels.py" dots "$work/Xvfb_screen0" "$X" "$Y" "$WIDTH" "$HEIGHT" '#0072b2' "$work/pattern.csv" ||
+  fail "the preview does not show the file's dots: $(python3 "$MATRIX_SOURCE_DIR/tests/wine/screen_pixels.py" dots "$work/Xvfb_screen0" "$X" "$Y" "$WIDTH" "$HEIGHT" '#0072b2' "$work/pattern.csv" 2>&1)"
 [ -f "$skin" ] || fail "the skin file is not beside the running program"
 grep -q libmatrixskin.so "/proc/$app_pid/maps" || fail "the skin library was not brought in"
 no_box || fail "a message box came up at start-up"

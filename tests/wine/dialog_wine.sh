@@ -21,10 +21,13 @@ if [ -z "${MATRIX_UNDER_XVFB:-}" ]; then
     echo "SKIP: Xvfb or xdotool is not installed, so the Windows person test cannot run" >&2
     exit 77
   fi
+  # The screen is also kept in a file (-fbdir), so the test can read what it shows.
+  fb=$(mktemp -d)
   set +e
-  MATRIX_UNDER_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash "$0" "$@"
+  MATRIX_UNDER_XVFB=1 MATRIX_FB_DIR="$fb" xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp -fbdir $fb" bash "$0" "$@"
   status=$?
   set -e
+  rm -rf "$fb"
   # The server was started for a display that is gone now: the next programs need a new one.
   wineserver -k < /dev/null > /dev/null 2>&1 || true
   exit "$status"
@@ -141,8 +144,22 @@ cp "$src/res/sample.bin" "$work/pattern.bin"
 
 # 1. A whole update: every record and the end byte, the closing box, the exact caption.
 start_device whole --reply ok --once
-start_program
+start_program "$(winpath "$work/pattern.bin")"
 [ -f "$skin" ] || fail "the skin file is not beside the running program"
+
+# The file chosen on the command line opens the pattern's preview beside the dialog, without
+# taking the activation; its dots stand where the file's values put them.
+wait_for 20 xdotool search --onlyvisible --name '^預覽圖樣 - pattern.bin$' || fail "the preview did not open for the file given"
+preview=$(xdotool search --onlyvisible --name '^預覽圖樣 - pattern.bin$' | head -n 1)
+"$bin/matrixctl" pattern decode "$work/pattern.bin" > "$work/pattern.csv"
+eval "$(xdotool getwindowgeometry --shell "$win")"
+dialog_right=$(( X + WIDTH ))
+eval "$(xdotool getwindowgeometry --shell "$preview")"
+[ "$X" -ge "$dialog_right" ] || fail "the preview (at x $X) lies over the dialog (which ends at x $dialog_right)"
+[ "$(xdotool getwindowfocus 2>/dev/null)" != "$preview" ] || fail "the preview took the activation"
+# Its caption, which Wine draws itself here, is left out: only the window's client area counts.
+dots() { python3 "$src/tests/wine/screen_pixels.py" dots "$MATRIX_FB_DIR/Xvfb_screen0" "$X" $(( Y + 30 )) "$WIDTH" $(( HEIGHT - 30 )) '#0072b2' "$work/pattern.csv"; }
+wait_for 5 dots || fail "the preview does not show the file's dots: $(dots 2>&1)"
 no_box || fail "a message box came up at start-up"
 type_into 140 93 "COM7"
 type_into 106 156 "$(winpath "$work/pattern.bin")"

@@ -9,6 +9,9 @@ differences.
   screen_pixels.py standout FB X Y W H COLOUR D how many of its pixels are D or more from COLOUR
   screen_pixels.py grab FB X Y W H OUT.png      the rectangle as a PNG file
   screen_pixels.py differ A.png B.png D         how many pixels of two grabs are D or more apart
+  screen_pixels.py dots FB X Y W H COLOUR ROWS  whether the rectangle shows a dot of COLOUR at each
+                                                (x, y) of the CSV ROWS (matrixctl pattern decode),
+                                                x to the right and y up, on one scale across and up
 """
 import re
 import struct
@@ -112,6 +115,79 @@ def skin_palette(path):
         print("%s=%s" % (name, rules[selector][prop]))
 
 
+def dot_components(rows, ref):
+    """The groups of touching pixels near ref, as lists of (x, y)."""
+    h, w = len(rows), len(rows[0])
+    near = [[distance(rows[j][i], ref) < 90 for i in range(w)] for j in range(h)]
+    seen, groups = set(), []
+    for j in range(h):
+        for i in range(w):
+            if not near[j][i] or (i, j) in seen:
+                continue
+            group, todo = [], [(i, j)]
+            seen.add((i, j))
+            while todo:
+                x, y = todo.pop()
+                group.append((x, y))
+                for dx in (-1, 0, 1):
+                    for dy in (-1, 0, 1):
+                        q = (x + dx, y + dy)
+                        if 0 <= q[0] < w and 0 <= q[1] < h and near[q[1]][q[0]] and q not in seen:
+                            seen.add(q)
+                            todo.append(q)
+            groups.append(group)
+    return groups
+
+
+def check_dots(rows, ref, csv_path):
+    """Finds the pattern's dots among the pixels of ref and checks each record has its dot where
+    its values put it relative to the others. A lone group far from every other (the legend's
+    dot) is not part of the pattern."""
+    values = []
+    with open(csv_path) as f:
+        for line in f:
+            parts = line.strip().split(",")
+            try:
+                values.append((float(parts[0]), float(parts[1])))
+            except (ValueError, IndexError):
+                continue  # the header
+    if not values:
+        return "no records in " + csv_path
+    groups = sorted(dot_components(rows, ref), key=len, reverse=True)
+    if not groups:
+        return "no pixel of the dots' colour"
+
+    boxes = [(min(p[0] for p in g), min(p[1] for p in g), max(p[0] for p in g), max(p[1] for p in g)) for g in groups]
+
+    def gap(a, b):
+        return max(a[0] - b[2], b[0] - a[2], a[1] - b[3], b[1] - a[3], 0)
+
+    # The largest group is the pattern's own; a smaller one stays when it lies near another, as
+    # the dots of a pattern do (a few pixels apart) and the legend's (beside the frame) does not.
+    pixels = [p for k, g in enumerate(groups)
+              if k == 0 or min(gap(boxes[k], boxes[n]) for n in range(len(groups)) if n != k) < 12 for p in g]
+    if len(pixels) < len(values):
+        return "only %d pixels of the dots' colour for %d records" % (len(pixels), len(values))
+    x0, x1 = min(p[0] for p in pixels), max(p[0] for p in pixels)
+    y0, y1 = min(p[1] for p in pixels), max(p[1] for p in pixels)
+    vx0, vx1 = min(v[0] for v in values), max(v[0] for v in values)
+    vy0, vy1 = min(v[1] for v in values), max(v[1] for v in values)
+    sx, sy = (x1 - x0) / max(vx1 - vx0, 1e-9), (y1 - y0) / max(vy1 - vy0, 1e-9)
+    if abs(sx - sy) > 0.08 * max(sx, sy):
+        return "x and y are not drawn on one scale: %.2f and %.2f pixels a unit" % (sx, sy)
+    dots = set(pixels)
+
+    def dot_near(vx, vy):
+        px, py = x0 + (vx - vx0) * sx, y0 + (vy1 - vy) * sy
+        return any((round(px) + dx, round(py) + dy) in dots for dx in range(-3, 4) for dy in range(-3, 4))
+
+    missing = [v for v in values if not dot_near(*v)]
+    if missing:
+        return "%d of %d records have no dot where their values put it, the first at x %g, y %g" % (
+            len(missing), len(values), missing[0][0], missing[0][1])
+    return ""
+
+
 def main(argv):
     command = argv[1] if len(argv) > 1 else ""
     if command == "palette" and len(argv) == 3:
@@ -132,6 +208,11 @@ def main(argv):
         if len(a) != len(b) or len(a[0]) != len(b[0]):
             sys.exit("screen_pixels: the two grabs differ in size")
         print(sum(distance(p, q) >= limit for ra, rb in zip(a, b) for p, q in zip(ra, rb)))
+    elif command == "dots" and len(argv) == 9:
+        problem = check_dots(rectangle(*argv[2:7]), colour(argv[7]), argv[8])
+        if problem:
+            sys.exit("screen_pixels: " + problem)
+        print("ok")
     else:
         sys.exit(__doc__)
 

@@ -12,11 +12,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 #include <cmath>
 #include <vector>
@@ -27,6 +29,7 @@
 #include "platform/resources.h"
 #include "serial/serial_link.h"
 #include "transfer/record_transfer.h"
+#include "ui/qt/preview_window.h"
 #include "ui/qt/qt_hosts.h"
 
 namespace {
@@ -225,6 +228,7 @@ QWidget* CUpdateDlg::CreateControl(const CDlgControl& control)
     case EDlgControlKind::Edit:
         m_pFileEdit = new QLineEdit(this);
         m_pFileEdit->setAcceptDrops(false); // a dropped file is taken by the dialog as a whole
+        m_pFileEdit->setContextMenuPolicy(Qt::CustomContextMenu);
         return m_pFileEdit;
     case EDlgControlKind::PushButton:
     case EDlgControlKind::DefaultButton: {
@@ -268,6 +272,7 @@ void CUpdateDlg::ConnectControls()
             &CUpdateDlg::OnChooseFile);
     connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_EXIT)), &QPushButton::clicked, this, &CUpdateDlg::OnExit);
     connect(m_pPortCombo, &CPortCombo::PopupAboutToShow, this, &CUpdateDlg::RefreshPortList);
+    connect(m_pFileEdit, &QLineEdit::customContextMenuRequested, this, &CUpdateDlg::ShowFileFieldMenu);
 }
 
 QRect CUpdateDlg::MapDialogRect(int nX, int nY, int nWidth, int nHeight) const
@@ -347,6 +352,71 @@ QString CUpdateDlg::GetFileName() const
 void CUpdateDlg::SetFileName(const QString& strFileName)
 {
     m_pFileEdit->setText(strFileName);
+    OnFileChosen();
+}
+
+void CUpdateDlg::OnFileChosen()
+{
+    // A file chosen is a file the operator wants to see; one who closed the preview has said
+    // otherwise, until they open it again from the file field's menu.
+    if (m_bPreviewDismissed)
+        return;
+    // Placed beside the dialog once the dialog is on the screen; read once no update runs, so
+    // that reading a file never holds up the replies of one.
+    if (!isVisible() || m_controller.IsUpdating()) {
+        m_bPreviewPending = true;
+        return;
+    }
+    OpenPreview(false);
+}
+
+void CUpdateDlg::OpenPreview(bool bAsked)
+{
+    m_bPreviewPending = false;
+    // Beside the dialog on its screen's work area. The preview's frame is taken to be the
+    // dialog's, which the window manager has measured already.
+    const QScreen* pScreen = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    const QRect dialogFrame = frameGeometry();
+    const QRect work = pScreen != nullptr ? pScreen->availableGeometry() : dialogFrame;
+    const CPreviewPlacement placement = PlacePreviewWindow(
+        CScreenRect{dialogFrame.x(), dialogFrame.y(), dialogFrame.width(), dialogFrame.height()},
+        CScreenRect{work.x(), work.y(), work.width(), work.height()});
+    const bool bOpen = m_pPreview != nullptr && m_pPreview->isVisible();
+    if (!bOpen && placement.bOverDialog && !bAsked)
+        return;
+    m_bPreviewDismissed = false;
+    if (m_pPreview == nullptr) {
+        m_pPreview = new CPreviewWindow(this);
+        connect(m_pPreview, &CPreviewWindow::ClosedByOperator, this, [this] { m_bPreviewDismissed = true; });
+    }
+    RefreshPreview();
+    if (bOpen) {
+        m_pPreview->raise();
+        return;
+    }
+    const CScreenRect& outer = placement.rect;
+    const QMargins frame(geometry().left() - dialogFrame.left(), geometry().top() - dialogFrame.top(),
+                         dialogFrame.right() - geometry().right(), dialogFrame.bottom() - geometry().bottom());
+    m_pPreview->setGeometry(QRect(outer.nLeft, outer.nTop, outer.nWidth, outer.nHeight) - frame);
+    m_pPreview->show();
+}
+
+void CUpdateDlg::RefreshPreview()
+{
+    const std::string strPath = m_pFileEdit->text().trimmed().toStdString();
+    m_pPreview->ShowContents(LoadPreviewContents(strPath));
+    m_previewWatch.Shown(strPath);
+}
+
+void CUpdateDlg::ShowFileFieldMenu(const QPoint& pos)
+{
+    std::unique_ptr<QMenu> pMenu(m_pFileEdit->createStandardContextMenu());
+    pMenu->addSeparator();
+    QAction* pPreview = pMenu->addAction(QStringLiteral("預覽圖樣"));
+    // The preview is read between updates only.
+    pPreview->setEnabled(!m_controller.IsUpdating());
+    connect(pPreview, &QAction::triggered, this, [this] { OpenPreview(true); });
+    pMenu->exec(m_pFileEdit->mapToGlobal(pos));
 }
 
 void CUpdateDlg::ShowPortError(const std::string& strText, const std::string& strCaption)
@@ -508,6 +578,25 @@ void CUpdateDlg::closeEvent(QCloseEvent* pEvent)
     QDialog::closeEvent(pEvent);
 }
 
+void CUpdateDlg::showEvent(QShowEvent* pEvent)
+{
+    QDialog::showEvent(pEvent);
+    // The FILE of the command line: the preview opens beside the dialog once it has its place.
+    if (m_bPreviewPending)
+        QTimer::singleShot(0, this, [this] {
+            if (m_bPreviewPending && isVisible() && !m_controller.IsUpdating())
+                OpenPreview(false);
+        });
+}
+
+void CUpdateDlg::hideEvent(QHideEvent* pEvent)
+{
+    // The preview belongs to the dialog on the screen, and goes with it.
+    if (m_pPreview != nullptr && !pEvent->spontaneous())
+        m_pPreview->hide();
+    QDialog::hideEvent(pEvent);
+}
+
 bool CUpdateDlg::eventFilter(QObject* pObject, QEvent* pEvent)
 {
     // Neither Enter nor Escape closes the dialog or presses its default button, whichever of
@@ -540,6 +629,14 @@ void CUpdateDlg::timerEvent(QTimerEvent* pEvent)
     if (pEvent->timerId() == m_nBannerTimer) {
         if (!m_picture.IsEmpty())
             m_pPictureFrame->update();
+        // The preview follows the file field and the file itself, between updates.
+        if (!m_controller.IsUpdating() && isVisible()) {
+            if (m_bPreviewPending)
+                OpenPreview(false);
+            else if (m_pPreview != nullptr && m_pPreview->isVisible() &&
+                     m_previewWatch.Poll(m_pFileEdit->text().trimmed().toStdString()))
+                RefreshPreview();
+        }
         return;
     }
     QDialog::timerEvent(pEvent);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "app/pattern_preview.h"
 #include "app/update_controller.h"
 #include "app/update_dlg_template.h"
 #include "bitmap/dib_image.h"
@@ -21,6 +22,7 @@
 
 class CMatrixApp;
 class CQtLinkOwner;
+class CPreviewWindow;
 class QFileDialog;
 class QLineEdit;
 class QProgressBar;
@@ -100,12 +102,20 @@ public:
     void OnExit();
     // Lists the ports again, keeping the selection (or the typed text).
     void RefreshPortList();
+    // The "預覽圖樣" window for the file in the field: opened beside the dialog, or brought up to
+    // date and raised when it is open; never given the focus. Unless the operator asked for it
+    // (bAsked), it does not open where it would lie over the dialog (a screen too small for
+    // both). nullptr until first opened.
+    void OpenPreview(bool bAsked);
+    CPreviewWindow* GetPreviewWindow() const { return m_pPreview; }
 
 protected:
     bool event(QEvent* pEvent) override;
     bool eventFilter(QObject* pObject, QEvent* pEvent) override;
     void timerEvent(QTimerEvent* pEvent) override;
     void closeEvent(QCloseEvent* pEvent) override;
+    void hideEvent(QHideEvent* pEvent) override;
+    void showEvent(QShowEvent* pEvent) override;
     void dragEnterEvent(QDragEnterEvent* pEvent) override;
     void dropEvent(QDropEvent* pEvent) override;
 
@@ -119,6 +129,9 @@ private:
     void FillPortCombo(uint32_t nSelectPort, const QString& strKeepText);
     void LoadBanner();
     void ShowPortError(const std::string& strText, const std::string& strCaption);
+    void OnFileChosen();
+    void ShowFileFieldMenu(const QPoint& pos);
+    void RefreshPreview();
 
     // The view the update's steps are run over.
     std::string GetFileFieldText() override;
@@ -147,6 +160,13 @@ private:
     // The owner the current link was opened with; replaced with each new link.
     std::unique_ptr<CQtLinkOwner> m_pLinkOwner;
     int m_nBannerTimer = 0;
+    CPreviewWindow* m_pPreview = nullptr; // a child window of its own, made at first use
+    CPreviewFileWatch m_previewWatch;
+    // The operator closed the preview: a file chosen later does not bring it back by itself.
+    bool m_bPreviewDismissed = false;
+    // A file was chosen while the preview could not open (the dialog not yet shown, an update
+    // running): it opens as soon as it can.
+    bool m_bPreviewPending = false;
     int m_nBaseUnitX = 1;
     int m_nBaseUnitY = 1;
     CUpdateController m_controller{m_app, *this};

@@ -181,6 +181,9 @@ int CUpdateDlg::DoModal()
     m_pTaskbar = std::make_unique<CTaskbarProgress>(m_hWnd);
     ::ShowWindow(m_hWnd, SW_SHOW);
     ::SetForegroundWindow(m_hWnd);
+    // The FILE of the command line: the preview opens beside the dialog now that it has its place.
+    if (m_bPreviewPending)
+        OpenPreview(false);
     MSG msg;
     while (!m_bEnded) {
         const BOOL bResult = ::GetMessageW(&msg, nullptr, 0, 0);
@@ -193,6 +196,8 @@ int CUpdateDlg::DoModal()
         DispatchDialogMessage(m_hWnd, msg);
     }
     ::KillTimer(m_hWnd, BANNER_TIMER);
+    m_preview.Hide();
+    ::RemoveWindowSubclass(::GetDlgItem(m_hWnd, IDC_FILE_NAME), &CUpdateDlg::FileFieldProc, 1);
     m_pTaskbar.reset();
     ::DestroyWindow(m_hWnd);
     m_hWnd = nullptr;
@@ -238,6 +243,7 @@ INT_PTR CUpdateDlg::OnMessage(UINT nMsg, WPARAM wParam)
     }
     case WM_TIMER:
         DrawBanner();
+        PollPreview();
         return TRUE;
     case WM_APP_LINK_MESSAGE:
         TakeLinkMessages();
@@ -287,6 +293,101 @@ void CUpdateDlg::SetFileName(const std::string& strFileName)
     m_strFileName = strFileName;
     if (m_hWnd != nullptr)
         ::SetDlgItemTextW(m_hWnd, IDC_FILE_NAME, Utf8ToWide(strFileName).c_str());
+    OnFileChosen();
+}
+
+void CUpdateDlg::OnFileChosen()
+{
+    // A file chosen is a file the operator wants to see; one who closed the preview has said
+    // otherwise, until they open it again from the file field's menu.
+    if (m_preview.WasDismissed())
+        return;
+    // Placed beside the dialog once the dialog is on the screen; read once no update runs, so
+    // that reading a file never holds up the replies of one.
+    if (m_hWnd == nullptr || !::IsWindowVisible(m_hWnd) || m_controller.IsUpdating()) {
+        m_bPreviewPending = true;
+        return;
+    }
+    OpenPreview(false);
+}
+
+void CUpdateDlg::OpenPreview(bool bAsked)
+{
+    m_bPreviewPending = false;
+    const std::string strPath = Trimmed(GetDlgItemText(IDC_FILE_NAME));
+    if (m_preview.Open(m_hWnd, LoadPreviewContents(strPath), bAsked))
+        m_previewWatch.Shown(strPath);
+}
+
+void CUpdateDlg::PollPreview()
+{
+    // The preview follows the file field and the file itself, between updates.
+    if (m_controller.IsUpdating() || !::IsWindowVisible(m_hWnd))
+        return;
+    if (m_bPreviewPending) {
+        OpenPreview(false);
+        return;
+    }
+    const std::string strPath = Trimmed(GetDlgItemText(IDC_FILE_NAME));
+    if (m_preview.IsOpen() && m_previewWatch.Poll(strPath)) {
+        m_preview.ShowContents(LoadPreviewContents(strPath));
+        m_previewWatch.Shown(strPath);
+    }
+}
+
+LRESULT CALLBACK CUpdateDlg::FileFieldProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                           DWORD_PTR dwThis)
+{
+    if (nMsg == WM_CONTEXTMENU) {
+        reinterpret_cast<CUpdateDlg*>(dwThis)->ShowFileFieldMenu(hWnd, lParam);
+        return 0;
+    }
+    return ::DefSubclassProc(hWnd, nMsg, wParam, lParam);
+}
+
+void CUpdateDlg::ShowFileFieldMenu(HWND hEdit, LPARAM lParam)
+{
+    // The edit field's own commands, and the preview after them.
+    enum : UINT { CMD_UNDO = 1, CMD_CUT, CMD_COPY, CMD_PASTE, CMD_DELETE, CMD_SELECT_ALL, CMD_PREVIEW };
+    DWORD dwStart = 0;
+    DWORD dwEnd = 0;
+    ::SendMessageW(hEdit, EM_GETSEL, reinterpret_cast<WPARAM>(&dwStart), reinterpret_cast<LPARAM>(&dwEnd));
+    const UINT nSelected = dwStart != dwEnd ? MF_ENABLED : MF_GRAYED;
+    const HMENU hMenu = ::CreatePopupMenu();
+    if (hMenu == nullptr)
+        return;
+    ::AppendMenuW(hMenu, ::SendMessageW(hEdit, EM_CANUNDO, 0, 0) ? MF_ENABLED : MF_GRAYED, CMD_UNDO, L"復原(&U)");
+    ::AppendMenuW(hMenu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(hMenu, nSelected, CMD_CUT, L"剪下(&T)");
+    ::AppendMenuW(hMenu, nSelected, CMD_COPY, L"複製(&C)");
+    ::AppendMenuW(hMenu, ::IsClipboardFormatAvailable(CF_UNICODETEXT) ? MF_ENABLED : MF_GRAYED, CMD_PASTE, L"貼上(&P)");
+    ::AppendMenuW(hMenu, nSelected, CMD_DELETE, L"刪除(&D)");
+    ::AppendMenuW(hMenu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(hMenu, MF_ENABLED, CMD_SELECT_ALL, L"全選(&A)");
+    ::AppendMenuW(hMenu, MF_SEPARATOR, 0, nullptr);
+    // The preview is read between updates only.
+    ::AppendMenuW(hMenu, m_controller.IsUpdating() ? MF_GRAYED : MF_ENABLED, CMD_PREVIEW, L"預覽圖樣(&V)");
+    POINT at = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    if (lParam == -1) {
+        // From the keyboard (Shift+F10, the menu key): under the field's left end.
+        RECT rc;
+        ::GetWindowRect(hEdit, &rc);
+        at = POINT{rc.left, rc.bottom};
+    }
+    ::SetFocus(hEdit);
+    const UINT nCommand = static_cast<UINT>(
+        ::TrackPopupMenu(hMenu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, m_hWnd, nullptr));
+    ::DestroyMenu(hMenu);
+    switch (nCommand) {
+    case CMD_UNDO: ::SendMessageW(hEdit, WM_UNDO, 0, 0); break;
+    case CMD_CUT: ::SendMessageW(hEdit, WM_CUT, 0, 0); break;
+    case CMD_COPY: ::SendMessageW(hEdit, WM_COPY, 0, 0); break;
+    case CMD_PASTE: ::SendMessageW(hEdit, WM_PASTE, 0, 0); break;
+    case CMD_DELETE: ::SendMessageW(hEdit, WM_CLEAR, 0, 0); break;
+    case CMD_SELECT_ALL: ::SendMessageW(hEdit, EM_SETSEL, 0, -1); break;
+    case CMD_PREVIEW: OpenPreview(true); break;
+    default: break;
+    }
 }
 
 void CUpdateDlg::OnInitDialog()
@@ -295,6 +396,8 @@ void CUpdateDlg::OnInitDialog()
     if (!m_strFileName.empty())
         ::SetDlgItemTextW(m_hWnd, IDC_FILE_NAME, Utf8ToWide(m_strFileName).c_str());
     FillPortCombo(static_cast<uint32_t>(m_app.m_nComPort));
+    ::SetWindowSubclass(::GetDlgItem(m_hWnd, IDC_FILE_NAME), &CUpdateDlg::FileFieldProc, 1,
+                        reinterpret_cast<DWORD_PTR>(this));
     m_banner.Load();
     ::SetTimer(m_hWnd, BANNER_TIMER, BANNER_TIMER_MS, nullptr);
 }
@@ -502,6 +605,7 @@ void CUpdateDlg::OnChooseFile()
     ShowEndOfText(::GetDlgItem(m_hWnd, IDC_FILE_NAME));
     // Kept in setting.ini with the port, so the next start opens here too.
     m_app.m_strLastFolder = WideToUtf8(FolderOf(strChosen));
+    OnFileChosen();
 }
 
 void CUpdateDlg::OnExit()

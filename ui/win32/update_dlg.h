@@ -11,11 +11,13 @@
 #include <mutex>
 #include <string>
 
+#include "app/pattern_preview.h"
 #include "app/update_controller.h"
 #include "serial/enum_ports.h"
 #include "serial/link_messages.h"
 #include "transfer/transfer_host.h"
 #include "ui/win32/banner.h"
+#include "ui/win32/preview_window.h"
 #include "ui/win32/taskbar_progress.h"
 #include "ui/win32/window_icon.h"
 #include "ui/win32/win32_api.h"
@@ -107,6 +109,10 @@ public:
     void OnStartUpdate();
     void OnChooseFile();
     void OnExit();
+    // The "預覽圖樣" window for the file in the field: opened beside the dialog, or brought up to
+    // date and raised when it is open; never given the activation. Unless the operator asked for
+    // it (bAsked), it does not open where it would lie over the dialog.
+    void OpenPreview(bool bAsked);
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam);
@@ -121,6 +127,11 @@ private:
     void TakeLinkMessages();
     void TakePortErrors();
     void EndDialog(int nResult);
+    void OnFileChosen();
+    void PollPreview();
+    void ShowFileFieldMenu(HWND hEdit, LPARAM lParam);
+    static LRESULT CALLBACK FileFieldProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam, UINT_PTR nId,
+                                          DWORD_PTR dwThis);
 
     // The view the update's steps are run over.
     std::string GetFileFieldText() override;
@@ -146,6 +157,11 @@ private:
     std::unique_ptr<CWin32LinkOwner> m_pLinkOwner;
     // The update's progress on the taskbar button, while the window is there.
     std::unique_ptr<CTaskbarProgress> m_pTaskbar;
+    CPreviewWindow m_preview;
+    CPreviewFileWatch m_previewWatch;
+    // A file was chosen while the preview could not open (the dialog not yet shown, an update
+    // running): it opens as soon as it can.
+    bool m_bPreviewPending = false;
     bool m_bEnded = false;
     int m_nResult = IDOK;
     CUpdateController m_controller{m_app, *this};
