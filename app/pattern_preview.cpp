@@ -7,7 +7,7 @@
 
 #include "app/operator_texts.h"
 #include "platform/file_util.h"
-#include "platform/printable.h"
+#include "text/printable.h"
 #include "transfer/pattern_csv.h"
 #include "transfer/pattern_summary.h"
 #include "transfer/record_transfer.h"
