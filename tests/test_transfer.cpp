@@ -248,7 +248,7 @@ protected:
         CTransferOutcome outcome;
         if (!LoadPatternFile(&m_host, m_app.GetTransferFile(), &data, &outcome))
             return outcome;
-        return m_transfer.SendPatternFile(&m_host, m_app, data);
+        return m_transfer.SendPatternFile(&m_host, m_app.m_nComPort, data);
     }
     // How often each caption was shown.
     size_t CaptionCount(const std::string& strCaption) const

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <vector>
 
-#include "app/matrix_app.h"
 #include "platform/file_util.h"
 #include "platform/tick_clock.h"
 #include "serial/serial_link.h"
@@ -322,12 +321,6 @@ bool OpenUpdateLink(CSerialLink& link, ILinkOwner* pOwner, int nPort)
 {
     return link.OpenPort(pOwner, nPort, UPDATE_LINK_BAUD, UPDATE_LINK_PARITY, UPDATE_LINK_DATA_BITS,
                          UPDATE_LINK_STOP_BITS, UPDATE_LINK_EVENT_MASK, UPDATE_LINK_WRITE_BUFFER);
-}
-
-CTransferOutcome CRecordTransfer::SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app,
-                                                  const std::vector<uint8_t>& data)
-{
-    return SendPatternFile(pStatus, app.m_nComPort, data);
 }
 
 CTransferOutcome CRecordTransfer::SendPatternFile(IStatusWindow* pStatus, int nPort, const std::vector<uint8_t>& data)

@@ -12,7 +12,6 @@
 #include "serial/link_messages.h"
 #include "transfer/transfer_host.h"
 
-class CMatrixApp;
 class CSerialLink;
 
 constexpr uint32_t RECORD_SIZE = 12;
@@ -111,7 +110,6 @@ public:
     // Sends data, the transfer file as LoadPatternFile read it, over the link, and reports
     // progress through pStatus and the progress bar. nPort is the port the final text names.
     CTransferOutcome SendPatternFile(IStatusWindow* pStatus, int nPort, const std::vector<uint8_t>& data);
-    CTransferOutcome SendPatternFile(IStatusWindow* pStatus, CMatrixApp& app, const std::vector<uint8_t>& data);
 
     // A device update on the link, opened already (OpenUpdateLink): the host's progress bar and
     // message pump serve the transfer for as long as it runs, the cancel flag starts clear and
