@@ -128,8 +128,8 @@ for helpers in "${helpers_list[@]}"; do
   done <<CASES
 matrixctl |--help --version demo log pattern ports send simulate skin 
 matrixctl s|send simulate skin 
-matrixctl send --|--give-up-after --help --max-wrong-replies --port --quiet --reply-timeout --verbose 
-matrixctl send -|--give-up-after --help --max-wrong-replies --port --quiet --reply-timeout --verbose -h -p -q -v 
+matrixctl send --|--all-or-none --give-up-after --help --json --max-wrong-replies --port --quiet --reply-timeout --verbose 
+matrixctl send -|--all-or-none --give-up-after --help --json --max-wrong-replies --port --quiet --reply-timeout --verbose -h -p -q -v 
 matrixctl send --port |$ports_want
 matrixctl send -p |$ports_want
 matrixctl -|--help --version -V -h 
