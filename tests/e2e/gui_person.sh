@@ -62,8 +62,10 @@ grep -qxF "Exec=\"$inst/matrix-update\" %f" "$inst/matrix-update.desktop" || fai
 export XAUTHORITY="$work/Xauthority"
 cookie=$(mcookie)
 xauth -q -f "$XAUTHORITY" add :0 . "$cookie" 2>/dev/null
-# Its screen is also kept in a file (-fbdir), so the test can read what it shows.
-Xvfb -displayfd 5 -auth "$XAUTHORITY" -screen 0 1280x1024x24 -nolisten tcp -r -fbdir "$work" 5>"$work/display" 2>"$work/xvfb.log" &
+# Its screen is also kept in a file (-fbdir), so the test can read what it shows. It never
+# resets (-noreset): a server resets when its last client leaves, and a program that connects
+# in that moment, between two runs on a loaded machine, is refused ("could not connect").
+Xvfb -displayfd 5 -auth "$XAUTHORITY" -screen 0 1280x1024x24 -nolisten tcp -r -noreset -fbdir "$work" 5>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 pids+=("$xvfb_pid")
 for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
