@@ -167,7 +167,7 @@ int RunGangSendCommand(const CSendOptions& options)
     request.bJson = options.bJson;
     request.output = ChooseOutputMode(options.bQuiet, options.bVerbose, IsConsoleTerminal(EConsoleStream::Output),
                                       IsConsoleTerminal(EConsoleStream::Error));
-    return RunGangSend(request);
+    return RunGangSend(request, app);
 }
 
 } // namespace
@@ -204,7 +204,7 @@ int RunSendCommand(const std::vector<std::string>& args)
     } else
         strRefusal = outcome.strFailure;
     outcome.nPort = app.m_nComPort;
-    RecordFinishedTransfer(recorder, outcome, app.GetTransferFile(), data, strRefusal, -1.0);
+    RecordFinishedTransfer(app, recorder, outcome, data, strRefusal, -1.0);
 
     ReportSendOutcome(outcome, options, app, host);
     if (host.IsOutputLost())

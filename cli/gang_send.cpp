@@ -347,7 +347,7 @@ void ReportGangEnd(const CGangSendRequest& request, const std::vector<CGangPortR
 
 } // namespace
 
-int RunGangSend(const CGangSendRequest& request)
+int RunGangSend(const CGangSendRequest& request, CMatrixApp& app)
 {
     // Signals are watched before any other thread starts, so that every thread inherits the
     // blocked signals; a request becomes a cancel of every port.
@@ -358,7 +358,7 @@ int RunGangSend(const CGangSendRequest& request)
     std::vector<CUpdateRecorder> aRecorders(request.anPorts.size(), CUpdateRecorder("matrixctl"));
     const auto RecordRefusal = [&](size_t i, CTransferOutcome outcome, const std::string& strReason) {
         outcome.nPort = request.anPorts[i];
-        RecordFinishedTransfer(aRecorders[i], outcome, request.strFile, {}, strReason, -1.0);
+        RecordFinishedTransfer(app, aRecorders[i], outcome, {}, strReason, -1.0);
     };
 
     // The file is read and checked once, before any port is touched.
@@ -448,7 +448,7 @@ int RunGangSend(const CGangSendRequest& request)
             RecordRefusal(i, result.outcome,
                           failure.eKind != EPortOpenError::None ? failure.Describe(request.anPorts[i]) : std::string());
         else
-            RecordFinishedTransfer(aRecorders[i], result.outcome, request.strFile, data, std::string(), result.dSeconds);
+            RecordFinishedTransfer(app, aRecorders[i], result.outcome, data, std::string(), result.dSeconds);
         anStatuses.push_back(result.nExitStatus);
         aResults.push_back(std::move(result));
     }

@@ -22,6 +22,8 @@
 #include "transfer/transfer_host.h"
 
 // What the command line asks of a send to several ports.
+class CMatrixApp;
+
 struct CGangSendRequest {
     std::vector<int> anPorts;
     std::string strFile; // the pattern file, as a full path
@@ -33,8 +35,10 @@ struct CGangSendRequest {
     COutputChoice output;
 };
 
-// Runs the whole send; returns the exit status (CombineSendExitStatuses of the ports').
-int RunGangSend(const CGangSendRequest& request);
+// Runs the whole send; returns the exit status (CombineSendExitStatuses of the ports'). app is
+// the program's application object, with the file of the request: each port's update log line
+// is written where its folders say.
+int RunGangSend(const CGangSendRequest& request, CMatrixApp& app);
 
 class CGangBoard;
 

@@ -58,15 +58,15 @@ std::vector<std::string> DescribeSendOutcome(const CTransferOutcome& outcome, co
     return astrSentences;
 }
 
-void RecordFinishedTransfer(CUpdateRecorder& recorder, const CTransferOutcome& outcome, const std::string& strFile,
+void RecordFinishedTransfer(CMatrixApp& app, CUpdateRecorder& recorder, const CTransferOutcome& outcome,
                             const std::vector<uint8_t>& data, const std::string& strReason, double dSeconds)
 {
-    CMatrixApp app;
+    const int nProgramPort = app.m_nComPort;
     app.m_nComPort = outcome.nPort;
-    app.SetTransferFile(strFile);
     if (dSeconds >= 0.0)
         recorder.SetDurationMs(static_cast<uint32_t>(dSeconds * 1000.0 + 0.5));
     std::string strLogError;
     if (!recorder.Finish(app, outcome, data, strReason, &strLogError) && TakeUpdateLogWarning())
         PrintError("matrixctl send: warning: the update log was not written: %s\n", EscapeForTerminal(strLogError).c_str());
+    app.m_nComPort = nProgramPort;
 }

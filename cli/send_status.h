@@ -29,7 +29,8 @@ std::vector<std::string> DescribeSendOutcome(const CTransferOutcome& outcome, co
 // through here once it has ended: its line in the update log, from the recorder that noted its
 // start and port. data: the file's bytes as checked (empty for a file that was refused);
 // strReason: why nothing was sent, if so; dSeconds: the transfer's own time, or below 0 for the
-// time since the recorder began. The log is the bench's record, not part of the update: a log
+// time since the recorder began. app is the program's own application object (its folders say
+// where the log is); its port is set to the transfer's for the line and given back after. The log is the bench's record, not part of the update: a log
 // that cannot be written is said once on stderr and changes neither output nor exit status.
-void RecordFinishedTransfer(CUpdateRecorder& recorder, const CTransferOutcome& outcome, const std::string& strFile,
+void RecordFinishedTransfer(CMatrixApp& app, CUpdateRecorder& recorder, const CTransferOutcome& outcome,
                             const std::vector<uint8_t>& data, const std::string& strReason, double dSeconds);

@@ -91,9 +91,15 @@ pty=${line#COM7 }
 grep -qP "^COM7\t$pty\t" "$work/ports.out" || { cat "$work/ports.out" >&2; fail "ports does not list COM7 on $pty"; }
 [ ! -e "$root/usr/bin/libmatrixskin.so" ] || fail "the skin library lies beside the programs"
 # The README's walk-through: the sample pattern file the package ships, sent to that device.
-timeout -s KILL 60 "$root/usr/bin/matrixctl" send --port 7 "$root/usr/share/matrix-update/sample.bin" \
+# Its update log goes to the user's state folder, never into the folder the command ran in.
+mkdir -p "$work/home" "$work/cwd"
+(cd "$work/cwd" && env -u MATRIX_UPDATE_LOG -u XDG_STATE_HOME HOME="$work/home" timeout -s KILL 60 \
+  "$root/usr/bin/matrixctl" send --port 7 "$root/usr/share/matrix-update/sample.bin") \
   > "$work/send.out" 2>&1 || { tail -n 5 "$work/send.out" >&2; fail "sending the shipped sample.bin failed"; }
 grep -q "已傳送共 300 行資料" "$work/send.out" || { tail -n 5 "$work/send.out" >&2; fail "the shipped sample.bin is not 300 records"; }
+grep -q '"outcome":"complete"' "$work/home/.local/state/matrix-update/updates.log" 2>/dev/null ||
+  fail "the installed matrixctl's update log is not in the user's state folder"
+[ -z "$(ls -A "$work/cwd")" ] || fail "the installed matrixctl wrote into the folder it ran in: $(ls -A "$work/cwd")"
 
 # The menu entry in Traditional Chinese too, as the dialog speaks it.
 desktop="$root/usr/share/applications/matrix-update.desktop"
