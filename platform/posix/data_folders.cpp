@@ -50,13 +50,15 @@ bool IsPrivateDirectory(const std::string& strDir, unsigned nUid)
            (st.st_mode & 077) == 0;
 }
 
-std::string ChooseSettingsDir(const CDataFolderEnv& env)
+// The program's own folder under an XDG base: the base the variable names when it is absolute,
+// else the default under the home folder; made private, and empty when it cannot be used.
+std::string ChooseXdgFolder(const std::string& strXdgBase, const CDataFolderEnv& env, const char* pszHomeDefault)
 {
     std::string strBase;
-    if (IsAbsolute(env.m_strConfigHome))
-        strBase = env.m_strConfigHome;
+    if (IsAbsolute(strXdgBase))
+        strBase = strXdgBase;
     else if (IsAbsolute(env.m_strHome))
-        strBase = env.m_strHome + "/.config";
+        strBase = env.m_strHome + pszHomeDefault;
     else
         return std::string();
     const std::string strDir = strBase + "/" + PROGRAM_FOLDER_NAME;
@@ -65,20 +67,15 @@ std::string ChooseSettingsDir(const CDataFolderEnv& env)
     return strDir;
 }
 
+std::string ChooseSettingsDir(const CDataFolderEnv& env)
+{
+    return ChooseXdgFolder(env.m_strConfigHome, env, "/.config");
+}
+
 // The update log is state, not configuration: it goes where the XDG rules keep state.
 std::string ChooseLogDir(const CDataFolderEnv& env)
 {
-    std::string strBase;
-    if (IsAbsolute(env.m_strStateHome))
-        strBase = env.m_strStateHome;
-    else if (IsAbsolute(env.m_strHome))
-        strBase = env.m_strHome + "/.local/state";
-    else
-        return std::string();
-    const std::string strDir = strBase + "/" + PROGRAM_FOLDER_NAME;
-    if (!MakePrivateDirectories(strDir) || !CanCreateFilesIn(strDir))
-        return std::string();
-    return strDir;
+    return ChooseXdgFolder(env.m_strStateHome, env, "/.local/state");
 }
 
 std::string ChooseSkinDir(const CDataFolderEnv& env)

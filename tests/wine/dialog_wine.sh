@@ -68,22 +68,8 @@ inst="$work/dist/matrix-update-windows"
 # on this display so that it reads the mapping.
 device_pid=""
 start_device() {
-  local name=$1 line fd; shift
-  mkfifo "$work/$name.out"
-  "$bin/matrixctl" simulate --port 7 "$@" > "$work/$name.out" 2> "$work/$name.log" &
-  device_pid=$!
-  pids+=("$device_pid")
-  exec {fd}< "$work/$name.out"
-  read -r -t 10 line <&"$fd" || fail "simulator did not start"
-  wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "${line#COM7 }" /f < /dev/null > /dev/null 2>&1 ||
-    fail "cannot map COM7"
-  # The dialog's Times New Roman and the boxes' Tahoma have no Chinese letters: linked to a
-  # font that has them, as a Chinese Windows links its fonts.
-  local font
-  for font in "Times New Roman" "Tahoma"; do
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-      /v "$font" /t REG_MULTI_SZ /d "uming.ttc,AR PL UMing TW" /f < /dev/null > /dev/null 2>&1 || true
-  done
+  start_wine_device "$@"
+  link_chinese_fonts
   wineserver -k < /dev/null > /dev/null 2>&1 || true
   wineserver -p < /dev/null > /dev/null 2>&1
   wineboot < /dev/null > /dev/null 2>&1
