@@ -20,8 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_util.h"
-#include "transfer/pattern.h"
+#include "bench/bench_setup.h"
 
 namespace {
 
@@ -126,25 +125,10 @@ int main(int argc, char** argv)
     const std::filesystem::path self = std::filesystem::canonical("/proc/self/exe");
     const std::string strCtl = argc > 1 ? argv[1] : (self.parent_path() / "matrixctl").string();
 
-    char szWork[] = "/tmp/matrix-bench-gang-XXXXXX";
-    if (mkdtemp(szWork) == nullptr)
+    std::filesystem::path work;
+    std::string strFile;
+    if (!PrepareBenchFolder("bench_gang", "/tmp/matrix-bench-gang-XXXXXX", RECORDS, &work, &strFile))
         return 2;
-    const std::filesystem::path work(szWork);
-    std::filesystem::create_directories(work / "ports");
-    setenv("MATRIX_PORTS_DIR", (work / "ports").c_str(), 1);
-
-    std::vector<uint8_t> data;
-    for (int i = 0; i < RECORDS; ++i) {
-        uint8_t abRecord[12];
-        BuildPatternRecord(CPatternValues{i * 0.25, i * 0.5, i % 256, (i * 7) % 256, i}, abRecord);
-        data.insert(data.end(), abRecord, abRecord + 12);
-    }
-    const std::string strFile = (work / "bench.bin").string();
-    std::string strError;
-    if (!WriteFileAtomically(strFile, data.data(), data.size(), &strError)) {
-        std::fprintf(stderr, "bench_gang: %s\n", strError.c_str());
-        return 2;
-    }
 
     std::printf("%-10s %7s %8s %9s %9s %7s  %s\n", "run", "devices", "records", "wall s", "cpu s", "cpu %",
                 "target");

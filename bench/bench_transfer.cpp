@@ -19,8 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_util.h"
-#include "transfer/pattern.h"
+#include "bench/bench_setup.h"
 
 namespace {
 
@@ -95,25 +94,10 @@ int main(int argc, char** argv)
     const std::filesystem::path self = std::filesystem::canonical("/proc/self/exe");
     const std::string strCtl = argc > 1 ? argv[1] : (self.parent_path() / "matrixctl").string();
 
-    char szWork[] = "/tmp/matrix-bench-XXXXXX";
-    if (mkdtemp(szWork) == nullptr)
+    std::filesystem::path work;
+    std::string strFile;
+    if (!PrepareBenchFolder("bench_transfer", "/tmp/matrix-bench-XXXXXX", RECORDS, &work, &strFile))
         return 2;
-    const std::filesystem::path work(szWork);
-    std::filesystem::create_directories(work / "ports");
-    setenv("MATRIX_PORTS_DIR", (work / "ports").c_str(), 1);
-
-    std::vector<uint8_t> data;
-    for (int i = 0; i < RECORDS; ++i) {
-        uint8_t abRecord[12];
-        BuildPatternRecord(CPatternValues{i * 0.25, i * 0.5, i % 256, (i * 7) % 256, i}, abRecord);
-        data.insert(data.end(), abRecord, abRecord + 12);
-    }
-    const std::string strFile = (work / "bench.bin").string();
-    std::string strError;
-    if (!WriteFileAtomically(strFile, data.data(), data.size(), &strError)) {
-        std::fprintf(stderr, "bench_transfer: %s\n", strError.c_str());
-        return 2;
-    }
 
     // 12 bytes out and a 4-byte reply at 960 bytes/s, plus the 10 ms pause after each record.
     const double dPacedBudgetMs = 1.05 * ((12.0 + 4.0) / 960.0 * 1000.0 + 10.0);
